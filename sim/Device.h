@@ -1,0 +1,85 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/SerialPort.h"
+
+namespace velutron::sim {
+
+// Switchable faults of the simulated logger.
+struct Faults {
+  bool silent = false;                    // answers nothing at all
+  uint32_t answerDelayUs = 0;             // each answer leaves this much later (a late answer)
+  std::optional<uint8_t> wrongAnswer;     // every one-byte answer replaced by this byte
+  bool extraByte = false;                 // every one-byte answer followed by a second byte
+  std::map<uint8_t, uint8_t> replyCodes;  // reply code per command byte (20, 25, 27, 10, 40, 45), else 100
+  bool busDown = false;                   // register 46 bit 7 clear
+  std::optional<uint32_t> dumpPauseAfter;  // the dump stops for dumpPauseMs after this many bytes
+  uint32_t dumpPauseMs = 0;
+  std::optional<uint32_t> dumpCutAfter;   // the dump ends after this many bytes
+  uint32_t dumpStartDelayMs = 1;          // from the download command to the first dump byte
+};
+
+// One stored measurement, as the logger records it.
+struct Measurement {
+  CivilTime time;
+  bool singlePair = false;
+  std::optional<bool> onOff;     // the record carries an ON/OFF state
+  std::vector<uint16_t> raw;     // one raw reading per channel
+};
+
+// A byte the logger sends, with the time it is on the wire complete (microseconds of the transport's
+// time base).
+struct Emitted {
+  uint64_t atUs;
+  uint8_t byte;
+};
+
+// The simulated logger: registers, the parameter and point-name spaces, the measurement memory, a
+// running clock, the 1-Wire bus, and the protocol state machine that answers each framed command.
+class Device {
+ public:
+  Device();
+
+  std::array<uint8_t, 256> registers{};
+  std::array<uint8_t, 256> params{};
+  std::array<uint8_t, 256> names{};
+  std::vector<Measurement> measurements;
+  uint8_t threshold = 0;                       // dump byte 1
+  std::array<uint8_t, 2> carried{0x12, 0x34};  // dump bytes 2 and 3
+  Faults faults;
+  Parity parity = Parity::Even;  // the parity the logger's UART runs at
+
+  int SensorCount() const;
+  bool Humidity() const;
+  bool Recording() const;
+  void SetRecording(bool on);
+  void SetSensors(int count, bool humidity);
+  void SetText(uint8_t space, uint8_t address, int length, const char* text);  // space: 35 or 37
+
+  // Fills the memory with `count` plausible records on the current sensor setup: daily curves, noise,
+  // dry/wet pairs in humidity mode, occasional out-of-range markers. Deterministic for a seed.
+  void GenerateMeasurements(int count, uint32_t seed = 1);
+
+  // The dump as the logger sends it after 50 (ascending) or 55 (descending).
+  std::vector<uint8_t> Dump(bool descending) const;
+
+  // A byte from the program arrives complete at `atUs`; answers go to `out` with their times.
+  void Receive(uint8_t byte, uint64_t atUs, std::vector<Emitted>& out);
+
+  // Every byte received, in order, with its arrival time.
+  std::vector<Emitted> received;
+
+ private:
+  std::vector<uint8_t> pending_;  // bytes of the framed command so far
+  uint64_t lastByteUs_ = 0;
+  uint64_t clockBaseUs_ = 0;
+  CivilTime clockBase_{2009, 6, 5, 14, 5, 30};
+};
+
+}  // namespace velutron::sim

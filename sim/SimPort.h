@@ -1,0 +1,64 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/SerialPort.h"
+#include "sim/Device.h"
+#include "sim/VirtualClock.h"
+
+namespace velutron::sim {
+
+// The ports of a simulated machine: which names exist, which are in use by another program, and on
+// which a logger hangs.
+struct SimBench {
+  struct Entry {
+    Device* device = nullptr;  // nullptr: the port exists but nothing answers
+    bool inUse = false;        // opened by another program: opening fails
+  };
+  std::map<std::string, Entry> ports;  // "COM1" .. ; a name not listed does not exist
+};
+
+// An in-process serial port on virtual time. Bytes take their line time (11 bits at 57 600 baud) to
+// cross; a logger answers only when the parity matches its own. Waiting advances the virtual clock to
+// the next arriving byte or the time-out, so tests of every operation run in microseconds.
+class SimSerialPort final : public SerialPort {
+ public:
+  SimSerialPort(VirtualClock& clock, SimBench& bench) : clock_(clock), bench_(bench) {}
+
+  bool Open(const std::string& name, Parity parity) override;
+  void Close() override;
+  bool IsOpen() const override { return open_; }
+  void SendByte(uint8_t byte) override;
+  uint32_t InputCount() override;
+  uint32_t Read(std::span<uint8_t> buffer) override;
+  void WaitForInput(uint32_t timeoutMs) override;
+  bool WriteBlock(std::span<const uint8_t> bytes) override;
+
+  // What went over the wire from the program, with the virtual time each byte was handed over.
+  struct Sent {
+    std::string port;
+    uint64_t atUs;
+    uint8_t byte;
+  };
+  std::vector<Sent> sent;
+  // Names of every Open call, in order, and whether it succeeded.
+  std::vector<std::pair<std::string, bool>> opens;
+
+  // Just the bytes sent, in order.
+  std::vector<uint8_t> SentBytes() const;
+  std::string OpenName() const { return name_; }
+
+ private:
+  VirtualClock& clock_;
+  SimBench& bench_;
+  bool open_ = false;
+  std::string name_;
+  Parity parity_ = Parity::Even;
+  uint64_t lineFreeUs_ = 0;        // when the program's transmitter is free again
+  std::deque<Emitted> incoming_;   // bytes from the logger, in time order
+};
+
+}  // namespace velutron::sim

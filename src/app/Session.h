@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "link/Link.h"
+#include "platform/Clock.h"
+#include "platform/Locale.h"
+#include "platform/SerialPort.h"
+#include "platform/UserInterface.h"
+
+namespace velutron {
+
+// Settings from the configuration file and the command line.
+struct Settings {
+  uint8_t OddParity = 0;  // kept exactly as read; nonzero = odd
+  bool ConfigBad = false;
+  bool ServiceAccess = false;
+};
+
+inline constexpr size_t kReportBufferSize = 655361;
+
+// The report view's state, shared by download, renderer and database commands.
+struct ReportState {
+  std::vector<uint8_t> ReportBuffer = std::vector<uint8_t>(kReportBufferSize);
+  bool ReportLoaded = false;
+  std::string DatabaseFileName;
+};
+
+// The program's shared state, owned by the front end and handed to every operation.
+struct Session {
+  Session(SerialPort& port, Clock& clock, UserInterface& ui, const Locale& locale)
+      : link(port, clock, ui), clock(clock), ui(ui), locale(locale) {}
+
+  Link link;
+  Clock& clock;
+  UserInterface& ui;
+  const Locale& locale;
+  Settings settings;
+  ReportState report;
+  // Where "VELUTRON.cfg", "ViewData.CSV" and relative database names live: the working directory.
+  std::filesystem::path workDir = ".";
+
+  Parity PortParity() const { return settings.OddParity != 0 ? Parity::Odd : Parity::Even; }
+  std::filesystem::path InWorkDir(const std::filesystem::path& name) const {
+    return name.is_absolute() ? name : workDir / name;
+  }
+};
+
+}  // namespace velutron

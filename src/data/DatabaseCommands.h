@@ -1,0 +1,17 @@
+#pragma once
+
+#include "app/Session.h"
+
+namespace velutron {
+
+// "Przegląd baz danych" / "&Baza danych": choose a database file and render it.
+Outcome BitBtn1Click(Session& s);
+// "Wyczyść bufor": empty the report view.
+void Wyczy1Click(Session& s);
+// "Wydruk bufora": print the report view.
+Outcome Wydrukbufora1Click(Session& s);
+
+// Empties ReportBuffer and the view, clears ReportLoaded.
+void ClearReportView(Session& s);
+
+}  // namespace velutron

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/Commands.h"
+#include "platform/Clock.h"
+#include "platform/SerialPort.h"
+#include "platform/UserInterface.h"
+
+namespace velutron {
+
+// The one program-wide serial-link record.
+struct LinkState {
+  std::string PortName;
+  std::vector<uint8_t> RxBuffer = std::vector<uint8_t>(proto::kRxBufferSize);
+  uint32_t BytesRead = 0;
+  uint32_t InputCount = 0;  // the input-queue count of the latest poll
+  uint32_t EventMask = 0;
+  // The three shared byte registers.
+  uint8_t DataByte = 0;
+  uint8_t PortNumber = 1;
+  uint8_t SensorNumber = 1;
+  bool TimedOut = false;
+  bool LinkOk = false;
+  bool ReplyOk = false;
+  uint16_t ReplyTimeout = proto::kReplyTimeoutMs;
+  uint32_t StartTick = 0;
+  uint8_t EchoByte = proto::kProbeEcho;
+};
+
+// A reply code's message; `caption` empty for the silent acknowledgement, `isError` for codes outside
+// the table (shown in the error dialog).
+struct ReplyMessage {
+  std::string caption;
+  std::string text;
+  bool isError = false;
+};
+ReplyMessage ReplyCodeMessage(uint8_t code);
+
+namespace text {
+inline constexpr std::string_view kCaptionWarning = "Uwaga !";
+inline constexpr std::string_view kCaptionAnswer = "Odpowiedź";
+inline constexpr std::string_view kNoLink = "Brak połączenia z VELUTRON !";
+inline constexpr std::string_view kTimeout = "Przekroczenie czasu na odpowiedź !!!";
+inline constexpr std::string_view kPortNotOpen = "Niewłaściwy port lub nie jest on aktywny !!!";
+inline constexpr std::string_view kRecordingActive = "Wybrana opcja wymaga wyłączenia rejestracji pomiarów!";
+inline constexpr std::string_view kCaptionChangeMode = "Zmień tryb pracy!";
+}  // namespace text
+
+// The serial link: the shared state and every primitive that drives the logger through it. All waits
+// block on the port or the clock; none spins.
+class Link {
+ public:
+  Link(SerialPort& port, Clock& clock, UserInterface& ui) : port_(port), clock_(clock), ui_(ui) {}
+
+  LinkState state;
+
+  SerialPort& Port() { return port_; }
+  Clock& GetClock() { return clock_; }
+  bool PortOpen() const { return port_.IsOpen(); }
+
+  // Opens and configures `name` as the start-up and the port scan do; false when it cannot be opened.
+  bool OpenPort(const std::string& name, Parity parity);
+
+  void DelayMs(uint16_t ms);
+  // Raw send: one byte ahead of the queue, not guarded by LinkOk, no reply awaited.
+  void SendRaw(uint8_t byte);
+  // One poll of the input queue; true when bytes were waiting and were read into RxBuffer.
+  bool Read_Comm(uint32_t maxBytes);
+  void WaitReply(uint16_t timeoutMs, bool fixedTime);
+
+  void Load_COM_Byte(bool showReply, uint8_t cmd, uint16_t timeoutMs);
+  void Write_COM_Byte(uint8_t b1, uint8_t b2, uint8_t b3);
+  void Read_COM_Byte(uint8_t b1, uint8_t b2);
+  void Read_COM_Time();
+  bool Write_Comm(uint32_t count, const std::vector<uint8_t>& source);
+  void Test_COM_OK();
+  void Test_Job_Rej();
+  void ShowReplyCode();
+
+ private:
+  SerialPort& port_;
+  Clock& clock_;
+  UserInterface& ui_;
+};
+
+}  // namespace velutron

@@ -1,0 +1,87 @@
+#include "support/ScriptedUi.h"
+
+namespace velutron::test {
+
+namespace {
+std::string Join(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (auto p : parts) {
+    if (!out.empty()) out += '|';
+    out += p;
+  }
+  return out;
+}
+}  // namespace
+
+void ScriptedUi::ShowMessage(std::string_view caption, std::string_view text) {
+  events.push_back(Join({"message", caption, text}));
+}
+
+void ScriptedUi::ShowError(std::string_view text) { events.push_back(Join({"error", text})); }
+
+bool ScriptedUi::AskOkCancel(std::string_view caption, std::string_view text) {
+  bool ok = false;
+  if (!answers.empty()) {
+    ok = answers.front();
+    answers.pop_front();
+  }
+  events.push_back(Join({"question", caption, text, ok ? "ok" : "cancel"}));
+  return ok;
+}
+
+std::optional<std::string> ScriptedUi::AskText(std::string_view caption, std::string_view prompt,
+                                               std::string_view initial) {
+  std::optional<std::string> answer{std::string(initial)};
+  if (!inputs.empty()) {
+    answer = inputs.front();
+    inputs.pop_front();
+  }
+  events.push_back(Join({"input", caption, prompt, initial, answer ? *answer : "cancel"}));
+  return answer;
+}
+
+void ScriptedUi::Beep() { events.emplace_back("beep"); }
+
+void ScriptedUi::SetProgressMax(int max) {
+  progressMax = max;
+  progressPos = 0;
+  progress.push_back(-max - 1);
+}
+
+void ScriptedUi::StepProgress() {
+  progressPos = progressPos + 1 > progressMax ? 0 : progressPos + 1;
+  progress.push_back(progressPos);
+}
+
+void ScriptedUi::SetReportText(std::string_view text) {
+  reportText = text;
+  ++reportTextSets;
+}
+
+std::optional<std::string> ScriptedUi::ChooseFileToOpen(const FileDialogSpec& spec) {
+  std::optional<std::string> file;
+  if (!files.empty()) {
+    file = files.front();
+    files.pop_front();
+  }
+  events.push_back(Join({"open-file", spec.title, file ? *file : "cancel"}));
+  return file;
+}
+
+bool ScriptedUi::PrintReportView() {
+  bool ok = false;
+  if (!prints.empty()) {
+    ok = prints.front();
+    prints.pop_front();
+  }
+  events.push_back(Join({"print", ok ? "ok" : "cancel"}));
+  return ok;
+}
+
+void ScriptedUi::ShellOpen(std::string_view target, std::string_view parameters) {
+  events.push_back(Join({"shell", target, parameters}));
+}
+
+void ScriptedUi::ShowAboutBox() { events.emplace_back("about"); }
+
+}  // namespace velutron::test

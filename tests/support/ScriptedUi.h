@@ -1,0 +1,47 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/UserInterface.h"
+
+namespace velutron::test {
+
+// A user interface that records everything an operation shows, in order, and answers questions and
+// input boxes from a script. Each event is one line:
+//   "message|<caption>|<text>"  "error|<text>"  "question|<caption>|<text>|ok|cancel"
+//   "input|<caption>|<prompt>|<initial>|<answer or cancel>"  "beep"  "open-file|<title>|<path or cancel>"
+//   "print|ok|cancel"  "shell|<target>|<parameters>"  "about"
+// Progress and report-view calls are kept apart (progress, reportText) so event lists stay readable.
+class ScriptedUi : public UserInterface {
+ public:
+  std::vector<std::string> events;
+  std::deque<bool> answers;                        // AskOkCancel; Cancel when empty
+  std::deque<std::optional<std::string>> inputs;   // AskText; nullopt = Cancel; when empty: accept initial
+  std::deque<std::optional<std::string>> files;    // ChooseFileToOpen; Cancel when empty
+  std::deque<bool> prints;                         // PrintReportView; Cancel when empty
+
+  std::vector<int> progress;  // every maximum set (as -max-1) and step (as the new position)
+  int progressMax = 0;
+  int progressPos = 0;
+  std::string reportText;
+  int reportTextSets = 0;
+
+  void ShowMessage(std::string_view caption, std::string_view text) override;
+  void ShowError(std::string_view text) override;
+  bool AskOkCancel(std::string_view caption, std::string_view text) override;
+  std::optional<std::string> AskText(std::string_view caption, std::string_view prompt,
+                                     std::string_view initial) override;
+  void Beep() override;
+  void SetProgressMax(int max) override;
+  void StepProgress() override;
+  void SetReportText(std::string_view text) override;
+  std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& spec) override;
+  bool PrintReportView() override;
+  void ShellOpen(std::string_view target, std::string_view parameters) override;
+  void ShowAboutBox() override;
+};
+
+}  // namespace velutron::test
