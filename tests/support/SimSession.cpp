@@ -1,0 +1,32 @@
+#include "support/SimSession.h"
+
+#include <cstdlib>
+#include <system_error>
+
+namespace velutron::test {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "velutron-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+SimSession::SimSession(uint32_t tickBase) : clock(tickBase) {
+  bench.ports["COM1"] = {&device, false};
+  s.workDir = dir.path();
+}
+
+bool SimSession::OpenPort() { return s.link.OpenPort("COM1", s.PortParity()); }
+
+std::vector<uint8_t> SimSession::TakeSent() {
+  std::vector<uint8_t> out;
+  for (; sentSeen_ < port.sent.size(); ++sentSeen_) out.push_back(port.sent[sentSeen_].byte);
+  return out;
+}
+
+}  // namespace velutron::test
