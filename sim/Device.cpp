@@ -1,0 +1,424 @@
+#include "sim/Device.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include "link/Commands.h"
+
+namespace velutron::sim {
+
+namespace {
+
+using namespace velutron::proto;
+
+uint8_t ToBcd(int value) { return static_cast<uint8_t>((value / 10) * 16 + value % 10); }
+int FromBcd(uint8_t bcd) { return (bcd >> 4) * 10 + (bcd & 0x0F); }
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+int64_t ToSeconds(const CivilTime& t) {
+  return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+CivilTime FromSeconds(int64_t s) {
+  int64_t days = s >= 0 ? s / 86400 : (s - 86399) / 86400;
+  int64_t rest = s - days * 86400;
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  CivilTime t;
+  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
+  t.hour = static_cast<int>(rest / 3600);
+  t.minute = static_cast<int>(rest / 60 % 60);
+  t.second = static_cast<int>(rest % 60);
+  return t;
+}
+
+// A small deterministic generator, so the same seed gives the same memory on every platform.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ULL + 1) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  double Uniform() { return static_cast<double>(Next() >> 11) / 9007199254740992.0; }  // [0, 1)
+  double Noise(double amplitude) { return (Uniform() * 2 - 1) * amplitude; }
+  bool Chance(double p) { return Uniform() < p; }
+
+ private:
+  uint64_t state_;
+};
+
+// Temperature of a channel by the time of day: a daily curve with its warmest hour mid-afternoon.
+double DailyTemperature(int channel, double secondsOfDay) {
+  const double base = 4.0 + 3.5 * ((channel - 1) % 5);
+  const double swing = 2.0 + 0.5 * ((channel - 1) % 3);
+  const double phase = (secondsOfDay / 86400.0 - 15.0 / 24.0) * 2 * std::numbers::pi;
+  return base + swing * std::cos(phase);
+}
+
+// Plausible wet-bulb depression in degrees for a given dry-bulb temperature.
+double WetDepression(int pair, double dry) {
+  return std::clamp(1.5 + 0.12 * dry + 0.7 * (pair % 3), 0.5, 9.0);
+}
+
+uint16_t ToRaw(double celsius) {
+  return static_cast<uint16_t>(std::clamp(std::lround((celsius + 55.0) * 16.0), 1L, 4002L));
+}
+
+bool IsFramedCommand(uint8_t b) {
+  return b == kRegisterRead || b == kRegisterWrite || b == kParamRead || b == kParamWrite || b == kNameRead ||
+         b == kNameWrite;
+}
+
+int FrameLength(uint8_t first) {
+  return first == kRegisterWrite || first == kParamWrite || first == kNameWrite ? 3 : 2;
+}
+
+}  // namespace
+
+Device::Device() {
+  SetSensors(4, false);
+  registers[reg::kIdentification] = kProbeEcho;
+  registers[reg::kBusState] = reg::kBusOkBit | 4;
+  registers[reg::kIntervalLow] = 600 & 0xFF;  // ten minutes
+  registers[reg::kIntervalHigh] = 600 >> 8;
+  registers[reg::kOptions] = 0x01;
+  params.fill(0xFF);
+  names.fill(' ');
+  SetText(kParamRead, mem::kSupervisor, mem::kSupervisorLength, "QA dept. room 12");
+  SetText(kParamRead, mem::kOwner, mem::kOwnerLength, "Northfield Cold Store, Hall B");
+  SetText(kParamRead, mem::kSerial, mem::kSerialLength, "VT-2009-000417");
+  static constexpr const char* kPoints[kMaxSensors] = {"Freezer 1", "Freezer 2", "Chiller", "Loading bay",
+                                                       "Office",    "Corridor",  "Outdoor", "Packing room",
+                                                       "Cellar",    "Roof space"};
+  for (int n = 1; n <= kMaxSensors; ++n) {
+    SetText(kNameRead, mem::PointName(n), mem::kPointNameLength, kPoints[n - 1]);
+    params[mem::LowAlarm(n)] = static_cast<uint8_t>(-5 + 55);
+    params[mem::HighAlarm(n)] = static_cast<uint8_t>(25 + 55);
+    registers[reg::Offset(n)] = 0;
+  }
+  GenerateMeasurements(48, 1);
+}
+
+int Device::SensorCount() const { return registers[reg::kSensors] & 0x7F; }
+bool Device::Humidity() const { return (registers[reg::kSensors] & reg::kHumidityBit) != 0; }
+bool Device::Recording() const { return registers[reg::kRecording] != 0; }
+void Device::SetRecording(bool on) { registers[reg::kRecording] = on ? 1 : 0; }
+
+void Device::SetSensors(int count, bool humidity) {
+  registers[reg::kSensors] = static_cast<uint8_t>((count & 0x7F) | (humidity ? reg::kHumidityBit : 0));
+}
+
+void Device::SetText(uint8_t space, uint8_t address, int length, const char* text) {
+  auto& target = space == kNameRead || space == kNameWrite ? names : params;
+  const size_t given = std::strlen(text);
+  for (int k = 0; k < length; ++k) {
+    target[static_cast<uint8_t>(address + k)] =
+        static_cast<size_t>(k) < given ? static_cast<uint8_t>(text[k]) : ' ';
+  }
+}
+
+void Device::SetClock(CivilTime now, uint64_t atUs) {
+  clockBase_ = now;
+  clockBaseUs_ = atUs;
+}
+
+CivilTime Device::ClockAt(uint64_t atUs) const {
+  if (atUs >= clockBaseUs_ && atUs - clockBaseUs_ < 1'000'000) return clockBase_;
+  const int64_t elapsed = atUs >= clockBaseUs_
+                              ? static_cast<int64_t>((atUs - clockBaseUs_) / 1'000'000)
+                              : -static_cast<int64_t>((clockBaseUs_ - atUs + 999'999) / 1'000'000);
+  return FromSeconds(ToSeconds(clockBase_) + elapsed);
+}
+
+uint16_t Device::CurrentRaw(int n, uint64_t atUs) const {
+  if (n < 1 || n > SensorCount() || faults.busDown) return 0;
+  const CivilTime now = ClockAt(atUs);
+  const int64_t second = ToSeconds(now);
+  // The reading moves once a second, with a little noise that is the same for the same second.
+  Random noise(static_cast<uint64_t>(second) * 16 + static_cast<uint64_t>(n));
+  const double secondsOfDay = now.hour * 3600 + now.minute * 60 + now.second;
+  const bool wet = Humidity() && n % 2 == 0;
+  const int dryChannel = wet ? n - 1 : n;
+  double t = DailyTemperature(dryChannel, secondsOfDay) + noise.Noise(0.15);
+  if (wet) t -= WetDepression(n / 2, t);
+  return ToRaw(t + static_cast<int8_t>(registers[reg::Offset(n)]) * 0.1);
+}
+
+void Device::GenerateMeasurements(int count, uint32_t seed) {
+  measurements.clear();
+  Random random(seed);
+  const int channels = SensorCount();
+  const bool humidity = Humidity();
+  int interval = registers[reg::kIntervalLow] | registers[reg::kIntervalHigh] << 8;
+  if (interval == 0) interval = 600;
+  const int64_t last = ToSeconds(clockBase_) - clockBase_.second - 60;
+  bool onState = false;
+  for (int i = 0; i < count; ++i) {
+    Measurement m;
+    const int64_t at = last - static_cast<int64_t>(count - 1 - i) * interval;
+    m.time = FromSeconds(at);
+    const double secondsOfDay = m.time.hour * 3600 + m.time.minute * 60 + m.time.second;
+    m.singlePair = humidity && channels > 2 && random.Chance(0.07);
+    for (int c = 1; c <= channels; ++c) {
+      const bool wet = humidity && c % 2 == 0 && (!m.singlePair || c == 2);
+      double t = DailyTemperature(wet ? c - 1 : c, secondsOfDay) + random.Noise(0.3);
+      if (wet) t = DailyTemperature(c - 1, secondsOfDay) - WetDepression(c / 2, t) + random.Noise(0.2);
+      uint16_t raw = ToRaw(t);
+      if (random.Chance(0.01)) raw = random.Chance(0.5) ? 0 : 4095;  // sensor lost or shorted
+      m.raw.push_back(raw);
+    }
+    if (i % 9 == 4) {
+      onState = !onState;
+      m.onOff = onState;
+    }
+    measurements.push_back(std::move(m));
+  }
+}
+
+std::vector<uint8_t> Device::Dump(bool descending) const {
+  const int k = SensorCount();
+  std::vector<uint8_t> dump;
+  const size_t n = std::min<size_t>(measurements.size(), 0xFFFF);
+  dump.reserve(6 + n * (2 * k + 6) + 51 + 16 * k);
+  dump.push_back(static_cast<uint8_t>(registers[reg::kSensors]));
+  dump.push_back(threshold);
+  dump.push_back(carried[0]);
+  dump.push_back(carried[1]);
+  dump.push_back(static_cast<uint8_t>(n & 0xFF));
+  dump.push_back(static_cast<uint8_t>(n >> 8));
+  for (size_t i = 0; i < n; ++i) {
+    const Measurement& m = measurements[descending ? n - 1 - i : i];
+    dump.push_back(ToBcd(m.time.day));
+    dump.push_back(ToBcd(m.time.month));
+    dump.push_back(static_cast<uint8_t>(((m.time.year - 2000) & 0x7F) | (m.singlePair ? 0x80 : 0)));
+    uint8_t hour = ToBcd(m.time.hour);
+    if (m.onOff) hour = static_cast<uint8_t>(0x80 | (*m.onOff ? 0x40 : 0) | (hour & 0x3F));
+    dump.push_back(hour);
+    dump.push_back(ToBcd(m.time.minute));
+    dump.push_back(ToBcd(m.time.second));
+    for (int c = 0; c < k; ++c) {
+      const uint16_t raw = static_cast<size_t>(c) < m.raw.size() ? m.raw[c] : 0;
+      dump.push_back(static_cast<uint8_t>(raw >> 8));
+      dump.push_back(static_cast<uint8_t>(raw & 0xFF));
+    }
+  }
+  for (int i = 0; i < mem::kOwnerLength; ++i) dump.push_back(params[mem::kOwner + i]);
+  for (int i = 0; i < mem::kSupervisorLength; ++i) dump.push_back(params[mem::kSupervisor + i]);
+  for (int i = 0; i < 16 * k; ++i) dump.push_back(names[static_cast<uint8_t>(i)]);
+  return dump;
+}
+
+uint8_t Device::ReadRegister(uint8_t address, uint64_t atUs) const {
+  const CivilTime now = ClockAt(atUs);
+  switch (address) {
+    case reg::kClockSeconds:
+      return ToBcd(now.second);
+    case reg::kClockMinutes:
+      return ToBcd(now.minute);
+    case reg::kClockHours:
+      return ToBcd(now.hour);
+    case reg::kClockDay:
+      return ToBcd(now.day);
+    case reg::kClockMonth:
+      return ToBcd(now.month);
+    case reg::kYear:
+      return static_cast<uint8_t>(now.year - 2000);
+    case reg::kBusState:
+      return static_cast<uint8_t>((registers[address] & 0x7F) | (faults.busDown ? 0 : reg::kBusOkBit));
+    case reg::kIdentification:
+      return kProbeEcho;
+    case reg::kThreshold:
+      return threshold;
+    default:
+      break;
+  }
+  if (address >= reg::ReadingHigh(1) && address <= reg::ReadingLow(kMaxSensors)) {
+    const int n = (address - reg::ReadingHigh(1)) / 2 + 1;
+    const uint16_t raw = CurrentRaw(n, atUs);
+    return (address - reg::ReadingHigh(1)) % 2 == 0 ? static_cast<uint8_t>(raw >> 8)
+                                                    : static_cast<uint8_t>(raw);
+  }
+  // The alarm limits live in the parameter memory and are reached through both spaces.
+  if (address >= reg::LowAlarm(1) && address <= reg::HighAlarm(kMaxSensors)) return params[address];
+  return registers[address];
+}
+
+void Device::WriteRegister(uint8_t address, uint8_t value, uint64_t atUs) {
+  registers[address] = value;
+  if (address == reg::kThreshold) threshold = value;
+  if (address >= reg::LowAlarm(1) && address <= reg::HighAlarm(kMaxSensors)) params[address] = value;
+  const bool clockField = (address >= reg::kSetSeconds && address <= reg::kSetDay) ||
+                          address == reg::kSetMonth || address == reg::kYear;
+  if (!clockField) return;
+
+  // Like a real clock chip, the fields are stored as written and an impossible date (29.02 before the
+  // year is set) is only resolved when the clock ticks on; the seconds phase survives except when the
+  // seconds themselves are set.
+  const uint64_t whole = atUs >= clockBaseUs_ ? (atUs - clockBaseUs_) / 1'000'000 : 0;
+  CivilTime now = whole == 0 ? clockBase_ : FromSeconds(ToSeconds(clockBase_) + static_cast<int64_t>(whole));
+  uint64_t baseUs = clockBaseUs_ + whole * 1'000'000;
+  switch (address) {
+    case reg::kSetSeconds:
+      now.second = std::clamp(FromBcd(value), 0, 59);
+      baseUs = atUs;
+      break;
+    case reg::kSetMinutes:
+      now.minute = std::clamp(FromBcd(value), 0, 59);
+      break;
+    case reg::kSetHours:
+      now.hour = std::clamp(FromBcd(value), 0, 23);
+      break;
+    case reg::kSetDay:
+      now.day = std::clamp(FromBcd(value), 1, 31);
+      break;
+    case reg::kSetMonth:
+      now.month = std::clamp(FromBcd(value), 1, 12);
+      break;
+    default:  // the year
+      now.year = 2000 + (value & 0x7F);
+      break;
+  }
+  SetClock(now, baseUs);
+}
+
+uint8_t Device::ReplyFor(uint8_t command, uint8_t usual) const {
+  const auto it = faults.replyCodes.find(command);
+  return it != faults.replyCodes.end() ? it->second : usual;
+}
+
+void Device::Answer(uint8_t byte, uint64_t atUs, std::vector<Emitted>& out) {
+  if (faults.silent) return;
+  if (faults.wrongAnswer) byte = *faults.wrongAnswer;
+  const uint64_t start = std::max(atUs + kAnswerLatencyUs + faults.answerDelayUs, txFreeUs_);
+  txFreeUs_ = start + LineTimeUs(1);
+  out.push_back({txFreeUs_, byte});
+  if (faults.extraByte) {
+    txFreeUs_ += LineTimeUs(1);
+    out.push_back({txFreeUs_, byte});
+  }
+}
+
+void Device::SendDump(bool descending, uint64_t atUs, std::vector<Emitted>& out) {
+  if (faults.silent) return;
+  std::vector<uint8_t> bytes = Dump(descending);
+  if (faults.dumpCutAfter && *faults.dumpCutAfter < bytes.size()) bytes.resize(*faults.dumpCutAfter);
+  uint64_t start = std::max(atUs + uint64_t{faults.dumpStartDelayMs} * 1000, txFreeUs_);
+  uint64_t sentSinceStart = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (faults.dumpPauseAfter && i == *faults.dumpPauseAfter && i > 0) {
+      start += LineTimeUs(sentSinceStart) + uint64_t{faults.dumpPauseMs} * 1000;
+      sentSinceStart = 0;
+    }
+    ++sentSinceStart;
+    out.push_back({start + LineTimeUs(sentSinceStart), bytes[i]});
+  }
+  txFreeUs_ = start + LineTimeUs(sentSinceStart);
+}
+
+void Device::Execute(uint64_t atUs, std::vector<Emitted>& out) {
+  const uint8_t command = pending_[0];
+  const uint8_t address = pending_[1];
+  const uint8_t value = pending_.size() > 2 ? pending_[2] : 0;
+  switch (command) {
+    case kRegisterRead:
+      Answer(ReadRegister(address, atUs), atUs, out);
+      break;
+    case kParamRead:
+      Answer(params[address], atUs, out);
+      break;
+    case kNameRead:
+      Answer(names[address], atUs, out);
+      break;
+    case kRegisterWrite:
+      WriteRegister(address, value, atUs);
+      Answer(ReplyFor(command, reply::kAccepted), atUs, out);
+      break;
+    case kParamWrite:
+      if (address == kDeclareAddress) {
+        // The logger reads the one sensor on the bus and stores its address under number value + 1.
+        uint8_t code = faults.busDown ? 97 : reply::kAddressSaved;
+        if (auto it = faults.replyCodes.find(kDeclareAddress); it != faults.replyCodes.end()) {
+          code = it->second;
+        } else {
+          code = ReplyFor(command, code);
+        }
+        if (code == reply::kAddressSaved) declared.push_back(value + 1);
+        Answer(code, atUs, out);
+      } else {
+        params[address] = value;
+        Answer(ReplyFor(command, reply::kAccepted), atUs, out);
+      }
+      break;
+    case kNameWrite:
+      names[address] = value;
+      Answer(ReplyFor(command, reply::kAccepted), atUs, out);
+      break;
+    default:
+      break;
+  }
+}
+
+void Device::Receive(uint8_t byte, uint64_t atUs, std::vector<Emitted>& out) {
+  received.push_back({atUs, byte});
+  // A frame whose next byte never came is dropped; the program waits far longer than this after a failure.
+  if (!pending_.empty() && atUs - lastByteUs_ > kFrameGapUs) pending_.clear();
+  lastByteUs_ = atUs;
+
+  if (!pending_.empty()) {
+    pending_.push_back(byte);
+    if (static_cast<int>(pending_.size()) == FrameLength(pending_[0])) {
+      Execute(atUs, out);
+      pending_.clear();
+    }
+    return;
+  }
+  if (IsFramedCommand(byte)) {
+    pending_.push_back(byte);
+    return;
+  }
+  if (byte == kActionReset.command) {
+    registers[reg::kCrcConflicts] = 0;
+    Answer(ReplyFor(byte, reply::kResetDone), atUs, out);
+  } else if (byte == kActionErase.command) {
+    const uint8_t code = ReplyFor(byte, reply::kErased);
+    if (code == reply::kErased) measurements.clear();
+    Answer(code, atUs, out);
+  } else if (byte == kActionFormat.command) {
+    const uint8_t code = ReplyFor(byte, reply::kErased);
+    if (code == reply::kErased) {
+      measurements.clear();
+      SetText(kParamRead, mem::kSupervisor, mem::kSupervisorLength, "");
+      SetText(kParamRead, mem::kOwner, mem::kOwnerLength, "");
+      SetText(kParamRead, mem::kSerial, mem::kSerialLength, "");
+      names.fill(' ');
+    }
+    Answer(code, atUs, out);
+  } else if (byte == kModeToggle) {
+    SetRecording(!Recording());
+  } else if (byte == kDownloadAscending || byte == kDownloadDescending) {
+    SendDump(byte == kDownloadDescending, atUs, out);
+  }
+  // The lead-in 75 and unknown bytes are taken without an answer.
+}
+
+}  // namespace velutron::sim

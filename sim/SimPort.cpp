@@ -1,0 +1,83 @@
+#include "sim/SimPort.h"
+
+#include <algorithm>
+
+namespace velutron::sim {
+
+bool SimSerialPort::Open(const std::string& name, Parity parity) {
+  const auto it = bench_.ports.find(name);
+  const bool ok = !open_ && it != bench_.ports.end() && !it->second.inUse;
+  opens.emplace_back(name, ok);
+  if (!ok) return false;
+  open_ = true;
+  name_ = name;
+  parity_ = parity;
+  lineFreeUs_ = clock_.NowUs();
+  incoming_.clear();
+  return true;
+}
+
+void SimSerialPort::Close() {
+  open_ = false;
+  name_.clear();
+  incoming_.clear();
+}
+
+void SimSerialPort::SendByte(uint8_t byte) {
+  if (!open_) return;
+  const uint64_t now = clock_.NowUs();
+  sent.push_back({name_, now, byte});
+  const uint64_t departs = std::max(now, lineFreeUs_);
+  lineFreeUs_ = departs + LineTimeUs(1);
+
+  Device* device = bench_.ports[name_].device;
+  // A logger on another parity sees only framing errors and stays silent.
+  if (device == nullptr || device->parity != parity_) return;
+  std::vector<Emitted> answers;
+  device->Receive(byte, lineFreeUs_, answers);
+  for (const Emitted& e : answers) {
+    auto at = std::upper_bound(incoming_.begin(), incoming_.end(), e.atUs,
+                               [](uint64_t t, const Emitted& q) { return t < q.atUs; });
+    incoming_.insert(at, e);
+  }
+}
+
+uint32_t SimSerialPort::InputCount() {
+  if (!open_) return 0;
+  const uint64_t now = clock_.NowUs();
+  const auto end = std::upper_bound(incoming_.begin(), incoming_.end(), now,
+                                    [](uint64_t t, const Emitted& q) { return t < q.atUs; });
+  return static_cast<uint32_t>(end - incoming_.begin());
+}
+
+uint32_t SimSerialPort::Read(std::span<uint8_t> buffer) {
+  const uint32_t count = std::min<uint32_t>(InputCount(), static_cast<uint32_t>(buffer.size()));
+  for (uint32_t i = 0; i < count; ++i) {
+    buffer[i] = incoming_.front().byte;
+    incoming_.pop_front();
+  }
+  return count;
+}
+
+void SimSerialPort::WaitForInput(uint32_t timeoutMs) {
+  if (InputCount() > 0) return;
+  uint64_t until = clock_.NowUs() + uint64_t{timeoutMs} * 1000;
+  if (open_ && !incoming_.empty()) until = std::min(until, incoming_.front().atUs);
+  clock_.AdvanceToUs(until);
+}
+
+bool SimSerialPort::WriteBlock(std::span<const uint8_t> bytes) {
+  if (!open_) return false;
+  for (uint8_t b : bytes) SendByte(b);
+  clock_.AdvanceToUs(lineFreeUs_);
+  return true;
+}
+
+std::vector<uint8_t> SimSerialPort::SentBytes() const {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(sent.size());
+  for (const Sent& s : sent) bytes.push_back(s.byte);
+  return bytes;
+}
+
+}  // namespace velutron::sim

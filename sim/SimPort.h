@@ -57,8 +57,8 @@ class SimSerialPort final : public SerialPort {
   bool open_ = false;
   std::string name_;
   Parity parity_ = Parity::Even;
-  uint64_t lineFreeUs_ = 0;        // when the program's transmitter is free again
-  std::deque<Emitted> incoming_;   // bytes from the logger, in time order
+  uint64_t lineFreeUs_ = 0;       // when the program's transmitter is free again
+  std::deque<Emitted> incoming_;  // bytes from the logger, in time order
 };
 
 }  // namespace velutron::sim
