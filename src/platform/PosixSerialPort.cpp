@@ -78,7 +78,17 @@ bool PosixSerialPort::Configure(Parity parity) {
   // A file that is not a terminal is not a port.
   if (::tcgetattr(fd_, &tio) != 0) return false;
   ApplyLinkSettings(tio, parity);
-  if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+  if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
+    // A pseudo-terminal takes the settings but drops the parity bit, and the C library reports that
+    // as EINVAL; the settings are in force all the same.
+    termios now{};
+    if (errno != EINVAL || ::tcgetattr(fd_, &now) != 0) return false;
+    const tcflag_t mask = ~static_cast<tcflag_t>(PARENB);
+    if ((now.c_cflag & mask) != (tio.c_cflag & mask) || now.c_iflag != tio.c_iflag ||
+        cfgetospeed(&now) != cfgetospeed(&tio)) {
+      return false;
+    }
+  }
   // Both handshake lines inactive. A pseudo-terminal has no modem lines and refuses; that is fine.
   int lines = TIOCM_DTR | TIOCM_RTS;
   ::ioctl(fd_, TIOCMBIC, &lines);
