@@ -1,0 +1,36 @@
+#include "data/DatabaseCommands.h"
+
+#include "data/Report.h"
+
+namespace velutron {
+
+void ClearReportView(Session& s) {
+  s.report.ReportBuffer.assign(kReportBufferSize, 0);
+  s.ui.SetReportText("");
+  s.report.ReportLoaded = false;
+}
+
+Outcome BitBtn1Click(Session& s) {
+  ClearReportView(s);
+  s.ui.SetProgressMax(0);
+  const FileDialogSpec OpenDialog1{"Wybierz nazwę pliku.", "Bazy danych rejestratora", "*.dat"};
+  const auto chosen = s.ui.ChooseFileToOpen(OpenDialog1);
+  if (!chosen) {
+    s.ui.ShowMessage("Nie wybrany plik *.DAT", "Nie wybrano bazy danych do konwersji !");
+    return Outcome::Cancelled;
+  }
+  s.report.DatabaseFileName = *chosen;
+  return ViewBufor(s);
+}
+
+void Wyczy1Click(Session& s) { ClearReportView(s); }
+
+Outcome Wydrukbufora1Click(Session& s) {
+  if (!s.report.ReportLoaded) {
+    s.ui.ShowMessage("Uwaga !", "Pusty bufor - brak danych do wydruku !!!");
+    return Outcome::Failed;
+  }
+  return s.ui.PrintReportView() ? Outcome::Completed : Outcome::Cancelled;
+}
+
+}  // namespace velutron
