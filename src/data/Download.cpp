@@ -1,0 +1,134 @@
+#include "data/Download.h"
+
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/FileUtil.h"
+#include "data/DatabaseCommands.h"
+#include "data/DatabaseFile.h"
+#include "data/Report.h"
+
+namespace velutron {
+
+namespace {
+
+constexpr std::string_view kCaptionFileName = "Nazwa pliku:";
+constexpr std::string_view kBadFileName = "Popraw nazwę pliku lub sprawdź dysk !!!";
+constexpr std::string_view kEmptyLogger = "Brak danych do transmisji !!!\r[bufor VELUTRON pusty]";
+constexpr std::string_view kCaptionStopped = "Zatrzymanie opcji !";
+constexpr std::string_view kTransferCut = "Przerwanie transmisji pliku !!!";
+constexpr std::string_view kWriteFailed = "Błąd wejścia/wyjścia przy zapisie pliku:\r";
+
+// A short date format may bring characters that cannot stand in a file name.
+std::string FileNameSafe(std::string name) {
+  for (char& c : name) {
+    if (std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos) c = '-';
+  }
+  return name;
+}
+
+std::string TwoDigits(int v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%02d", v);
+  return buf;
+}
+
+// Reception: the burst is over at the first 50 ms window in which nothing more arrived.
+uint32_t ReceiveBurst(Session& s) {
+  Link& link = s.link;
+  s.ui.SetProgressMax(30);
+  uint32_t before = 0;
+  uint32_t after = 0;
+  do {
+    before = link.Port().InputCount();
+    link.DelayMs(proto::kDownloadWindowMs);
+    s.ui.StepProgress();
+    after = link.Port().InputCount();
+  } while (before != after);
+  link.state.InputCount = after;
+  link.state.BytesRead = 0;
+  if (after >= 1 && after <= proto::kRxBufferSize) {
+    link.state.BytesRead = link.Port().Read(std::span<uint8_t>(link.state.RxBuffer.data(), after));
+  }
+  s.ui.SetProgressMax(0);
+  return link.state.BytesRead;
+}
+
+// Writes the encoded database record by record so the progress bar follows the file.
+bool WriteWithProgress(Session& s, AtomicFile& file, std::span<const uint8_t> bytes, int channels,
+                       int records) {
+  const size_t recordSize = dbfile::RecordSize(channels) + 2;
+  if (!file.Write(bytes.first(dbfile::kHeaderSize))) return false;
+  s.ui.SetProgressMax(records);
+  size_t at = dbfile::kHeaderSize;
+  for (int j = 0; j < records; ++j, at += recordSize) {
+    if (!file.Write(bytes.subspan(at, recordSize))) return false;
+    s.ui.StepProgress();
+  }
+  const bool ok = file.Write(bytes.subspan(at));
+  s.ui.SetProgressMax(0);
+  return ok;
+}
+
+}  // namespace
+
+Outcome Load_Dat(Session& s, uint8_t command) {
+  Link& link = s.link;
+  link.Test_COM_OK();
+  link.Test_Job_Rej();
+  if (!link.state.LinkOk) return Outcome::Failed;
+
+  s.ui.SetProgressMax(0);
+  const CivilTime now = s.clock.Now();
+  const std::string proposed =
+      FileNameSafe("RT_" + s.locale.ShortDate(now) + "_" + TwoDigits(now.hour) + "`" + TwoDigits(now.minute));
+  const std::string_view prompt = command == proto::kDownloadDescending ? "Wprowadź nazwę pliku [N..1]"
+                                                                        : "Wprowadź nazwę pliku [1..N]";
+  const std::optional<std::string> typed = s.ui.AskText(kCaptionFileName, prompt, proposed);
+  if (!typed) return Outcome::Cancelled;
+
+  const std::string fileName = *typed + ".DAT";
+  AtomicFile file(s.InWorkDir(fileName));
+  if (!file.Ok()) {
+    s.ui.ShowMessage(text::kCaptionWarning, kBadFileName);
+    return Outcome::Failed;
+  }
+
+  link.SendRaw(command);
+  link.DelayMs(proto::kDownloadLeadMs);
+  const uint32_t received = ReceiveBurst(s);
+
+  // Only the bytes of this burst count: a short or empty dump never borrows from an earlier exchange.
+  const std::span<const uint8_t> dump(link.state.RxBuffer.data(), received);
+  std::vector<uint8_t> encoded;
+  const DatabaseWriteResult result = EncodeDatabase(dump, encoded);
+  if (result == DatabaseWriteResult::NoRecords) {
+    file.Discard();
+    s.ui.ShowMessage(kCaptionStopped, kEmptyLogger);
+    return Outcome::Failed;
+  }
+  if (result != DatabaseWriteResult::Ok) {
+    file.Discard();
+    s.ui.ShowMessage(text::kCaptionWarning, kTransferCut);
+    return Outcome::Failed;
+  }
+  const int channels = dump[0] & 0x7F;
+  const int records = dump[4] | dump[5] << 8;
+  if (!WriteWithProgress(s, file, encoded, channels, records) || !file.Commit()) {
+    s.ui.ShowMessage(text::kCaptionWarning, std::string(kWriteFailed) + fileName);
+    return Outcome::Failed;
+  }
+
+  if (!s.ui.AskOkCancel("Transmisja OK.",
+                        "Plik: " + *typed + "\rzapisany poprawnie.\rCzy otworzyć wczytane dane?")) {
+    return Outcome::Completed;
+  }
+  ClearReportView(s);
+  s.ui.SetProgressMax(0);
+  s.report.DatabaseFileName = fileName;
+  return ViewBufor(s);
+}
+
+}  // namespace velutron
