@@ -14,7 +14,9 @@ namespace {
 
 std::filesystem::path TemporaryBeside(const std::filesystem::path& target) {
   std::random_device rd;
-  const auto name = "." + target.filename().string() + "." + std::to_string(rd() & 0xFFFFFF) + ".part";
+  std::string name = target.filename().string();
+  name.insert(0, 1, '.');
+  name.append(".").append(std::to_string(rd() & 0xFFFFFF)).append(".part");
   return target.parent_path() / name;
 }
 

@@ -1,0 +1,124 @@
+#include "cli/ConsoleUi.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+namespace velutron::cli {
+
+namespace {
+
+// The spreadsheet hand-off is a desktop matter; the command line leaves the report in its file.
+constexpr std::string_view kSpreadsheetQuestion = "Czy otworzyć dane w arkuszu Excel?";
+
+std::string Human(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\r') c = '\n';
+  }
+  return out;
+}
+
+// Texts typed by the user may not be valid UTF-8; they must not take the program down.
+std::string Dump(const nlohmann::ordered_json& j) {
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+}  // namespace
+
+void ConsoleUi::Line(const std::string& line) {
+  std::fputs(line.c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void ConsoleUi::ShowMessage(std::string_view caption, std::string_view text) {
+  if (json_) {
+    Line(Dump(nlohmann::ordered_json{{"type", "message"}, {"caption", caption}, {"text", text}}));
+  } else {
+    Line("[" + std::string(caption) + "] " + Human(text));
+  }
+}
+
+void ConsoleUi::ShowError(std::string_view text) {
+  if (json_) {
+    Line(Dump(nlohmann::ordered_json{{"type", "error"}, {"text", text}}));
+  } else {
+    Line("[Error] " + Human(text));
+  }
+}
+
+bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view text) {
+  if (!::isatty(STDIN_FILENO)) return false;
+  std::fprintf(stderr, "[%s] %s\nOK? [t/N] ", std::string(caption).c_str(), Human(text).c_str());
+  std::fflush(stderr);
+  std::string reply;
+  if (!std::getline(std::cin, reply)) return false;
+  return reply == "t" || reply == "T" || reply == "tak" || reply == "y" || reply == "yes" || reply == "ok" ||
+         reply == "OK";
+}
+
+bool ConsoleUi::AskOkCancel(std::string_view caption, std::string_view text) {
+  bool ok = false;
+  if (text != kSpreadsheetQuestion) ok = yes_ || AnswerFromTerminal(caption, text);
+  if (json_) {
+    Line(Dump(nlohmann::ordered_json{{"type", "question"}, {"caption", caption}, {"text", text}, {"answer", ok ? "ok" : "cancel"}}));
+  } else {
+    Line("[" + std::string(caption) + "] " + Human(text) + (ok ? " -> OK" : " -> Anuluj"));
+  }
+  return ok;
+}
+
+std::optional<std::string> ConsoleUi::AskText(std::string_view caption, std::string_view prompt,
+                                              std::string_view initial) {
+  const std::string answer = inputAnswer.value_or(std::string(initial));
+  inputAnswer.reset();
+  if (json_) {
+    Line(Dump(nlohmann::ordered_json{{"type", "input"}, {"caption", caption}, {"prompt", prompt}, {"default", initial},
+                        {"answer", answer}}));
+  } else {
+    Line("[" + std::string(caption) + "] " + std::string(prompt) + ": " + answer);
+  }
+  return answer;
+}
+
+void ConsoleUi::Beep() {
+  if (json_) {
+    Line(R"({"type":"beep"})");
+  } else {
+    std::fputc('\a', stderr);
+  }
+}
+
+std::optional<std::string> ConsoleUi::ChooseFileToOpen(const FileDialogSpec&) {
+  std::optional<std::string> file = std::move(fileAnswer);
+  fileAnswer.reset();
+  return file;
+}
+
+void ConsoleUi::Value(std::string_view name, std::string_view value) {
+  if (json_) {
+    Line(Dump(nlohmann::ordered_json{{"type", "value"}, {"name", name}, {"value", value}}));
+  } else {
+    Line(std::string(name) + ": " + std::string(value));
+  }
+}
+
+void ConsoleUi::Value(std::string_view name, long long value) {
+  if (json_) {
+    Line(Dump(nlohmann::ordered_json{{"type", "value"}, {"name", name}, {"value", value}}));
+  } else {
+    Line(std::string(name) + ": " + std::to_string(value));
+  }
+}
+
+void ConsoleUi::Result(Outcome outcome) {
+  if (!json_) return;
+  const char* word = outcome == Outcome::Completed   ? "completed"
+                     : outcome == Outcome::Cancelled ? "cancelled"
+                                                     : "failed";
+  Line(Dump(nlohmann::ordered_json{{"type", "result"}, {"outcome", word}}));
+}
+
+}  // namespace velutron::cli
