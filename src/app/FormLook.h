@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QStringList>
+
+// Fonts and colours of the program's forms. The classic Windows fonts are asked for first; where a
+// machine lacks them the nearest installed family stands in.
+namespace velutron::look {
+
+inline QFont Font(const QStringList& families, int pixels, bool bold = false, bool italic = false) {
+  QFont f;
+  f.setFamilies(families);
+  f.setPixelSize(pixels);
+  f.setBold(bold);
+  f.setItalic(italic);
+  return f;
+}
+
+inline QFont MsSansSerif(int pixels, bool bold = false) {
+  return Font({"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans", "Liberation Sans"}, pixels, bold);
+}
+inline QFont MicrosoftSansSerif(int pixels, bool bold = false) {
+  return Font({"Microsoft Sans Serif", "MS Sans Serif", "DejaVu Sans", "Liberation Sans"}, pixels, bold);
+}
+inline QFont Courier(int pixels, bool bold = false) {
+  return Font({"Courier", "Courier New", "Liberation Mono", "DejaVu Sans Mono"}, pixels, bold);
+}
+inline QFont ComicSans(int pixels) {
+  return Font({"Comic Sans MS", "Comic Neue", "Comic Relief", "DejaVu Sans Condensed", "DejaVu Sans"},
+              pixels);
+}
+inline QFont CenturyGothic(int pixels, bool italic = false) {
+  return Font({"Century Gothic", "URW Gothic", "TeX Gyre Adventor", "DejaVu Sans"}, pixels, false, italic);
+}
+
+// The named colours of the classic form designer.
+inline const QColor kSilver{0xC0, 0xC0, 0xC0};
+inline const QColor kNavy{0x00, 0x00, 0x80};
+inline const QColor kPurple{0x80, 0x00, 0x80};
+inline const QColor kBlue{0x00, 0x00, 0xFF};
+inline const QColor kMaroon{0x80, 0x00, 0x00};
+inline const QColor kGreen{0x00, 0x80, 0x00};
+inline const QColor kRed{0xFF, 0x00, 0x00};
+inline const QColor kBlack{0x00, 0x00, 0x00};
+inline const QColor kMonitoringRed{0xFF, 0x22, 0x22};
+// The active-border colour of the classic Windows scheme.
+inline const QColor kActiveBorder{0xB4, 0xB4, 0xB4};
+
+}  // namespace velutron::look

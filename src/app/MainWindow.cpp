@@ -1,0 +1,281 @@
+#include "app/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextEdit>
+#include <QTimer>
+
+#include "app/FormLook.h"
+#include "app/StartUp.h"
+#include "data/DatabaseCommands.h"
+#include "data/Download.h"
+#include "link/Diagnostics.h"
+
+// The resources live in a static library: they must be pulled in by name.
+static void InitVelutronResources() { Q_INIT_RESOURCE(velutron); }
+
+namespace velutron {
+
+namespace {
+// Frame of a classic Windows window (borders and caption), used while the platform reports none.
+constexpr int kAssumedFrameWidth = 8;
+constexpr int kAssumedFrameHeight = 27;
+
+struct MenuItem {
+  const char* name;  // empty: a separator
+  const char* caption;
+  QKeySequence shortcut;
+  const char* picture;
+  bool isDefault = false;
+};
+}  // namespace
+
+TForm1::TForm1(std::unique_ptr<SerialPort> port, std::unique_ptr<Clock> clock,
+               std::optional<std::string> firstArgument, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
+      port_(std::move(port)),
+      clock_(std::move(clock)),
+      session_(*port_, *clock_, ui_, locale_),
+      firstArgument_(std::move(firstArgument)) {
+  InitVelutronResources();
+  setObjectName("Form1");
+  setWindowTitle(QStringLiteral(" ZENTA - Rejestrator temperatury  VELUTRON 32"));
+  setWindowIcon(QIcon(":/velutron/velutron.png"));
+  QPalette p = palette();
+  p.setColor(QPalette::Window, look::kSilver);
+  setPalette(p);
+  setAutoFillBackground(true);
+
+  BuildForm();
+  BuildMenu();
+  ui_.Attach(ViewCSV, ProgressBar1);
+
+  resize(kOuterWidth - kAssumedFrameWidth, kOuterHeight - kAssumedFrameHeight);
+  setMaximumSize(kOuterWidth - kAssumedFrameWidth, kMaxOuterHeight - kAssumedFrameHeight);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect outer(0, 0, kOuterWidth, kOuterHeight);
+    const QPoint topLeft = screen->availableGeometry().center() - outer.center();
+    move(topLeft);
+  }
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildForm() {
+  auto* client = new QWidget(this);
+  client->setObjectName("ClientArea");
+  client->setFont(look::MsSansSerif(13, true));
+  QPalette cp = client->palette();
+  cp.setColor(QPalette::WindowText, look::kNavy);
+  client->setPalette(cp);
+  setCentralWidget(client);
+
+  ViewCSV = new QTextEdit(client);
+  ViewCSV->setObjectName("ViewCSV");
+  ViewCSV->setGeometry(0, 0, 641, 313);
+  ViewCSV->setFrameStyle(QFrame::Box | QFrame::Plain);
+  ViewCSV->setFont(look::Courier(15, true));
+  ViewCSV->setLineWrapMode(QTextEdit::NoWrap);
+  ViewCSV->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ViewCSV->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ViewCSV->setAcceptRichText(false);
+  QPalette vp = ViewCSV->palette();
+  vp.setColor(QPalette::Base, look::kActiveBorder);
+  vp.setColor(QPalette::Text, look::kNavy);
+  ViewCSV->setPalette(vp);
+  ViewCSV->setPlainText(QStringLiteral("Test"));
+  ViewCSV->installEventFilter(this);
+
+  ProgressBar1 = new QProgressBar(client);
+  ProgressBar1->setObjectName("ProgressBar1");
+  ProgressBar1->setGeometry(8, 320, 625, 17);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setTextVisible(false);
+
+  BitBtn1 = MakeButton("BitBtn1", "&Baza danych", {8, 344, 97, 25}, look::kPurple,
+                       [this] { BitBtn1Click(session_); });
+  BitBtn6 = MakeButton("BitBtn6", "&Monitoring", {112, 344, 99, 25}, look::kMonitoringRed, nullptr);
+  BitBtn2 = MakeButton("BitBtn2", QString::fromUtf8("&Zmień tryb"), {216, 344, 97, 25}, look::kBlue, nullptr);
+  BitBtn3 = MakeButton("BitBtn3", "&Ustaw czas", {320, 344, 97, 25}, look::kMaroon, nullptr);
+  BitBtn4 = MakeButton("BitBtn4", "&Rej. -> 1...N", {424, 344, 97, 25}, look::kGreen,
+                       [this] { BitBtn4Click(session_); });
+  BitBtn5 = MakeButton("BitBtn5", "&Rej. -> N...1", {528, 344, 97, 25}, look::kGreen,
+                       [this] { BitBtn5Click(session_); });
+
+  QWidget* order[] = {ProgressBar1, BitBtn1, BitBtn2, BitBtn3, BitBtn4, BitBtn5, ViewCSV, BitBtn6};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+QPushButton* TForm1::MakeButton(const char* name, const QString& caption, const QRect& geometry,
+                                const QColor& colour, std::function<void()> handler) {
+  auto* button = new QPushButton(caption, centralWidget());
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  button->setFont(look::MsSansSerif(13, true));
+  QPalette p = button->palette();
+  p.setColor(QPalette::ButtonText, colour);
+  button->setPalette(p);
+  // An operation that is not built yet keeps its button disabled.
+  button->setEnabled(static_cast<bool>(handler));
+  if (handler) connect(button, &QPushButton::clicked, this, std::move(handler));
+  return button;
+}
+
+void TForm1::BuildMenu() {
+  struct Entry {
+    MenuItem item;
+    std::function<void()> handler;  // none: the operation is not built yet and the item stays disabled
+  };
+  struct Menu {
+    const char* title;
+    std::vector<Entry> entries;
+  };
+  const Entry separator{{"", "", {}, ""}, nullptr};
+  const std::vector<Menu> menus = {
+      {"System",
+       {
+           {{"Oprogramie1", "O programie", QKeySequence("Ctrl+I"), "about"}, [this] { Oprogramie1Click(); }},
+           {{"Licencja1", "Licencja", QKeySequence("Ctrl+L"), "licence"}, nullptr},
+           separator,
+           {{"TESTRS2321", "Test RS-232", QKeySequence("Ctrl+T"), "test-rs232"},
+            [this] { TESTRS2321Click(session_); }},
+           {{"Test1Wie1", "Test 1-Wire", QKeySequence("Ctrl+V"), "test-1wire"},
+            [this] { Test1Wie1Click(session_); }},
+           separator,
+           {{"Koniecpracy1", "Koniec pracy", QKeySequence("Ctrl+X"), "quit"},
+            [this] { Koniecpracy1Click(); }},
+       }},
+      {"Bazy danych",
+       {
+           {{"Wyczy1", "Wyczyść bufor", QKeySequence("Ctrl+Del"), "clear"},
+            [this] { Wyczy1Click(session_); }},
+           {{"Wydrukbufora1", "Wydruk bufora", QKeySequence("Ctrl+P"), "print"},
+            [this] { Wydrukbufora1Click(session_); }},
+           {{"Przegldbazdanych1", "Przegląd baz danych", QKeySequence("F3"), "database", true},
+            [this] { BitBtn1Click(session_); }},
+           separator,
+           {{"Resetuk1", "Reset rejestratora", QKeySequence("Ctrl+R"), "reset"}, nullptr},
+           separator,
+           {{"Wykasujpomiary1", "Wykasuj pomiary !", QKeySequence("Ctrl+K"), "erase"}, nullptr},
+       }},
+      {"Operacje",
+       {
+           {{"Zmianatrybupracy1", "Zmiana trybu pracy", QKeySequence("F4"), "mode"}, nullptr},
+           {{"UstawczaszPC1", "Ustaw czas z PC", QKeySequence("F5"), "clock"}, nullptr},
+           separator,
+           {{"Nadzrpomiaru1", "Kontrola pomiaru", QKeySequence("F6"), "supervisor"}, nullptr},
+           {{"Nazwapktpomiar1", "Nazwa pkt. pomiaru", QKeySequence("F7"), "point-name"}, nullptr},
+           separator,
+           {{"Wczytajpomiaryod1don1", "Wczytaj pomiary od 1 do n", QKeySequence("F8"), "download-ascending"},
+            [this] { BitBtn4Click(session_); }},
+           {{"Wczytajpomiaryodndo11", "Wczytaj pomiary od n do 1", QKeySequence("F9"), "download-descending"},
+            [this] { BitBtn5Click(session_); }},
+       }},
+      {"Parametry",
+       {
+           {{"Parametryrejestratora1", "Parametry rejestratora", QKeySequence("F1"), "logger-params"},
+            nullptr},
+           {{"Parametryczujnika1", "Parametry czujnika", QKeySequence("F2"), "sensor-params"}, nullptr},
+           separator,
+           {{"Monitoringrejestratora1", "Monitoring rejestratora", QKeySequence("F10"), "monitor", true},
+            nullptr},
+           separator,
+           {{"Zapisobrazurej1", "Zapis obrazu pamięci", QKeySequence("Ctrl+S"), "image-save"}, nullptr},
+           {{"Wczytanieobrazurej1", "Wczytanie obrazu pamięci", QKeySequence("Ctrl+W"), "image-load"},
+            nullptr},
+       }},
+      {"Serwis",
+       {
+           {{"Formatowanieukadu1", "Formatowanie pamięci !!!", {}, "format"}, nullptr},
+           separator,
+           {{"Liczbaczujnikw1", "Liczba czujników", {}, "sensor-count"}, nullptr},
+           {{"Deklarowanieczujnika1", "Deklarowanie czujnika", {}, "sensor-declare"}, nullptr},
+           separator,
+           {{"Wpislicencji1", "Wpis użytkownika", {}, "owner"}, nullptr},
+           {{"Wpisnrserii1", "Wpis numeru seryjnego", {}, "serial"}, nullptr},
+       }},
+  };
+
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("MainMenu1");
+  bar->setFont(QApplication::font("QMenuBar"));
+  for (const Menu& m : menus) {
+    QMenu* menu = bar->addMenu(QString::fromUtf8(m.title));
+    menu->setFont(QApplication::font("QMenu"));
+    for (const Entry& e : m.entries) {
+      if (*e.item.name == '\0') {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* action = menu->addAction(QIcon(QStringLiteral(":/velutron/%1.png").arg(e.item.picture)),
+                                        QString::fromUtf8(e.item.caption));
+      action->setObjectName(e.item.name);
+      action->setShortcut(e.item.shortcut);
+      action->setShortcutContext(Qt::WindowShortcut);
+      if (e.item.isDefault) {
+        QFont f = menu->font();
+        f.setBold(true);
+        action->setFont(f);
+      }
+      action->setEnabled(static_cast<bool>(e.handler));
+      if (e.handler) connect(action, &QAction::triggered, this, e.handler);
+    }
+  }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (activated_) return;
+  activated_ = true;
+  // Deferred so the window is on screen before the start-up's dialogs.
+  QTimer::singleShot(0, this, [this] {
+    FitOuterFrame();
+    OpenCommClick();
+  });
+}
+
+void TForm1::FitOuterFrame() {
+  const QSize frame = frameGeometry().size() - geometry().size();
+  // Without a reported frame (no window manager) the assumed classic frame stays in the sizes.
+  if (frame.isEmpty()) return;
+  setMaximumSize(kOuterWidth - frame.width(), kMaxOuterHeight - frame.height());
+  resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+}
+
+void TForm1::OpenCommClick() {
+  std::optional<std::string_view> argument;
+  if (firstArgument_) argument = *firstArgument_;
+  velutron::OpenCommClick(session_, argument);
+}
+
+void TForm1::Oprogramie1Click() { ui_.ShowAboutBox(); }
+
+void TForm1::Koniecpracy1Click() {
+  if (velutron::Koniecpracy1Click(session_)) QCoreApplication::exit(0);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // The menu's shortcuts come before the view's own editing keys (Ctrl+X, Ctrl+V, Ctrl+Del).
+  if (watched == ViewCSV && event->type() == QEvent::ShortcutOverride) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QKeySequence pressed(key->keyCombination());
+    for (const QAction* action : findChildren<QAction*>()) {
+      if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
+        event->ignore();
+        return true;
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace velutron

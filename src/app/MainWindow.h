@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/QtUserInterface.h"
+#include "app/Session.h"
+#include "platform/QtLocale.h"
+
+class QAction;
+class QProgressBar;
+class QPushButton;
+class QTextEdit;
+
+namespace velutron {
+
+// The main window: report view, progress bar, buttons and the menu. It owns the serial port and the
+// session every operation works on, and runs the start-up sequence when it is first shown.
+class TForm1 final : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  static constexpr int kOuterWidth = 650;
+  static constexpr int kOuterHeight = 427;
+  static constexpr int kMaxOuterHeight = 468;
+
+  // `firstArgument` is the program's first command-line argument (the service letter).
+  TForm1(std::unique_ptr<SerialPort> port, std::unique_ptr<Clock> clock,
+         std::optional<std::string> firstArgument, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  Session& GetSession() { return session_; }
+  QtUserInterface& Ui() { return ui_; }
+
+  QTextEdit* ViewCSV = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+  QPushButton* BitBtn3 = nullptr;
+  QPushButton* BitBtn4 = nullptr;
+  QPushButton* BitBtn5 = nullptr;
+  QPushButton* BitBtn6 = nullptr;
+
+  // The start-up sequence; run once, at the first activation.
+  void OpenCommClick();
+  void Oprogramie1Click();
+  void Koniecpracy1Click();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildForm();
+  void BuildMenu();
+  QPushButton* MakeButton(const char* name, const QString& caption, const QRect& geometry,
+                          const QColor& colour, std::function<void()> handler);
+  void FitOuterFrame();
+
+  std::unique_ptr<SerialPort> port_;
+  std::unique_ptr<Clock> clock_;
+  QtUserInterface ui_;
+  QtLocale locale_;
+  Session session_;
+  std::optional<std::string> firstArgument_;
+  bool activated_ = false;
+};
+
+}  // namespace velutron

@@ -1,0 +1,196 @@
+#include "app/QtUserInterface.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPageRanges>
+#include <QPrinter>
+#include <memory>
+#include <QTextDocument>
+#include <QProgressBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUrl>
+#include <cstdio>
+
+#include "app/AboutBox.h"
+
+namespace velutron {
+
+namespace {
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A file name as given, or the one entry of its folder that differs from it only in letter case.
+QString ExistingLocalFile(const QString& name) {
+  const QFileInfo info(name);
+  if (info.exists()) return info.absoluteFilePath();
+  const QDir dir = info.absoluteDir();
+  for (const QString& entry : dir.entryList(QDir::Files)) {
+    if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) return dir.absoluteFilePath(entry);
+  }
+  return info.absoluteFilePath();
+}
+
+bool IsUrl(const QString& target) {
+  const QUrl url(target, QUrl::StrictMode);
+  // One letter before the colon is a drive, not a scheme.
+  return url.isValid() && url.scheme().size() > 1;
+}
+}  // namespace
+
+QtUserInterface::QtUserInterface() : opener_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {}
+
+QtUserInterface::~QtUserInterface() = default;
+
+void QtUserInterface::Attach(QTextEdit* reportView, QProgressBar* progressBar) {
+  view_ = reportView;
+  bar_ = progressBar;
+}
+
+QString QtUserInterface::DialogText(std::string_view text) {
+  QString s = Q(text);
+  s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  s.replace('\r', '\n');
+  return s;
+}
+
+int QtUserInterface::Exec(QDialog& dialog) {
+  if (hook_) {
+    QDialog* d = &dialog;
+    QTimer::singleShot(0, d, [this, d] { hook_(d); });
+  }
+  return dialog.exec();
+}
+
+void QtUserInterface::ShowMessage(std::string_view caption, std::string_view text) {
+  QMessageBox box(QMessageBox::NoIcon, Q(caption), DialogText(text), QMessageBox::Ok, nullptr);
+  box.setTextFormat(Qt::PlainText);
+  Exec(box);
+}
+
+void QtUserInterface::ShowError(std::string_view text) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), DialogText(text), QMessageBox::Ok, nullptr);
+  box.setTextFormat(Qt::PlainText);
+  Exec(box);
+}
+
+bool QtUserInterface::AskOkCancel(std::string_view caption, std::string_view text) {
+  QMessageBox box(QMessageBox::Question, Q(caption), DialogText(text), QMessageBox::Ok | QMessageBox::Cancel,
+                  nullptr);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setEscapeButton(QMessageBox::Cancel);
+  Exec(box);
+  return box.clickedButton() == box.button(QMessageBox::Ok);
+}
+
+std::optional<std::string> QtUserInterface::AskText(std::string_view caption, std::string_view prompt,
+                                                    std::string_view initial) {
+  QInputDialog dialog(nullptr);
+  dialog.setInputMode(QInputDialog::TextInput);
+  dialog.setWindowTitle(Q(caption));
+  dialog.setLabelText(DialogText(prompt));
+  dialog.setTextValue(Q(initial));
+  if (Exec(dialog) != QDialog::Accepted) return std::nullopt;
+  return dialog.textValue().toStdString();
+}
+
+void QtUserInterface::Beep() { QApplication::beep(); }
+
+void QtUserInterface::SetProgressMax(int max) {
+  progressMax_ = max < 0 ? 0 : max;
+  progressPos_ = 0;
+  if (!bar_) return;
+  // A range of 0..0 would turn the bar into a busy indicator; an empty bar is what is meant.
+  bar_->setRange(0, progressMax_ > 0 ? progressMax_ : 1);
+  bar_->setValue(0);
+}
+
+void QtUserInterface::StepProgress() {
+  progressPos_ = progressPos_ + 1 > progressMax_ ? 0 : progressPos_ + 1;
+  if (bar_) bar_->setValue(progressPos_);
+}
+
+void QtUserInterface::SetReportText(std::string_view text) {
+  if (!view_) return;
+  QString s = Q(text);
+  s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  view_->setPlainText(s);
+}
+
+std::optional<std::string> QtUserInterface::ChooseFileToOpen(const FileDialogSpec& spec) {
+  QFileDialog dialog(nullptr, Q(spec.title));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (hook_) dialog.setOption(QFileDialog::DontUseNativeDialog);
+  // Files from Windows machines often carry upper-case extensions.
+  const QString pattern = Q(spec.filterPattern);
+  QString patterns = pattern;
+  if (pattern.toUpper() != pattern) patterns += ' ' + pattern.toUpper();
+  dialog.setNameFilter(Q(spec.filterDescription) + " (" + patterns + ")");
+  if (Exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath().toStdString();
+}
+
+bool QtUserInterface::PrintReportView() {
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setCopyCount(1);
+  QPrintDialog dialog(&printer, nullptr);
+  dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
+                    QAbstractPrintDialog::PrintSelection);
+  if (Exec(dialog) != QDialog::Accepted) return false;
+  // The whole view is printed whatever range or selection was chosen.
+  printer.setPrintRange(QPrinter::AllPages);
+  printer.setPageRanges(QPageRanges());
+  printer.setDocName(QString());
+  if (!printer.outputFileName().isEmpty()) printer.setOutputFormat(QPrinter::PdfFormat);
+  if (view_) {
+    // The view's font is sized in screen pixels, which on a printer's resolution would shrink to a
+    // fraction of a millimetre: print a copy set in the equivalent points.
+    std::unique_ptr<QTextDocument> copy(view_->document()->clone());
+    QFont font = view_->font();
+    if (font.pixelSize() > 0) font.setPointSizeF(font.pixelSize() * 72.0 / 96.0);
+    copy->setDefaultFont(font);
+    copy->print(&printer);
+  }
+  return true;
+}
+
+void QtUserInterface::ShellOpen(std::string_view target, std::string_view parameters) {
+  const QString t = Q(target);
+  const QString p = Q(parameters);
+  if (IsUrl(t)) {
+    OpenUrl(QUrl(t));
+  } else if (!p.isEmpty()) {
+    // A program asked to open a document: the desktop's handler for that document stands in for it.
+    OpenUrl(QUrl::fromLocalFile(ExistingLocalFile(p)));
+  } else {
+    OpenUrl(QUrl::fromLocalFile(ExistingLocalFile(t)));
+  }
+}
+
+void QtUserInterface::OpenUrl(const QUrl& url) {
+  if (opener_) opener_(url);
+}
+
+void QtUserInterface::ShowAboutBox() {
+  aboutBoxes_.push_back(std::make_unique<TForm2>());
+  TForm2& box = *aboutBoxes_.back();
+  box.SetUrlOpener([this](const QUrl& url) { OpenUrl(url); });
+  if (qEnvironmentVariableIsSet("VELUTRON_TRACE_STARTUP")) {
+    std::fprintf(stderr, "velutron: about box at %lld ms since the epoch\n",
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    std::fflush(stderr);
+  }
+  Exec(box);
+}
+
+}  // namespace velutron

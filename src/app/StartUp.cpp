@@ -1,0 +1,42 @@
+#include "app/StartUp.h"
+
+#include <algorithm>
+
+#include "app/Config.h"
+
+namespace velutron {
+
+namespace {
+constexpr std::string_view kQuitCaption = "Koniec pracy...";
+constexpr std::string_view kQuitQuestion = "Czy zakończyć program?";
+}  // namespace
+
+std::string ComPortName(int number) { return "COM" + std::to_string(number); }
+
+void OpenCommClick(Session& s, std::optional<std::string_view> firstArgument) {
+  LoadConfig(s, firstArgument);
+  if (s.settings.ConfigBad) s.link.state.PortNumber = 1;
+  const std::string portName = ComPortName(s.link.state.PortNumber);
+
+  std::fill(s.report.ReportBuffer.begin(), s.report.ReportBuffer.end(), uint8_t{0});
+  s.ui.SetReportText({});
+  s.report.ReportLoaded = false;
+
+  s.link.state.LinkOk = false;
+  const bool opened = s.link.OpenPort(portName, s.PortParity());
+  if (!opened) {
+    s.ui.Beep();
+    s.ui.ShowError("Niewłaściwa nazwa portu " + portName + "\r lub jest on aktywny !!!");
+  } else {
+    s.link.Test_COM_OK();
+  }
+  s.ui.ShowAboutBox();
+}
+
+bool Koniecpracy1Click(Session& s) {
+  if (!s.ui.AskOkCancel(kQuitCaption, kQuitQuestion)) return false;
+  if (s.link.PortOpen()) s.link.Port().Close();
+  return true;
+}
+
+}  // namespace velutron
