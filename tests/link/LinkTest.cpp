@@ -23,6 +23,17 @@ class LinkTest : public ::testing::Test {
     ASSERT_TRUE(link().state.LinkOk);
     sim.TakeSent();
   }
+  // Arms the link and delays the logger's answers so that the answer to the next register read lands
+  // `atUs` after the start of the millisecond tick in which that read's wait begins.
+  void DelayNextReadAnswerToUs(uint64_t atUs) {
+    Arm();
+    const uint64_t sentAt = sim.clock.NowUs();
+    link().Read_COM_Byte(30, 14);
+    const uint64_t roundTrip = sim.clock.NowUs() - sentAt - 3000;  // after the last command byte
+    const uint64_t waitStartUs = sim.clock.NowUs() + 3000;
+    const uint64_t tickStartUs = waitStartUs - waitStartUs % 1000;
+    sim.device.faults.answerDelayUs = static_cast<uint32_t>(tickStartUs + atUs - waitStartUs - roundTrip);
+  }
   Link& link() { return sim.s.link; }
   LinkState& st() { return sim.s.link.state; }
 
@@ -65,16 +76,8 @@ TEST_F(LinkTest, ProbeWithNoOpenPortSendsNothing) {
 }
 
 TEST_F(LinkTest, AnswerFoundInThePollThatUsesUpTheTimeIsATimeout) {
-  // How long an immediate answer takes to come back after the last command byte.
-  Arm();
-  const uint64_t sentAt = sim.clock.NowUs();
-  link().Read_COM_Byte(30, 14);
-  const uint64_t roundTrip = sim.clock.NowUs() - sentAt - 3000;
-
-  // Delay the answer so it lands half a millisecond into the 250th millisecond of the wait.
-  const uint64_t waitStartUs = sim.clock.NowUs() + 3000;
-  const uint64_t tickStartUs = waitStartUs - waitStartUs % 1000;
-  sim.device.faults.answerDelayUs = static_cast<uint32_t>(tickStartUs + 250'500 - waitStartUs - roundTrip);
+  // Half a millisecond into the 250th millisecond of the wait.
+  DelayNextReadAnswerToUs(250'500);
   sim.device.registers[proto::reg::kCrcConflicts] = 7;
   st().DataByte = 99;
   link().Read_COM_Byte(30, proto::reg::kCrcConflicts);
@@ -87,13 +90,7 @@ TEST_F(LinkTest, AnswerFoundInThePollThatUsesUpTheTimeIsATimeout) {
 }
 
 TEST_F(LinkTest, AnswerJustBeforeTheDeadlineIsTaken) {
-  Arm();
-  const uint64_t sentAt = sim.clock.NowUs();
-  link().Read_COM_Byte(30, 14);
-  const uint64_t roundTrip = sim.clock.NowUs() - sentAt - 3000;
-  const uint64_t waitStartUs = sim.clock.NowUs() + 3000;
-  const uint64_t tickStartUs = waitStartUs - waitStartUs % 1000;
-  sim.device.faults.answerDelayUs = static_cast<uint32_t>(tickStartUs + 249'900 - waitStartUs - roundTrip);
+  DelayNextReadAnswerToUs(249'900);
   sim.device.registers[proto::reg::kCrcConflicts] = 7;
   link().Read_COM_Byte(30, proto::reg::kCrcConflicts);
   EXPECT_FALSE(st().TimedOut);
