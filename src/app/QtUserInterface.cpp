@@ -126,16 +126,16 @@ void QtUserInterface::SetReportText(std::string_view text) {
   view_->setPlainText(s);
 }
 
-std::optional<std::string> QtUserInterface::ChooseFileToOpen(const FileDialogSpec& spec) {
-  QFileDialog dialog(nullptr, Q(spec.title));
+std::optional<std::string> QtUserInterface::ChooseFileToOpen(const FileDialogSpec& request) {
+  QFileDialog dialog(nullptr, Q(request.title));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   if (hook_) dialog.setOption(QFileDialog::DontUseNativeDialog);
   // Files from Windows machines often carry upper-case extensions.
-  const QString pattern = Q(spec.filterPattern);
+  const QString pattern = Q(request.filterPattern);
   QString patterns = pattern;
   if (pattern.toUpper() != pattern) patterns += ' ' + pattern.toUpper();
-  dialog.setNameFilter(Q(spec.filterDescription) + " (" + patterns + ")");
+  dialog.setNameFilter(Q(request.filterDescription) + " (" + patterns + ")");
   if (Exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath().toStdString();
 }

@@ -42,7 +42,7 @@ class QtUserInterface final : public UserInterface {
   void SetProgressMax(int max) override;
   void StepProgress() override;
   void SetReportText(std::string_view text) override;
-  std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& spec) override;
+  std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& request) override;
   bool PrintReportView() override;
   void ShellOpen(std::string_view target, std::string_view parameters = {}) override;
   void ShowAboutBox() override;

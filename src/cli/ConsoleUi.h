@@ -29,7 +29,7 @@ class ConsoleUi final : public UserInterface {
   void SetProgressMax(int) override {}
   void StepProgress() override {}
   void SetReportText(std::string_view) override {}
-  std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& spec) override;
+  std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& request) override;
   bool PrintReportView() override { return false; }
   void ShellOpen(std::string_view, std::string_view) override {}
   void ShowAboutBox() override {}

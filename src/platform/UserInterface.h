@@ -39,7 +39,7 @@ class UserInterface {
   // The report view: the whole text to show (UTF-8).
   virtual void SetReportText(std::string_view text) = 0;
   // The file-open dialog; the chosen file's full path, or nullopt when cancelled.
-  virtual std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& request) = 0;
   // Shows the print dialog and, when confirmed, prints the whole report view; false when cancelled.
   virtual bool PrintReportView() = 0;
 

@@ -20,9 +20,9 @@ namespace velutron::test {
 // Captures the open dialog's settings, which the scripted interface does not record.
 struct DialogCapturingUi : ScriptedUi {
   FileDialogSpec lastDialog;
-  std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& spec) override {
-    lastDialog = spec;
-    return ScriptedUi::ChooseFileToOpen(spec);
+  std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& request) override {
+    lastDialog = request;
+    return ScriptedUi::ChooseFileToOpen(request);
   }
 };
 

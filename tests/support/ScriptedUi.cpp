@@ -58,13 +58,13 @@ void ScriptedUi::SetReportText(std::string_view text) {
   ++reportTextSets;
 }
 
-std::optional<std::string> ScriptedUi::ChooseFileToOpen(const FileDialogSpec& spec) {
+std::optional<std::string> ScriptedUi::ChooseFileToOpen(const FileDialogSpec& request) {
   std::optional<std::string> file;
   if (!files.empty()) {
     file = files.front();
     files.pop_front();
   }
-  events.push_back(Join({"open-file", spec.title, file ? *file : "cancel"}));
+  events.push_back(Join({"open-file", request.title, file ? *file : "cancel"}));
   return file;
 }
 
