@@ -1,8 +1,7 @@
 #include "app/StartUp.h"
 
-#include <algorithm>
-
 #include "app/Config.h"
+#include "data/DatabaseCommands.h"
 
 namespace velutron {
 
@@ -18,19 +17,18 @@ void OpenCommClick(Session& s, std::optional<std::string_view> firstArgument) {
   if (s.settings.ConfigBad) s.link.state.PortNumber = 1;
   const std::string portName = ComPortName(s.link.state.PortNumber);
 
-  std::fill(s.report.ReportBuffer.begin(), s.report.ReportBuffer.end(), uint8_t{0});
-  s.ui.SetReportText({});
-  s.report.ReportLoaded = false;
+  ClearReportView(s);
 
   s.link.state.LinkOk = false;
-  const bool opened = s.link.OpenPort(portName, s.PortParity());
-  if (!opened) {
-    s.ui.Beep();
-    s.ui.ShowError("Niewłaściwa nazwa portu " + portName + "\r lub jest on aktywny !!!");
-  } else {
-    s.link.Test_COM_OK();
-  }
+  if (OpenProgramPort(s, portName)) s.link.Test_COM_OK();
   s.ui.ShowAboutBox();
+}
+
+bool OpenProgramPort(Session& s, const std::string& portName) {
+  if (s.link.OpenPort(portName, s.PortParity())) return true;
+  s.ui.Beep();
+  s.ui.ShowError("Niewłaściwa nazwa portu " + portName + "\r lub jest on aktywny !!!");
+  return false;
 }
 
 bool Koniecpracy1Click(Session& s) {

@@ -11,6 +11,10 @@ namespace velutron {
 // "COM" followed by the number in decimal.
 std::string ComPortName(int number);
 
+// Opens the program's port as the start-up does; a port that cannot be opened (absent, or in use) is
+// reported with a beep and the error dialog naming it.
+bool OpenProgramPort(Session& s, const std::string& portName);
+
 // The start-up sequence run at the main window's first activation: configuration, port, probe,
 // and the about box whatever happened before.
 void OpenCommClick(Session& s, std::optional<std::string_view> firstArgument);

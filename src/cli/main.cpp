@@ -45,9 +45,12 @@ struct Options {
 
 int ExitCode(Outcome outcome) {
   switch (outcome) {
-    case Outcome::Completed: return kExitCompleted;
-    case Outcome::Cancelled: return kExitCancelled;
-    case Outcome::Failed: break;
+    case Outcome::Completed:
+      return kExitCompleted;
+    case Outcome::Cancelled:
+      return kExitCancelled;
+    case Outcome::Failed:
+      break;
   }
   return kExitFailed;
 }
@@ -75,12 +78,7 @@ class Runner {
   // Opens the port; a port that cannot be opened is reported as the start-up reports it, and the
   // operation's own probe then refuses to go on.
   void OpenPort() {
-    const std::string name =
-        o_.port.empty() ? ComPortName(session_.link.state.PortNumber) : o_.port;
-    if (!session_.link.OpenPort(name, session_.PortParity())) {
-      ui_.Beep();
-      ui_.ShowError("Niewłaściwa nazwa portu " + name + "\r lub jest on aktywny !!!");
-    }
+    OpenProgramPort(session_, o_.port.empty() ? ComPortName(session_.link.state.PortNumber) : o_.port);
   }
 
  private:
@@ -134,7 +132,6 @@ Outcome Ports(ConsoleUi& ui) {
 }
 
 int Main(int argc, char** argv) {
-
   Options o;
   CLI::App cli{"velutron-cli: reads out and configures the VELUTRON temperature logger", "velutron-cli"};
   cli.set_version_flag("--version", std::string(VELUTRON_VERSION));
@@ -146,7 +143,8 @@ int Main(int argc, char** argv) {
   cli.add_flag("--service", o.service, "service access");
   cli.add_flag("--yes", o.yes, "answer OK to every OK/Cancel question");
   cli.add_flag("--json", o.json, "one JSON object per line");
-  cli.add_option("--locale", o.locale, "regional settings (pl_PL, en_US, C, ...); default: the environment's");
+  cli.add_option("--locale", o.locale,
+                 "regional settings (pl_PL, en_US, C, ...); default: the environment's");
 
   using Command = std::function<Outcome(Runner&, ConsoleUi&)>;
   Command command;

@@ -27,7 +27,7 @@ void Wyczy1Click(Session& s) { ClearReportView(s); }
 
 Outcome Wydrukbufora1Click(Session& s) {
   if (!s.report.ReportLoaded) {
-    s.ui.ShowMessage("Uwaga !", "Pusty bufor - brak danych do wydruku !!!");
+    s.ui.ShowMessage(text::kCaptionWarning, "Pusty bufor - brak danych do wydruku !!!");
     return Outcome::Failed;
   }
   return s.ui.PrintReportView() ? Outcome::Completed : Outcome::Cancelled;

@@ -196,13 +196,13 @@ Outcome ViewBufor(Session& s) {
   s.ui.SetProgressMax(0);
   const auto reportPath = s.InWorkDir(kReportFileName);
   if (!ReportFileWritable(reportPath)) {
-    s.ui.ShowMessage("Uwaga !", "Blokada zapisu pliku na dysku !");
+    s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
     return Outcome::Failed;
   }
   const auto file = ReadWholeFile(s.InWorkDir(s.report.DatabaseFileName));
   if (!file) {
     RemoveReportFile(reportPath);
-    s.ui.ShowMessage("Uwaga !", "Blokada odczytu danych z dysku !");
+    s.ui.ShowMessage(text::kCaptionWarning, "Blokada odczytu danych z dysku !");
     return Outcome::Failed;
   }
 
@@ -222,7 +222,7 @@ Outcome ViewBufor(Session& s) {
   const bool written = WriteFileAtomically(reportPath, report);
   s.ui.SetProgressMax(0);
   if (!written) {
-    s.ui.ShowMessage("Uwaga !", "Blokada zapisu pliku na dysku !");
+    s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
     return Outcome::Failed;
   }
 
