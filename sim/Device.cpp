@@ -5,13 +5,13 @@
 #include <cstring>
 #include <numbers>
 
-#include "link/Commands.h"
+#include "sim/LoggerMap.h"
 
 namespace velutron::sim {
 
 namespace {
 
-using namespace velutron::proto;
+using namespace velutron::sim::map;
 
 uint8_t ToBcd(int value) { return static_cast<uint8_t>((value / 10) * 16 + value % 10); }
 int FromBcd(uint8_t bcd) { return (bcd >> 4) * 10 + (bcd & 0x0F); }
@@ -85,51 +85,51 @@ uint16_t ToRaw(double celsius) {
 }
 
 bool IsFramedCommand(uint8_t b) {
-  return b == kRegisterRead || b == kRegisterWrite || b == kParamRead || b == kParamWrite || b == kNameRead ||
-         b == kNameWrite;
+  return b == kReadRegister || b == kWriteRegister || b == kReadParam || b == kWriteParam || b == kReadName ||
+         b == kWriteName;
 }
 
 int FrameLength(uint8_t first) {
-  return first == kRegisterWrite || first == kParamWrite || first == kNameWrite ? 3 : 2;
+  return first == kWriteRegister || first == kWriteParam || first == kWriteName ? 3 : 2;
 }
 
 }  // namespace
 
 Device::Device() {
   SetSensors(4, false);
-  registers[reg::kIdentification] = kProbeEcho;
-  registers[reg::kBusState] = reg::kBusOkBit | 4;
-  registers[reg::kIntervalLow] = 600 & 0xFF;  // ten minutes
-  registers[reg::kIntervalHigh] = 600 >> 8;
-  registers[reg::kOptions] = 0x01;
+  registers[kIdent] = kIdentValue;
+  registers[kBus] = kBusOk | 4;
+  registers[kIntervalLo] = 600 & 0xFF;  // ten minutes
+  registers[kIntervalHi] = 600 >> 8;
+  registers[kWorkOptions] = 0x01;
   params.fill(0xFF);
   names.fill(' ');
-  SetText(kParamRead, mem::kSupervisor, mem::kSupervisorLength, "QA dept. room 12");
-  SetText(kParamRead, mem::kOwner, mem::kOwnerLength, "Northfield Cold Store, Hall B");
-  SetText(kParamRead, mem::kSerial, mem::kSerialLength, "VT-2009-000417");
+  SetText(kReadParam, kSupervisorAt, kSupervisorLen, "QA dept. room 12");
+  SetText(kReadParam, kOwnerAt, kOwnerLen, "Northfield Cold Store, Hall B");
+  SetText(kReadParam, kSerialAt, kSerialLen, "VT-2009-000417");
   static constexpr const char* kPoints[kMaxSensors] = {"Freezer 1", "Freezer 2", "Chiller", "Loading bay",
                                                        "Office",    "Corridor",  "Outdoor", "Packing room",
                                                        "Cellar",    "Roof space"};
   for (int n = 1; n <= kMaxSensors; ++n) {
-    SetText(kNameRead, mem::PointName(n), mem::kPointNameLength, kPoints[n - 1]);
-    params[mem::LowAlarm(n)] = static_cast<uint8_t>(-5 + 55);
-    params[mem::HighAlarm(n)] = static_cast<uint8_t>(25 + 55);
-    registers[reg::Offset(n)] = 0;
+    SetText(kReadName, NameOf(n), kNameLen, kPoints[n - 1]);
+    params[LowLimitOf(n)] = static_cast<uint8_t>(-5 + 55);
+    params[HighLimitOf(n)] = static_cast<uint8_t>(25 + 55);
+    registers[OffsetOf(n)] = 0;
   }
   GenerateMeasurements(48, 1);
 }
 
-int Device::SensorCount() const { return registers[reg::kSensors] & 0x7F; }
-bool Device::Humidity() const { return (registers[reg::kSensors] & reg::kHumidityBit) != 0; }
-bool Device::Recording() const { return registers[reg::kRecording] != 0; }
-void Device::SetRecording(bool on) { registers[reg::kRecording] = on ? 1 : 0; }
+int Device::SensorCount() const { return registers[kSensorSetup] & 0x7F; }
+bool Device::Humidity() const { return (registers[kSensorSetup] & kHumidityFlag) != 0; }
+bool Device::Recording() const { return registers[kRecording] != 0; }
+void Device::SetRecording(bool on) { registers[kRecording] = on ? 1 : 0; }
 
 void Device::SetSensors(int count, bool humidity) {
-  registers[reg::kSensors] = static_cast<uint8_t>((count & 0x7F) | (humidity ? reg::kHumidityBit : 0));
+  registers[kSensorSetup] = static_cast<uint8_t>((count & 0x7F) | (humidity ? kHumidityFlag : 0));
 }
 
 void Device::SetText(uint8_t space, uint8_t address, int length, const char* text) {
-  auto& target = space == kNameRead || space == kNameWrite ? names : params;
+  auto& target = space == kReadName || space == kWriteName ? names : params;
   const size_t given = std::strlen(text);
   for (int k = 0; k < length; ++k) {
     target[static_cast<uint8_t>(address + k)] =
@@ -161,7 +161,7 @@ uint16_t Device::CurrentRaw(int n, uint64_t atUs) const {
   const int dryChannel = wet ? n - 1 : n;
   double t = DailyTemperature(dryChannel, secondsOfDay) + noise.Noise(0.15);
   if (wet) t -= WetDepression(n / 2, t);
-  return ToRaw(t + static_cast<int8_t>(registers[reg::Offset(n)]) * 0.1);
+  return ToRaw(t + static_cast<int8_t>(registers[OffsetOf(n)]) * 0.1);
 }
 
 void Device::GenerateMeasurements(int count, uint32_t seed) {
@@ -169,7 +169,7 @@ void Device::GenerateMeasurements(int count, uint32_t seed) {
   Random random(seed);
   const int channels = SensorCount();
   const bool humidity = Humidity();
-  int interval = registers[reg::kIntervalLow] | registers[reg::kIntervalHigh] << 8;
+  int interval = registers[kIntervalLo] | registers[kIntervalHi] << 8;
   if (interval == 0) interval = 600;
   const int64_t last = ToSeconds(clockBase_) - clockBase_.second - 60;
   bool onState = false;
@@ -200,7 +200,7 @@ std::vector<uint8_t> Device::Dump(bool descending) const {
   std::vector<uint8_t> dump;
   const size_t n = std::min<size_t>(measurements.size(), 0xFFFF);
   dump.reserve(6 + n * (2 * k + 6) + 51 + 16 * k);
-  dump.push_back(static_cast<uint8_t>(registers[reg::kSensors]));
+  dump.push_back(static_cast<uint8_t>(registers[kSensorSetup]));
   dump.push_back(threshold);
   dump.push_back(carried[0]);
   dump.push_back(carried[1]);
@@ -222,8 +222,8 @@ std::vector<uint8_t> Device::Dump(bool descending) const {
       dump.push_back(static_cast<uint8_t>(raw & 0xFF));
     }
   }
-  for (int i = 0; i < mem::kOwnerLength; ++i) dump.push_back(params[mem::kOwner + i]);
-  for (int i = 0; i < mem::kSupervisorLength; ++i) dump.push_back(params[mem::kSupervisor + i]);
+  for (int i = 0; i < kOwnerLen; ++i) dump.push_back(params[kOwnerAt + i]);
+  for (int i = 0; i < kSupervisorLen; ++i) dump.push_back(params[kSupervisorAt + i]);
   for (int i = 0; i < 16 * k; ++i) dump.push_back(names[static_cast<uint8_t>(i)]);
   return dump;
 }
@@ -231,44 +231,43 @@ std::vector<uint8_t> Device::Dump(bool descending) const {
 uint8_t Device::ReadRegister(uint8_t address, uint64_t atUs) const {
   const CivilTime now = ClockAt(atUs);
   switch (address) {
-    case reg::kClockSeconds:
+    case kSecond:
       return ToBcd(now.second);
-    case reg::kClockMinutes:
+    case kMinute:
       return ToBcd(now.minute);
-    case reg::kClockHours:
+    case kHour:
       return ToBcd(now.hour);
-    case reg::kClockDay:
+    case kDay:
       return ToBcd(now.day);
-    case reg::kClockMonth:
+    case kMonth:
       return ToBcd(now.month);
-    case reg::kYear:
+    case kYear:
       return static_cast<uint8_t>(now.year - 2000);
-    case reg::kBusState:
-      return static_cast<uint8_t>((registers[address] & 0x7F) | (faults.busDown ? 0 : reg::kBusOkBit));
-    case reg::kIdentification:
-      return kProbeEcho;
-    case reg::kThreshold:
+    case kBus:
+      return static_cast<uint8_t>((registers[address] & 0x7F) | (faults.busDown ? 0 : kBusOk));
+    case kIdent:
+      return kIdentValue;
+    case kSwitchThreshold:
       return threshold;
     default:
       break;
   }
-  if (address >= reg::ReadingHigh(1) && address <= reg::ReadingLow(kMaxSensors)) {
-    const int n = (address - reg::ReadingHigh(1)) / 2 + 1;
+  if (address >= ReadingLoOf(1) && address <= ReadingHiOf(kMaxSensors)) {
+    const int n = (address - ReadingLoOf(1)) / 2 + 1;
     const uint16_t raw = CurrentRaw(n, atUs);
-    return (address - reg::ReadingHigh(1)) % 2 == 0 ? static_cast<uint8_t>(raw >> 8)
-                                                    : static_cast<uint8_t>(raw);
+    return address == ReadingLoOf(n) ? static_cast<uint8_t>(raw) : static_cast<uint8_t>(raw >> 8);
   }
   // The alarm limits live in the parameter memory and are reached through both spaces.
-  if (address >= reg::LowAlarm(1) && address <= reg::HighAlarm(kMaxSensors)) return params[address];
+  if (address >= LowLimitOf(1) && address <= HighLimitOf(kMaxSensors)) return params[address];
   return registers[address];
 }
 
 void Device::WriteRegister(uint8_t address, uint8_t value, uint64_t atUs) {
   registers[address] = value;
-  if (address == reg::kThreshold) threshold = value;
-  if (address >= reg::LowAlarm(1) && address <= reg::HighAlarm(kMaxSensors)) params[address] = value;
-  const bool clockField = (address >= reg::kSetSeconds && address <= reg::kSetDay) ||
-                          address == reg::kSetMonth || address == reg::kYear;
+  if (address == kSwitchThreshold) threshold = value;
+  if (address >= LowLimitOf(1) && address <= HighLimitOf(kMaxSensors)) params[address] = value;
+  const bool clockField = (address >= kSetSecond && address <= kSetDay) ||
+                          address == kSetMonth || address == kYear;
   if (!clockField) return;
 
   // Like a real clock chip, the fields are stored as written and an impossible date (29.02 before the
@@ -278,20 +277,20 @@ void Device::WriteRegister(uint8_t address, uint8_t value, uint64_t atUs) {
   CivilTime now = whole == 0 ? clockBase_ : FromSeconds(ToSeconds(clockBase_) + static_cast<int64_t>(whole));
   uint64_t baseUs = clockBaseUs_ + whole * 1'000'000;
   switch (address) {
-    case reg::kSetSeconds:
+    case kSetSecond:
       now.second = std::clamp(FromBcd(value), 0, 59);
       baseUs = atUs;
       break;
-    case reg::kSetMinutes:
+    case kSetMinute:
       now.minute = std::clamp(FromBcd(value), 0, 59);
       break;
-    case reg::kSetHours:
+    case kSetHour:
       now.hour = std::clamp(FromBcd(value), 0, 23);
       break;
-    case reg::kSetDay:
+    case kSetDay:
       now.day = std::clamp(FromBcd(value), 1, 31);
       break;
-    case reg::kSetMonth:
+    case kSetMonth:
       now.month = std::clamp(FromBcd(value), 1, 12);
       break;
     default:  // the year
@@ -340,38 +339,38 @@ void Device::Execute(uint64_t atUs, std::vector<Emitted>& out) {
   const uint8_t address = pending_[1];
   const uint8_t value = pending_.size() > 2 ? pending_[2] : 0;
   switch (command) {
-    case kRegisterRead:
+    case kReadRegister:
       Answer(ReadRegister(address, atUs), atUs, out);
       break;
-    case kParamRead:
+    case kReadParam:
       Answer(params[address], atUs, out);
       break;
-    case kNameRead:
+    case kReadName:
       Answer(names[address], atUs, out);
       break;
-    case kRegisterWrite:
+    case kWriteRegister:
       WriteRegister(address, value, atUs);
-      Answer(ReplyFor(command, reply::kAccepted), atUs, out);
+      Answer(ReplyFor(command, kAccepted), atUs, out);
       break;
-    case kParamWrite:
-      if (address == kDeclareAddress) {
+    case kWriteParam:
+      if (address == kDeclareAt) {
         // The logger reads the one sensor on the bus and stores its address under number value + 1.
-        uint8_t code = faults.busDown ? 97 : reply::kAddressSaved;
-        if (auto it = faults.replyCodes.find(kDeclareAddress); it != faults.replyCodes.end()) {
+        uint8_t code = faults.busDown ? 97 : kAddressSaved;
+        if (auto it = faults.replyCodes.find(kDeclareAt); it != faults.replyCodes.end()) {
           code = it->second;
         } else {
           code = ReplyFor(command, code);
         }
-        if (code == reply::kAddressSaved) declared.push_back(value + 1);
+        if (code == kAddressSaved) declared.push_back(value + 1);
         Answer(code, atUs, out);
       } else {
         params[address] = value;
-        Answer(ReplyFor(command, reply::kAccepted), atUs, out);
+        Answer(ReplyFor(command, kAccepted), atUs, out);
       }
       break;
-    case kNameWrite:
+    case kWriteName:
       names[address] = value;
-      Answer(ReplyFor(command, reply::kAccepted), atUs, out);
+      Answer(ReplyFor(command, kAccepted), atUs, out);
       break;
     default:
       break;
@@ -396,27 +395,27 @@ void Device::Receive(uint8_t byte, uint64_t atUs, std::vector<Emitted>& out) {
     pending_.push_back(byte);
     return;
   }
-  if (byte == kActionReset.command) {
-    registers[reg::kCrcConflicts] = 0;
-    Answer(ReplyFor(byte, reply::kResetDone), atUs, out);
-  } else if (byte == kActionErase.command) {
-    const uint8_t code = ReplyFor(byte, reply::kErased);
-    if (code == reply::kErased) measurements.clear();
+  if (byte == kReset) {
+    registers[kCrcCount] = 0;
+    Answer(ReplyFor(byte, kResetDone), atUs, out);
+  } else if (byte == kErase) {
+    const uint8_t code = ReplyFor(byte, kErased);
+    if (code == kErased) measurements.clear();
     Answer(code, atUs, out);
-  } else if (byte == kActionFormat.command) {
-    const uint8_t code = ReplyFor(byte, reply::kErased);
-    if (code == reply::kErased) {
+  } else if (byte == kFormat) {
+    const uint8_t code = ReplyFor(byte, kErased);
+    if (code == kErased) {
       measurements.clear();
-      SetText(kParamRead, mem::kSupervisor, mem::kSupervisorLength, "");
-      SetText(kParamRead, mem::kOwner, mem::kOwnerLength, "");
-      SetText(kParamRead, mem::kSerial, mem::kSerialLength, "");
+      SetText(kReadParam, kSupervisorAt, kSupervisorLen, "");
+      SetText(kReadParam, kOwnerAt, kOwnerLen, "");
+      SetText(kReadParam, kSerialAt, kSerialLen, "");
       names.fill(' ');
     }
     Answer(code, atUs, out);
-  } else if (byte == kModeToggle) {
+  } else if (byte == kToggle) {
     SetRecording(!Recording());
-  } else if (byte == kDownloadAscending || byte == kDownloadDescending) {
-    SendDump(byte == kDownloadDescending, atUs, out);
+  } else if (byte == kDumpUp || byte == kDumpDown) {
+    SendDump(byte == kDumpDown, atUs, out);
   }
   // The lead-in 75 and unknown bytes are taken without an answer.
 }

@@ -76,7 +76,7 @@ class Device {
   // Sets the running clock to `now` at `atUs` on the transport's time base.
   void SetClock(CivilTime now, uint64_t atUs);
   CivilTime ClockAt(uint64_t atUs) const;
-  // Raw reading of sensor n (1..N) at `atUs`, as registers 88.. give it.
+  // Raw reading of sensor n (1..N) at `atUs`, as registers 88.. give it (low byte first).
   uint16_t CurrentRaw(int n, uint64_t atUs) const;
 
   // Fills the memory with `count` plausible records on the current sensor setup: daily curves, noise,

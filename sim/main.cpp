@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "link/Commands.h"
+#include "sim/LoggerMap.h"
 #include "sim/Device.h"
 
 namespace {
@@ -78,7 +78,7 @@ bool ConfigureDevice(const Options& o, Device& device) {
   device.GenerateMeasurements(o.records, o.seed);
   device.SetRecording(o.recording);
   device.threshold = static_cast<uint8_t>(o.threshold);
-  device.registers[velutron::proto::reg::kCrcConflicts] = static_cast<uint8_t>(o.crc);
+  device.registers[velutron::sim::map::kCrcCount] = static_cast<uint8_t>(o.crc);
   auto& f = device.faults;
   f.silent = o.silent;
   f.answerDelayUs = o.lateMs * 1000;

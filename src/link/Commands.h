@@ -66,8 +66,9 @@ inline constexpr uint8_t kSensors = 75;  // bits 0-6 N, bit 7 humidity
 inline constexpr uint8_t kHumidityBit = 0x80;
 inline constexpr uint8_t kThreshold = 77;
 constexpr uint8_t Offset(int n) { return static_cast<uint8_t>(77 + n); }
-constexpr uint8_t ReadingHigh(int n) { return static_cast<uint8_t>(88 + 2 * (n - 1)); }
-constexpr uint8_t ReadingLow(int n) { return static_cast<uint8_t>(89 + 2 * (n - 1)); }
+// Current raw reading of sensor n, low byte first.
+constexpr uint8_t ReadingLow(int n) { return static_cast<uint8_t>(88 + 2 * (n - 1)); }
+constexpr uint8_t ReadingHigh(int n) { return static_cast<uint8_t>(89 + 2 * (n - 1)); }
 constexpr uint8_t LowAlarm(int n) { return static_cast<uint8_t>(107 + n); }
 constexpr uint8_t HighAlarm(int n) { return static_cast<uint8_t>(117 + n); }
 }  // namespace reg

@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "link/Commands.h"
+#include "sim/LoggerMap.h"
 #include "sim/Device.h"
 
 namespace velutron::sim {
 namespace {
 
-using namespace velutron::proto;
+using namespace velutron::sim::map;
 
 // Feeds the device bytes 3 ms apart, as the program's primitives pace them, and collects its answers.
 class Wire {
@@ -41,21 +41,21 @@ using Answer = std::vector<uint8_t>;
 
 TEST(DeviceTest, ProbeAndRegisterReadsAnswerTheLoggerState) {
   Wire w;
-  EXPECT_EQ(w.Bytes({kRegisterRead, kProbeAddress}), Answer{kProbeEcho});
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kRecording), 0);
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kSensors), 4);
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kBusState) & reg::kBusOkBit, reg::kBusOkBit);
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kCrcConflicts), 0);
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kIntervalLow) | w.Read(kRegisterRead, reg::kIntervalHigh) << 8, 600);
+  EXPECT_EQ(w.Bytes({kReadRegister, kIdent}), Answer{kIdentValue});
+  EXPECT_EQ(w.Read(kReadRegister, kRecording), 0);
+  EXPECT_EQ(w.Read(kReadRegister, kSensorSetup), 4);
+  EXPECT_EQ(w.Read(kReadRegister, kBus) & kBusOk, kBusOk);
+  EXPECT_EQ(w.Read(kReadRegister, kCrcCount), 0);
+  EXPECT_EQ(w.Read(kReadRegister, kIntervalLo) | w.Read(kReadRegister, kIntervalHi) << 8, 600);
 
   w.device.SetSensors(6, true);
   w.device.SetRecording(true);
   w.device.faults.busDown = true;
-  w.device.registers[reg::kCrcConflicts] = 255;
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kSensors), 0x86);
-  EXPECT_NE(w.Read(kRegisterRead, reg::kRecording), 0);
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kBusState) & reg::kBusOkBit, 0);
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kCrcConflicts), 255);
+  w.device.registers[kCrcCount] = 255;
+  EXPECT_EQ(w.Read(kReadRegister, kSensorSetup), 0x86);
+  EXPECT_NE(w.Read(kReadRegister, kRecording), 0);
+  EXPECT_EQ(w.Read(kReadRegister, kBus) & kBusOk, 0);
+  EXPECT_EQ(w.Read(kReadRegister, kCrcCount), 255);
 }
 
 TEST(DeviceTest, RunningClockIsPackedBcdAndAdvancesWithArrivalTime) {
@@ -64,9 +64,9 @@ TEST(DeviceTest, RunningClockIsPackedBcdAndAdvancesWithArrivalTime) {
   // All six registers as read at one moment.
   auto clock = [&] {
     std::vector<int> r;
-    for (uint8_t a = reg::kClockSeconds; a <= reg::kYear; ++a) {
+    for (uint8_t a = kSecond; a <= kYear; ++a) {
       std::vector<Emitted> out;
-      w.device.Receive(kRegisterRead, w.nowUs, out);
+      w.device.Receive(kReadRegister, w.nowUs, out);
       w.device.Receive(a, w.nowUs, out);
       r.push_back(out.size() == 1 ? out[0].byte : -1);
     }
@@ -77,13 +77,13 @@ TEST(DeviceTest, RunningClockIsPackedBcdAndAdvancesWithArrivalTime) {
   EXPECT_EQ(clock(), (std::vector<int>{0x01, 0x00, 0x00, 0x01, 0x01, 10}));
 
   // Setting the clock through registers 2..7 and 13.
-  for (auto [a, v] : std::vector<std::pair<uint8_t, uint8_t>>{{reg::kSetSeconds, 0x15},
-                                                              {reg::kSetMinutes, 0x42},
-                                                              {reg::kSetHours, 0x07},
-                                                              {reg::kSetDay, 0x29},
-                                                              {reg::kSetMonth, 0x02},
-                                                              {reg::kYear, 12}}) {
-    EXPECT_EQ(w.Bytes({kRegisterWrite, a, v}), Answer{reply::kAccepted});
+  for (auto [a, v] : std::vector<std::pair<uint8_t, uint8_t>>{{kSetSecond, 0x15},
+                                                              {kSetMinute, 0x42},
+                                                              {kSetHour, 0x07},
+                                                              {kSetDay, 0x29},
+                                                              {kSetMonth, 0x02},
+                                                              {kYear, 12}}) {
+    EXPECT_EQ(w.Bytes({kWriteRegister, a, v}), Answer{kAccepted});
   }
   // 29 February was set before the leap year and survives; the seconds ran on meanwhile.
   const std::vector<int> set = clock();
@@ -91,11 +91,11 @@ TEST(DeviceTest, RunningClockIsPackedBcdAndAdvancesWithArrivalTime) {
   EXPECT_GT(set[0], 0x15);
 }
 
-TEST(DeviceTest, CurrentReadingsArePlausibleHighByteFirstAndWetBelowDry) {
+TEST(DeviceTest, CurrentReadingsArePlausibleLowByteFirstAndWetBelowDry) {
   Wire w;
   w.device.SetSensors(2, true);
-  const int high = w.Read(kRegisterRead, reg::ReadingHigh(1));
-  const int low = w.Read(kRegisterRead, reg::ReadingLow(1));
+  const int low = w.Read(kReadRegister, 88);
+  const int high = w.Read(kReadRegister, 89);
   const uint16_t dry = w.device.CurrentRaw(1, w.nowUs);
   EXPECT_EQ(high << 8 | low, dry);
   const double dryC = dry * 0.0625 - 55;
@@ -107,48 +107,48 @@ TEST(DeviceTest, CurrentReadingsArePlausibleHighByteFirstAndWetBelowDry) {
 
 TEST(DeviceTest, WritesAnswer100OrTheConfiguredReplyCode) {
   Wire w;
-  EXPECT_EQ(w.Bytes({kRegisterWrite, reg::kOptions, 0x05}), Answer{reply::kAccepted});
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kOptions), 0x05);
-  EXPECT_EQ(w.Bytes({kRegisterWrite, reg::kThreshold, 21}), Answer{reply::kAccepted});
+  EXPECT_EQ(w.Bytes({kWriteRegister, kWorkOptions, 0x05}), Answer{kAccepted});
+  EXPECT_EQ(w.Read(kReadRegister, kWorkOptions), 0x05);
+  EXPECT_EQ(w.Bytes({kWriteRegister, kSwitchThreshold, 21}), Answer{kAccepted});
   EXPECT_EQ(w.device.threshold, 21);
 
-  w.device.faults.replyCodes[kRegisterWrite] = 40;
-  w.device.faults.replyCodes[kNameWrite] = 255;
-  EXPECT_EQ(w.Bytes({kRegisterWrite, reg::kOptions, 0}), Answer{40});
-  EXPECT_EQ(w.Bytes({kNameWrite, 0, 'x'}), Answer{255});
-  EXPECT_EQ(w.Bytes({kParamWrite, 0, 'x'}), Answer{reply::kAccepted});
+  w.device.faults.replyCodes[kWriteRegister] = 40;
+  w.device.faults.replyCodes[kWriteName] = 255;
+  EXPECT_EQ(w.Bytes({kWriteRegister, kWorkOptions, 0}), Answer{40});
+  EXPECT_EQ(w.Bytes({kWriteName, 0, 'x'}), Answer{255});
+  EXPECT_EQ(w.Bytes({kWriteParam, 0, 'x'}), Answer{kAccepted});
 }
 
 TEST(DeviceTest, AlarmLimitsAreSharedBetweenRegistersAndParameterSpace) {
   Wire w;
-  EXPECT_EQ(w.Bytes({kRegisterWrite, reg::LowAlarm(3), 30}), Answer{reply::kAccepted});
-  EXPECT_EQ(w.Read(kParamRead, mem::LowAlarm(3)), 30);
-  EXPECT_EQ(w.Bytes({kParamWrite, mem::HighAlarm(10), 99}), Answer{reply::kAccepted});
-  EXPECT_EQ(w.Read(kRegisterRead, reg::HighAlarm(10)), 99);
+  EXPECT_EQ(w.Bytes({kWriteRegister, LowLimitOf(3), 30}), Answer{kAccepted});
+  EXPECT_EQ(w.Read(kReadParam, LowLimitOf(3)), 30);
+  EXPECT_EQ(w.Bytes({kWriteParam, HighLimitOf(10), 99}), Answer{kAccepted});
+  EXPECT_EQ(w.Read(kReadRegister, HighLimitOf(10)), 99);
 }
 
 TEST(DeviceTest, SpacesAreSeparateAndTextWritesWrapAtTheEnd) {
   Wire w;
   for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(w.Bytes({kParamWrite, static_cast<uint8_t>(254 + k), static_cast<uint8_t>('a' + k)}),
-              Answer{reply::kAccepted});
-    EXPECT_EQ(w.Bytes({kNameWrite, static_cast<uint8_t>(255 + k), static_cast<uint8_t>('A' + k)}),
-              Answer{reply::kAccepted});
+    EXPECT_EQ(w.Bytes({kWriteParam, static_cast<uint8_t>(254 + k), static_cast<uint8_t>('a' + k)}),
+              Answer{kAccepted});
+    EXPECT_EQ(w.Bytes({kWriteName, static_cast<uint8_t>(255 + k), static_cast<uint8_t>('A' + k)}),
+              Answer{kAccepted});
   }
-  EXPECT_EQ(w.Read(kParamRead, 254), 'a');
-  EXPECT_EQ(w.Read(kParamRead, 255), 'b');
-  EXPECT_EQ(w.Read(kParamRead, 0), 'c');
-  EXPECT_EQ(w.Read(kNameRead, 255), 'A');
-  EXPECT_EQ(w.Read(kNameRead, 0), 'B');
-  EXPECT_EQ(w.Read(kNameRead, 1), 'C');
+  EXPECT_EQ(w.Read(kReadParam, 254), 'a');
+  EXPECT_EQ(w.Read(kReadParam, 255), 'b');
+  EXPECT_EQ(w.Read(kReadParam, 0), 'c');
+  EXPECT_EQ(w.Read(kReadName, 255), 'A');
+  EXPECT_EQ(w.Read(kReadName, 0), 'B');
+  EXPECT_EQ(w.Read(kReadName, 1), 'C');
   EXPECT_EQ(w.device.params[1], 0xFF);  // untouched by the name writes
 }
 
 TEST(DeviceTest, DefaultTextsArePlainAsciiPaddedWithSpaces) {
   Device d;
-  const std::string owner(d.params.begin() + mem::kOwner, d.params.begin() + mem::kOwner + mem::kOwnerLength);
+  const std::string owner(d.params.begin() + kOwnerAt, d.params.begin() + kOwnerAt + kOwnerLen);
   EXPECT_EQ(owner, "Northfield Cold Store, Hall B      ");
-  const std::string point(d.names.begin() + mem::PointName(2), d.names.begin() + mem::PointName(3));
+  const std::string point(d.names.begin() + NameOf(2), d.names.begin() + NameOf(3));
   EXPECT_EQ(point, "Freezer 2       ");
   EXPECT_FALSE(d.measurements.empty());
 }
@@ -156,59 +156,59 @@ TEST(DeviceTest, DefaultTextsArePlainAsciiPaddedWithSpaces) {
 TEST(DeviceTest, ActionsAnswerTheirCodesAndActOnTheMemory) {
   Wire w;
   ASSERT_FALSE(w.device.measurements.empty());
-  EXPECT_EQ(w.Bytes({kActionReset.command}), Answer{reply::kResetDone});
-  EXPECT_EQ(w.Bytes({kActionErase.command}), Answer{reply::kErased});
+  EXPECT_EQ(w.Bytes({kReset}), Answer{kResetDone});
+  EXPECT_EQ(w.Bytes({kErase}), Answer{kErased});
   EXPECT_TRUE(w.device.measurements.empty());
-  EXPECT_EQ(w.Bytes({kActionFormat.command}), Answer{reply::kErased});
-  EXPECT_EQ(w.Read(kParamRead, mem::kOwner), ' ');
+  EXPECT_EQ(w.Bytes({kFormat}), Answer{kErased});
+  EXPECT_EQ(w.Read(kReadParam, kOwnerAt), ' ');
 
   w.device.GenerateMeasurements(5);
-  w.device.faults.replyCodes[kActionErase.command] = 20;
-  EXPECT_EQ(w.Bytes({kActionErase.command}), Answer{20});
+  w.device.faults.replyCodes[kErase] = 20;
+  EXPECT_EQ(w.Bytes({kErase}), Answer{20});
   EXPECT_EQ(w.device.measurements.size(), 5u);  // a failed erase keeps the memory
 }
 
 TEST(DeviceTest, SensorDeclarationAnswers170OrTheBusFailure) {
   Wire w;
-  EXPECT_EQ(w.Bytes({kParamWrite, kDeclareAddress, 2}), Answer{reply::kAddressSaved});
+  EXPECT_EQ(w.Bytes({kWriteParam, kDeclareAt, 2}), Answer{kAddressSaved});
   EXPECT_EQ(w.device.declared, std::vector<int>{3});
-  EXPECT_NE(w.device.params[kDeclareAddress], 2);
+  EXPECT_NE(w.device.params[kDeclareAt], 2);
   w.device.faults.busDown = true;
-  EXPECT_EQ(w.Bytes({kParamWrite, kDeclareAddress, 0}), Answer{97});
-  w.device.faults.replyCodes[kDeclareAddress] = 50;
-  EXPECT_EQ(w.Bytes({kParamWrite, kDeclareAddress, 0}), Answer{50});
+  EXPECT_EQ(w.Bytes({kWriteParam, kDeclareAt, 0}), Answer{97});
+  w.device.faults.replyCodes[kDeclareAt] = 50;
+  EXPECT_EQ(w.Bytes({kWriteParam, kDeclareAt, 0}), Answer{50});
   EXPECT_EQ(w.device.declared.size(), 1u);
 }
 
 TEST(DeviceTest, ModeToggleAndLeadInAreTakenSilently) {
   Wire w;
-  EXPECT_TRUE(w.Bytes({kModeToggle}).empty());
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kRecording), 1);
-  EXPECT_TRUE(w.Bytes({kModeToggle}).empty());
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kRecording), 0);
+  EXPECT_TRUE(w.Bytes({kToggle}).empty());
+  EXPECT_EQ(w.Read(kReadRegister, kRecording), 1);
+  EXPECT_TRUE(w.Bytes({kToggle}).empty());
+  EXPECT_EQ(w.Read(kReadRegister, kRecording), 0);
   // After a lead-in, the next byte starts a new command.
-  EXPECT_EQ(w.Bytes({kLeadIn, kParamRead, mem::kOwner}), Answer{'N'});
+  EXPECT_EQ(w.Bytes({kLeadIn, kReadParam, kOwnerAt}), Answer{'N'});
   // Inside a frame the same numbers are addresses and values.
-  EXPECT_EQ(w.Bytes({kParamWrite, kModeToggle, kLeadIn}), Answer{reply::kAccepted});
-  EXPECT_EQ(w.Read(kParamRead, kModeToggle), kLeadIn);
-  EXPECT_EQ(w.Read(kRegisterRead, reg::kRecording), 0);
+  EXPECT_EQ(w.Bytes({kWriteParam, kToggle, kLeadIn}), Answer{kAccepted});
+  EXPECT_EQ(w.Read(kReadParam, kToggle), kLeadIn);
+  EXPECT_EQ(w.Read(kReadRegister, kRecording), 0);
 }
 
 TEST(DeviceTest, PartialFrameIsDroppedAfterALongGap) {
   Wire w;
   std::vector<Emitted> out;
-  w.device.Receive(kParamWrite, w.nowUs, out);
-  w.device.Receive(kDeclareAddress, w.nowUs + 3'000, out);
+  w.device.Receive(kWriteParam, w.nowUs, out);
+  w.device.Receive(kDeclareAt, w.nowUs + 3'000, out);
   // The third byte never comes; the next command starts afresh a time-out later.
   w.nowUs += 3'000 + kFrameGapUs + 1;
-  EXPECT_EQ(w.Bytes({kRegisterRead, kProbeAddress}), Answer{kProbeEcho});
+  EXPECT_EQ(w.Bytes({kReadRegister, kIdent}), Answer{kIdentValue});
   EXPECT_TRUE(w.device.declared.empty());
 }
 
 TEST(DeviceTest, AnswersLeaveAfterLatencyAndLineTime) {
   Wire w;
   const uint64_t last = w.nowUs + 3'000;
-  auto out = w.Exchange({kRegisterRead, kProbeAddress});
+  auto out = w.Exchange({kReadRegister, kIdent});
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].atUs, last + kAnswerLatencyUs + LineTimeUs(1));
   EXPECT_EQ(LineTimeUs(1), 191u);
@@ -218,24 +218,24 @@ TEST(DeviceTest, AnswersLeaveAfterLatencyAndLineTime) {
 TEST(DeviceTest, FaultsChangeTheAnswers) {
   Wire w;
   w.device.faults.silent = true;
-  EXPECT_TRUE(w.Bytes({kRegisterRead, kProbeAddress}).empty());
-  EXPECT_TRUE(w.Bytes({kDownloadAscending}).empty());
+  EXPECT_TRUE(w.Bytes({kReadRegister, kIdent}).empty());
+  EXPECT_TRUE(w.Bytes({kDumpUp}).empty());
   w.device.faults.silent = false;
 
   w.device.faults.wrongAnswer = 0;
-  EXPECT_EQ(w.Bytes({kRegisterRead, kProbeAddress}), Answer{0});
+  EXPECT_EQ(w.Bytes({kReadRegister, kIdent}), Answer{0});
   w.device.faults.wrongAnswer.reset();
 
   w.device.faults.extraByte = true;
-  auto out = w.Exchange({kRegisterRead, kProbeAddress});
+  auto out = w.Exchange({kReadRegister, kIdent});
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[1].byte, kProbeEcho);
+  EXPECT_EQ(out[1].byte, kIdentValue);
   EXPECT_EQ(out[1].atUs, out[0].atUs + LineTimeUs(1));
   w.device.faults.extraByte = false;
 
   w.device.faults.answerDelayUs = 300'000;
   const uint64_t last = w.nowUs + 3'000;
-  out = w.Exchange({kRegisterRead, kProbeAddress});
+  out = w.Exchange({kReadRegister, kIdent});
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].atUs, last + kAnswerLatencyUs + 300'000 + LineTimeUs(1));
 }
@@ -250,10 +250,10 @@ Device SmallMemory() {
       {{2009, 6, 5, 14, 5, 30}, false, true, {0x0371, 0x0302}},
       {{2010, 12, 31, 23, 59, 7}, true, false, {0x0000, 0x0FFF}},
   };
-  d.SetText(kParamRead, mem::kOwner, mem::kOwnerLength, "Owner");
-  d.SetText(kParamRead, mem::kSupervisor, mem::kSupervisorLength, "Sup");
-  d.SetText(kNameRead, mem::PointName(1), mem::kPointNameLength, "A");
-  d.SetText(kNameRead, mem::PointName(2), mem::kPointNameLength, "B");
+  d.SetText(kReadParam, kOwnerAt, kOwnerLen, "Owner");
+  d.SetText(kReadParam, kSupervisorAt, kSupervisorLen, "Sup");
+  d.SetText(kReadName, NameOf(1), kNameLen, "A");
+  d.SetText(kReadName, NameOf(2), kNameLen, "B");
   return d;
 }
 
@@ -284,7 +284,7 @@ TEST(DeviceTest, DownloadSendsTheDumpAtLineRateWithPauseAndCut) {
   Wire w;
   w.device = SmallMemory();
   const uint64_t at = w.nowUs;
-  auto out = w.Exchange({kDownloadDescending});
+  auto out = w.Exchange({kDumpDown});
   const auto dump = w.device.Dump(true);
   ASSERT_EQ(out.size(), dump.size());
   for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i].byte, dump[i]);
@@ -292,12 +292,12 @@ TEST(DeviceTest, DownloadSendsTheDumpAtLineRateWithPauseAndCut) {
 
   w.device.faults.dumpPauseAfter = 10;
   w.device.faults.dumpPauseMs = 80;
-  out = w.Exchange({kDownloadAscending});
+  out = w.Exchange({kDumpUp});
   ASSERT_EQ(out.size(), dump.size());
   EXPECT_EQ(out[10].atUs - out[9].atUs, 80'000 + LineTimeUs(1));
 
   w.device.faults.dumpCutAfter = 7;
-  EXPECT_EQ(w.Exchange({kDownloadAscending}).size(), 7u);
+  EXPECT_EQ(w.Exchange({kDumpUp}).size(), 7u);
 }
 
 TEST(DeviceTest, GeneratedMeasurementsArePlausibleAndRepeatable) {

@@ -8,13 +8,17 @@
 #include <filesystem>
 #include <vector>
 
-#include "link/Commands.h"
+#include "sim/LoggerMap.h"
 #include "support/SimProcess.h"
 
 namespace velutron::test {
 namespace {
 
-using namespace velutron::proto;
+using namespace velutron::sim::map;
+
+// The program's pacing, as the tests drive the logger.
+constexpr int kByteGapMs = 3;
+constexpr int kReplyTimeoutMs = 250;
 
 // Opens the published port as the program does: 57 600 baud, 8 data bits, parity, 1 stop bit, raw.
 int OpenLine(const std::string& path, bool odd) {
@@ -63,17 +67,17 @@ TEST(PtyServerTest, AnswersTheProbeOnItsParityOnlyAndSurvivesReopening) {
 
   int fd = OpenLine(sim.PortPath(), false);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(Exchange(fd, {kRegisterRead, kProbeAddress}), std::vector<uint8_t>{kProbeEcho});
+  EXPECT_EQ(Exchange(fd, {kReadRegister, kIdent}), std::vector<uint8_t>{kIdentValue});
   close(fd);
 
   fd = OpenLine(sim.PortPath(), true);
   ASSERT_GE(fd, 0);
-  EXPECT_TRUE(Exchange(fd, {kRegisterRead, kProbeAddress}).empty());
+  EXPECT_TRUE(Exchange(fd, {kReadRegister, kIdent}).empty());
   close(fd);
 
   fd = OpenLine(sim.PortPath(), false);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(Exchange(fd, {kRegisterRead, reg::kSensors}), std::vector<uint8_t>{4});
+  EXPECT_EQ(Exchange(fd, {kReadRegister, kSensorSetup}), std::vector<uint8_t>{4});
   close(fd);
 
   EXPECT_EQ(sim.Stop(), 0);
@@ -86,10 +90,10 @@ TEST(PtyServerTest, OptionsShapeTheDeviceAndTheDumpIsComplete) {
   ASSERT_TRUE(sim.Ready()) << sim.Log();
   const int fd = OpenLine(sim.PortPath(), true);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(Exchange(fd, {kRegisterRead, reg::kSensors}), std::vector<uint8_t>{0x82});
-  EXPECT_EQ(Exchange(fd, {kRegisterWrite, reg::kOptions, 0}), std::vector<uint8_t>{40});
-  EXPECT_EQ(Exchange(fd, {kRegisterRead, reg::kBusState})[0] & reg::kBusOkBit, 0);
-  const auto dump = Exchange(fd, {kDownloadAscending}, 600);
+  EXPECT_EQ(Exchange(fd, {kReadRegister, kSensorSetup}), std::vector<uint8_t>{0x82});
+  EXPECT_EQ(Exchange(fd, {kWriteRegister, kWorkOptions, 0}), std::vector<uint8_t>{40});
+  EXPECT_EQ(Exchange(fd, {kReadRegister, kBus})[0] & kBusOk, 0);
+  const auto dump = Exchange(fd, {kDumpUp}, 600);
   EXPECT_EQ(dump.size(), 6u + 30 * (2 * 2 + 6) + 51 + 2 * 16);
   ASSERT_GE(dump.size(), 6u);
   EXPECT_EQ(dump[0], 0x82);

@@ -2,13 +2,19 @@
 
 #include <array>
 
-#include "link/Commands.h"
+#include "sim/LoggerMap.h"
 #include "sim/SimPort.h"
 
 namespace velutron::sim {
 namespace {
 
-using namespace velutron::proto;
+using namespace velutron::sim::map;
+
+// The program's pacing, as the tests drive the logger.
+constexpr uint32_t kByteGapMs = 3;
+constexpr uint32_t kReplyTimeoutMs = 250;
+constexpr uint32_t kDownloadLeadMs = 100;
+constexpr uint32_t kDownloadWindowMs = 50;
 
 class SimPortTest : public ::testing::Test {
  protected:
@@ -54,15 +60,15 @@ TEST_F(SimPortTest, OpenFailsForAbsentInUseAndAlreadyOpenPorts) {
 
 TEST_F(SimPortTest, ProbeAnswerArrivesAfterLineTimeAndLatency) {
   ASSERT_TRUE(port.Open("COM2", Parity::Even));
-  SendFramed({kRegisterRead, kProbeAddress});
+  SendFramed({kReadRegister, kIdent});
   const uint64_t handedOver = clock.NowUs();
   const uint64_t arrives = handedOver + LineTimeUs(1) + kAnswerLatencyUs + LineTimeUs(1);
   EXPECT_EQ(port.InputCount(), 0u);
   port.WaitForInput(kReplyTimeoutMs);
   EXPECT_EQ(clock.NowUs(), arrives);
   EXPECT_EQ(port.InputCount(), 1u);
-  EXPECT_EQ(ReadAll(), std::vector<uint8_t>{kProbeEcho});
-  EXPECT_EQ(port.SentBytes(), (std::vector<uint8_t>{kRegisterRead, kProbeAddress}));
+  EXPECT_EQ(ReadAll(), std::vector<uint8_t>{kIdentValue});
+  EXPECT_EQ(port.SentBytes(), (std::vector<uint8_t>{kReadRegister, kIdent}));
   ASSERT_EQ(port.sent.size(), 2u);
   EXPECT_EQ(port.sent[1].atUs - port.sent[0].atUs, kByteGapMs * 1000u);
   EXPECT_EQ(port.sent[0].port, "COM2");
@@ -73,8 +79,8 @@ TEST_F(SimPortTest, ProbeAnswerArrivesAfterLineTimeAndLatency) {
 TEST_F(SimPortTest, BytesHandedOverTogetherQueueBehindEachOther) {
   ASSERT_TRUE(port.Open("COM2", Parity::Even));
   port.SendByte(kLeadIn);
-  port.SendByte(kParamRead);
-  port.SendByte(mem::kOwner);
+  port.SendByte(kReadParam);
+  port.SendByte(kOwnerAt);
   ASSERT_EQ(device.received.size(), 3u);
   EXPECT_EQ(device.received[2].atUs - device.received[0].atUs, 2 * LineTimeUs(1));
   port.WaitForInput(kReplyTimeoutMs);
@@ -84,27 +90,27 @@ TEST_F(SimPortTest, BytesHandedOverTogetherQueueBehindEachOther) {
 TEST_F(SimPortTest, LateAnswerStaysQueuedForTheNextWait) {
   device.faults.answerDelayUs = 300'000;
   ASSERT_TRUE(port.Open("COM2", Parity::Even));
-  SendFramed({kRegisterRead, kProbeAddress});
+  SendFramed({kReadRegister, kIdent});
   const uint64_t start = clock.NowUs();
   port.WaitForInput(kReplyTimeoutMs);
   EXPECT_EQ(clock.NowUs() - start, kReplyTimeoutMs * 1000u);
   EXPECT_EQ(port.InputCount(), 0u);
   port.WaitForInput(kReplyTimeoutMs);
   EXPECT_EQ(port.InputCount(), 1u);
-  EXPECT_EQ(ReadAll(), std::vector<uint8_t>{kProbeEcho});
+  EXPECT_EQ(ReadAll(), std::vector<uint8_t>{kIdentValue});
 }
 
 TEST_F(SimPortTest, ParityMismatchOrEmptyPortStaysSilent) {
   ASSERT_TRUE(port.Open("COM2", Parity::Odd));
-  SendFramed({kRegisterRead, kProbeAddress});
+  SendFramed({kReadRegister, kIdent});
   port.WaitForInput(kReplyTimeoutMs);
   EXPECT_EQ(port.InputCount(), 0u);
   EXPECT_TRUE(device.received.empty());
-  EXPECT_EQ(port.SentBytes(), (std::vector<uint8_t>{kRegisterRead, kProbeAddress}));
+  EXPECT_EQ(port.SentBytes(), (std::vector<uint8_t>{kReadRegister, kIdent}));
   port.Close();
 
   ASSERT_TRUE(port.Open("COM1", Parity::Even));
-  SendFramed({kRegisterRead, kProbeAddress});
+  SendFramed({kReadRegister, kIdent});
   port.WaitForInput(kReplyTimeoutMs);
   EXPECT_EQ(port.InputCount(), 0u);
 }
@@ -123,7 +129,7 @@ TEST_F(SimPortTest, DumpArrivesInBurstWithPauseVisibleToPolling) {
   device.faults.dumpPauseAfter = 100;
   device.faults.dumpPauseMs = 200;
   ASSERT_TRUE(port.Open("COM2", Parity::Even));
-  port.SendByte(kDownloadAscending);
+  port.SendByte(kDumpUp);
   clock.SleepMs(kDownloadLeadMs);
   const uint32_t firstPart = port.InputCount();
   EXPECT_EQ(firstPart, 100u);  // 100 bytes take about 19 ms; then the pause
