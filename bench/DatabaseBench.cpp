@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/FileUtil.h"
-#include "app/Session.h"
+#include "platform/AtomicFile.h"
+#include "session/Session.h"
 #include "data/DatabaseFile.h"
 #include "data/Report.h"
 #include "sim/SimPort.h"

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <vector>
 
-#include "app/FileUtil.h"
+#include "platform/AtomicFile.h"
 
 namespace velutron {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "app/Session.h"
+#include "session/Session.h"
 
 namespace velutron {
 

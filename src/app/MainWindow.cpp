@@ -15,7 +15,7 @@
 #include "app/StartUp.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
-#include "link/Diagnostics.h"
+#include "app/Diagnostics.h"
 
 // The resources live in a static library: they must be pulled in by name.
 static void InitVelutronResources() { Q_INIT_RESOURCE(velutron); }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/QtUserInterface.h"
-#include "app/Session.h"
+#include "session/Session.h"
 #include "platform/QtLocale.h"
 
 class QAction;

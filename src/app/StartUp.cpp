@@ -1,7 +1,6 @@
 #include "app/StartUp.h"
 
 #include "app/Config.h"
-#include "data/DatabaseCommands.h"
 
 namespace velutron {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Session.h"
+#include "session/Session.h"
 
 namespace velutron {
 

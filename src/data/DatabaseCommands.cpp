@@ -4,12 +4,6 @@
 
 namespace velutron {
 
-void ClearReportView(Session& s) {
-  s.report.ReportBuffer.assign(kReportBufferSize, 0);
-  s.ui.SetReportText("");
-  s.report.ReportLoaded = false;
-}
-
 Outcome BitBtn1Click(Session& s) {
   ClearReportView(s);
   s.ui.SetProgressMax(0);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Session.h"
+#include "session/Session.h"
 
 namespace velutron {
 
@@ -10,8 +10,5 @@ Outcome BitBtn1Click(Session& s);
 void Wyczy1Click(Session& s);
 // "Wydruk bufora": print the report view.
 Outcome Wydrukbufora1Click(Session& s);
-
-// Empties ReportBuffer and the view, clears ReportLoaded.
-void ClearReportView(Session& s);
 
 }  // namespace velutron

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FileUtil.h"
-#include "data/DatabaseCommands.h"
+#include "platform/AtomicFile.h"
 #include "data/DatabaseFile.h"
 #include "data/Report.h"
 

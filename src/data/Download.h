@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/Session.h"
+#include "session/Session.h"
 
 namespace velutron {
 

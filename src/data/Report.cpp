@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/FileUtil.h"
+#include "platform/AtomicFile.h"
 #include "data/Format.h"
 #include "data/Humidity.h"
 #include "platform/Cp1250.h"

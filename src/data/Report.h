@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Session.h"
+#include "session/Session.h"
 #include "data/DatabaseFile.h"
 
 namespace velutron {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Config.h"
-#include "app/FileUtil.h"
+#include "platform/AtomicFile.h"
 #include "support/SimSession.h"
 
 namespace velutron {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/FileUtil.h"
+#include "platform/AtomicFile.h"
 #include "app/StartUp.h"
 #include "support/SimSession.h"
 

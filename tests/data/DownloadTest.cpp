@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/FileUtil.h"
+#include "platform/AtomicFile.h"
 #include "data/DatabaseFile.h"
 #include "data/Download.h"
 #include "support/SimSession.h"

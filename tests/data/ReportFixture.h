@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "DumpBuilder.h"
-#include "app/FileUtil.h"
-#include "app/Session.h"
+#include "platform/AtomicFile.h"
+#include "session/Session.h"
 #include "data/Report.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualClock.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/FileUtil.h"
+#include "platform/AtomicFile.h"
 #include "data/DatabaseFile.h"
 #include "sim/Device.h"
 #include "support/SimProcess.h"

@@ -7,7 +7,7 @@
 #include <QPrinter>
 #include <QTextEdit>
 
-#include "app/FileUtil.h"
+#include "platform/AtomicFile.h"
 #include "app/MainWindow.h"
 #include "data/DatabaseCommands.h"
 #include "data/DatabaseFile.h"

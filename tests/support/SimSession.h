@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Session.h"
+#include "session/Session.h"
 #include "platform/Locale.h"
 #include "sim/Device.h"
 #include "sim/SimPort.h"

@@ -1,4 +1,4 @@
-#include "link/Diagnostics.h"
+#include "app/Diagnostics.h"
 
 #include <string>
 

@@ -49,4 +49,7 @@ struct Session {
   }
 };
 
+// Empties ReportBuffer and the view, clears ReportLoaded.
+void ClearReportView(Session& s);
+
 }  // namespace velutron

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/Config.h"
-#include "app/FileUtil.h"
-#include "link/Diagnostics.h"
+#include "platform/AtomicFile.h"
+#include "app/Diagnostics.h"
 #include "support/SimSession.h"
 
 namespace velutron {

@@ -1,4 +1,4 @@
-#include "app/FileUtil.h"
+#include "platform/AtomicFile.h"
 
 #include <random>
 #include <system_error>

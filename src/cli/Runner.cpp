@@ -1,0 +1,39 @@
+#include "cli/Runner.h"
+
+#include "app/Config.h"
+#include "app/StartUp.h"
+#include "platform/SystemSerialPort.h"
+
+namespace velutron::cli {
+
+int ExitCode(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Completed:
+      return kExitCompleted;
+    case Outcome::Cancelled:
+      return kExitCancelled;
+    case Outcome::Failed:
+      break;
+  }
+  return kExitFailed;
+}
+
+Runner::Runner(const GlobalOptions& o, ConsoleUi& ui, const Locale& locale)
+    : o_(o), ui_(ui), port_(MakeSystemSerialPort()), session_(*port_, clock_, ui_, locale) {}
+
+void Runner::LoadSettings() {
+  const bool needFile = o_.port.empty() || (!o_.odd && !o_.even);
+  if (needFile) {
+    LoadConfig(session_, std::nullopt);
+    if (session_.settings.ConfigBad) session_.link.state.PortNumber = 1;
+  }
+  session_.settings.ServiceAccess = o_.service;
+  if (o_.odd) session_.settings.OddParity = 1;
+  if (o_.even) session_.settings.OddParity = 0;
+}
+
+void Runner::OpenPort() {
+  OpenProgramPort(session_, o_.port.empty() ? ComPortName(session_.link.state.PortNumber) : o_.port);
+}
+
+}  // namespace velutron::cli

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli/ConsoleUi.h"
+#include "platform/Clock.h"
+#include "platform/Locale.h"
+#include "platform/SerialPort.h"
+#include "session/Session.h"
+
+namespace CLI {
+class App;
+}
+
+namespace velutron::cli {
+
+inline constexpr int kExitCompleted = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitCancelled = 3;
+
+int ExitCode(Outcome outcome);
+
+// The options that come before the command.
+struct GlobalOptions {
+  std::string port;
+  bool odd = false;
+  bool even = false;
+  bool service = false;
+  bool yes = false;
+  bool json = false;
+  std::string locale;
+};
+
+// Settings and port as the desktop program's start-up would have them, without its probe.
+class Runner {
+ public:
+  Runner(const GlobalOptions& o, ConsoleUi& ui, const Locale& locale);
+
+  Session& session() { return session_; }
+  ConsoleUi& ui() { return ui_; }
+
+  // Port number, parity and service access from the configuration file and the options.
+  void LoadSettings();
+  // Opens the port; a port that cannot be opened is reported as the start-up reports it, and the
+  // operation's own probe then refuses to go on.
+  void OpenPort();
+  // Both of the above: what every device command does first.
+  void Connect() {
+    LoadSettings();
+    OpenPort();
+  }
+
+ private:
+  const GlobalOptions& o_;
+  ConsoleUi& ui_;
+  SystemClock clock_;
+  std::unique_ptr<SerialPort> port_;
+  Session session_;
+};
+
+// The command chosen on the command line, run once the options are parsed.
+using Command = std::function<Outcome(Runner&)>;
+
+// Each room adds its commands to the parser; the callback of the one given sets `chosen`. Option values
+// live in the callbacks, so they last as long as the parser.
+void AddLinkCommands(CLI::App& app, Command& chosen);
+void AddDataCommands(CLI::App& app, Command& chosen);
+
+}  // namespace velutron::cli
