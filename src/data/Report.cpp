@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "platform/AtomicFile.h"
-#include "data/Format.h"
-#include "data/Humidity.h"
+#include "session/Format.h"
+#include "session/Humidity.h"
 #include "platform/Cp1250.h"
 
 namespace velutron {

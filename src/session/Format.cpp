@@ -1,4 +1,4 @@
-#include "data/Format.h"
+#include "session/Format.h"
 
 namespace velutron {
 

@@ -1,9 +1,9 @@
-#include "data/Humidity.h"
+#include "session/Humidity.h"
 
 #include <array>
 
-#include "data/Format.h"
-#include "data/HumidityTable.h"
+#include "session/Format.h"
+#include "session/HumidityTable.h"
 
 namespace velutron {
 

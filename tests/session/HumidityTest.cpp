@@ -4,7 +4,7 @@
 #include <numeric>
 #include <tuple>
 
-#include "data/Humidity.h"
+#include "session/Humidity.h"
 
 namespace velutron::test {
 namespace {
