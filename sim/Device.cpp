@@ -306,7 +306,8 @@ uint8_t Device::ReplyFor(uint8_t command, uint8_t usual) const {
 }
 
 void Device::Answer(uint8_t byte, uint64_t atUs, std::vector<Emitted>& out) {
-  if (faults.silent) return;
+  if (faults.silent || (faults.silentAfter && answered_ >= *faults.silentAfter)) return;
+  ++answered_;
   if (faults.wrongAnswer) byte = *faults.wrongAnswer;
   const uint64_t start = std::max(atUs + kAnswerLatencyUs + faults.answerDelayUs, txFreeUs_);
   txFreeUs_ = start + LineTimeUs(1);

@@ -14,6 +14,7 @@ namespace velutron::sim {
 // Switchable faults of the simulated logger.
 struct Faults {
   bool silent = false;                 // answers nothing at all
+  std::optional<uint32_t> silentAfter;  // answers this many one-byte answers, then nothing
   uint32_t answerDelayUs = 0;          // each answer leaves this much later (a late answer)
   std::optional<uint8_t> wrongAnswer;  // every one-byte answer replaced by this byte
   bool extraByte = false;              // every one-byte answer followed by a second byte
@@ -105,6 +106,7 @@ class Device {
   std::vector<uint8_t> pending_;  // bytes of the framed command so far
   uint64_t lastByteUs_ = 0;
   uint64_t txFreeUs_ = 0;  // when the logger's transmitter is free again
+  uint32_t answered_ = 0;  // one-byte answers given
   uint64_t clockBaseUs_ = 0;
   CivilTime clockBase_{2009, 6, 5, 14, 5, 30};
 };

@@ -40,6 +40,8 @@ struct Session {
   const Locale& locale;
   Settings settings;
   ReportState report;
+  // The working text of the logger's text fields: the last one read, or the user's edit of it (UTF-8).
+  std::string FieldText;
   // Where "VELUTRON.cfg", "ViewData.CSV" and relative database names live: the working directory.
   std::filesystem::path workDir = ".";
 
