@@ -35,11 +35,13 @@ void SimSerialPort::SendByte(uint8_t byte) {
   if (device == nullptr || device->parity != parity_) return;
   std::vector<Emitted> answers;
   device->Receive(byte, lineFreeUs_, answers);
-  for (const Emitted& e : answers) {
-    auto at = std::upper_bound(incoming_.begin(), incoming_.end(), e.atUs,
-                               [](uint64_t t, const Emitted& q) { return t < q.atUs; });
-    incoming_.insert(at, e);
-  }
+  for (const Emitted& e : answers) Inject(e.atUs, e.byte);
+}
+
+void SimSerialPort::Inject(uint64_t atUs, uint8_t byte) {
+  auto at = std::upper_bound(incoming_.begin(), incoming_.end(), atUs,
+                             [](uint64_t t, const Emitted& q) { return t < q.atUs; });
+  incoming_.insert(at, {atUs, byte});
 }
 
 uint32_t SimSerialPort::InputCount() {
@@ -57,6 +59,12 @@ uint32_t SimSerialPort::Read(std::span<uint8_t> buffer) {
     incoming_.pop_front();
   }
   return count;
+}
+
+void SimSerialPort::DiscardInput() {
+  if (!open_) return;
+  // Only what has arrived can be thrown away; a byte still on the line comes in afterwards.
+  incoming_.erase(incoming_.begin(), incoming_.begin() + InputCount());
 }
 
 void SimSerialPort::WaitForInput(uint32_t timeoutMs) {

@@ -34,6 +34,7 @@ class SimSerialPort final : public SerialPort {
   void SendByte(uint8_t byte) override;
   uint32_t InputCount() override;
   uint32_t Read(std::span<uint8_t> buffer) override;
+  void DiscardInput() override;
   void WaitForInput(uint32_t timeoutMs) override;
   bool WriteBlock(std::span<const uint8_t> bytes) override;
 
@@ -46,6 +47,9 @@ class SimSerialPort final : public SerialPort {
   std::vector<Sent> sent;
   // Names of every Open call, in order, and whether it succeeded.
   std::vector<std::pair<std::string, bool>> opens;
+
+  // A byte that reaches the program at `atUs` whatever the logger does: line noise, a stray answer.
+  void Inject(uint64_t atUs, uint8_t byte);
 
   // Just the bytes sent, in order.
   std::vector<uint8_t> SentBytes() const;

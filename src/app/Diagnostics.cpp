@@ -23,10 +23,8 @@ bool TryPort(Session& s, int n) {
   Link& link = s.link;
   link.state.RxBuffer[0] = 0;
   if (!link.OpenPort(ComPortName(n), s.PortParity())) return false;
-  link.SendRaw(proto::kRegisterRead);
-  link.DelayMs(proto::kByteGapMs);
   link.state.EchoByte = proto::kProbeEcho;
-  link.SendRaw(proto::kProbeAddress);
+  link.SendCommand({proto::kRegisterRead, proto::kProbeAddress});
   link.WaitReply(proto::kReplyTimeoutMs, true);
   if (!link.state.TimedOut && link.state.RxBuffer[0] == link.state.EchoByte) return true;
   link.Port().Close();

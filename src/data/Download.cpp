@@ -95,7 +95,7 @@ Outcome Load_Dat(Session& s, uint8_t command) {
     return Outcome::Failed;
   }
 
-  link.SendRaw(command);
+  link.SendCommand({command});
   link.DelayMs(proto::kDownloadLeadMs);
   const uint32_t received = ReceiveBurst(s);
 

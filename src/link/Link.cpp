@@ -51,6 +51,18 @@ void Link::SendRaw(uint8_t byte) {
   if (port_.IsOpen()) port_.SendByte(byte);
 }
 
+void Link::SendCommand(std::initializer_list<uint8_t> bytes) {
+  bool first = true;
+  for (uint8_t byte : bytes) {
+    if (!first) DelayMs(proto::kByteGapMs);
+    first = false;
+    SendRaw(byte);
+  }
+  // The logger answers only once the whole command has reached it, so whatever is waiting now is a late
+  // answer, an extra byte or the rest of a dump: never the answer to this command.
+  if (port_.IsOpen()) port_.DiscardInput();
+}
+
 bool Link::Read_Comm(uint32_t maxBytes) {
   state.InputCount = port_.IsOpen() ? port_.InputCount() : 0;
   if (state.InputCount == 0) {
@@ -88,7 +100,7 @@ void Link::WaitReply(uint16_t timeoutMs, bool fixedTime) {
 
 void Link::Load_COM_Byte(bool showReply, uint8_t cmd, uint16_t timeoutMs) {
   if (!state.LinkOk) return;
-  SendRaw(cmd);
+  SendCommand({cmd});
   WaitReply(timeoutMs, false);
   if (state.TimedOut) {
     ui_.ShowMessage(text::kCaptionWarning, text::kTimeout);
@@ -99,11 +111,7 @@ void Link::Load_COM_Byte(bool showReply, uint8_t cmd, uint16_t timeoutMs) {
 
 void Link::Write_COM_Byte(uint8_t b1, uint8_t b2, uint8_t b3) {
   if (!state.LinkOk) return;
-  SendRaw(b1);
-  DelayMs(proto::kByteGapMs);
-  SendRaw(b2);
-  DelayMs(proto::kByteGapMs);
-  SendRaw(b3);
+  SendCommand({b1, b2, b3});
   WaitReply(proto::kReplyTimeoutMs, true);
   if (state.TimedOut) {
     ui_.ShowMessage(text::kCaptionWarning, text::kTimeout);
@@ -115,9 +123,7 @@ void Link::Write_COM_Byte(uint8_t b1, uint8_t b2, uint8_t b3) {
 
 void Link::Read_COM_Byte(uint8_t b1, uint8_t b2) {
   if (!state.LinkOk) return;
-  SendRaw(b1);
-  DelayMs(proto::kByteGapMs);
-  SendRaw(b2);
+  SendCommand({b1, b2});
   WaitReply(proto::kReplyTimeoutMs, true);
   if (state.TimedOut) {
     // Cleared before the message: a monitoring tick delivered while it is open must find the link down.
@@ -150,10 +156,8 @@ void Link::Test_COM_OK() {
     ui_.ShowMessage(text::kCaptionWarning, text::kPortNotOpen);
     return;
   }
-  SendRaw(proto::kRegisterRead);
-  DelayMs(proto::kByteGapMs);
   state.EchoByte = proto::kProbeEcho;
-  SendRaw(proto::kProbeAddress);
+  SendCommand({proto::kRegisterRead, proto::kProbeAddress});
   WaitReply(proto::kReplyTimeoutMs, true);
   if (!state.TimedOut && state.RxBuffer[0] == state.EchoByte) return;
   state.LinkOk = false;

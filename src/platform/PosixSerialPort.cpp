@@ -53,6 +53,8 @@ bool PosixSerialPort::Open(const std::string& name, Parity parity) {
     return false;
   }
   ::ioctl(fd_, TIOCEXCL);
+  // Whatever arrived before we owned the port belongs to nobody.
+  ::tcflush(fd_, TCIFLUSH);
   return true;
 }
 
@@ -158,6 +160,13 @@ uint32_t PosixSerialPort::Read(std::span<uint8_t> buffer) {
     head_ = 0;
   }
   return static_cast<uint32_t>(n);
+}
+
+void PosixSerialPort::DiscardInput() {
+  if (fd_ < 0) return;
+  queue_.clear();
+  head_ = 0;
+  ::tcflush(fd_, TCIFLUSH);
 }
 
 void PosixSerialPort::WaitForInput(uint32_t timeoutMs) {

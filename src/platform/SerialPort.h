@@ -29,6 +29,9 @@ class SerialPort {
   virtual uint32_t InputCount() = 0;
   // Reads up to `buffer.size()` bytes that are already waiting; returns how many were delivered.
   virtual uint32_t Read(std::span<uint8_t> buffer) = 0;
+  // Throws away every received byte not yet read, in the port's own queue and the driver's
+  // (tcflush / PurgeComm). Bytes still on their way arrive afterwards as usual.
+  virtual void DiscardInput() = 0;
   // Blocks until at least one byte is waiting or `timeoutMs` has passed, whichever comes first.
   virtual void WaitForInput(uint32_t timeoutMs) = 0;
   // Writes a block and waits until the transmit queue is empty; false when that wait failed.

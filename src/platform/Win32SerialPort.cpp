@@ -75,6 +75,8 @@ bool Win32SerialPort::Open(const std::string& name, Parity parity) {
   SetCommMask(handle, EV_TXEMPTY);
 
   SetImmediateReads(handle);
+  // Whatever arrived before we owned the port belongs to nobody.
+  PurgeComm(handle, PURGE_RXCLEAR);
   return true;
 }
 
@@ -119,6 +121,12 @@ uint32_t Win32SerialPort::Read(std::span<uint8_t> buffer) {
   uint32_t room = static_cast<uint32_t>(std::min<size_t>(buffer.size() - delivered, MAXDWORD));
   uint32_t wanted = std::min(room, DriverInputCount());
   return delivered + ReadQueued(buffer.data() + delivered, wanted);
+}
+
+void Win32SerialPort::DiscardInput() {
+  if (handle_ == nullptr) return;
+  pending_.reset();
+  PurgeComm(AsHandle(handle_), PURGE_RXCLEAR);
 }
 
 void Win32SerialPort::WaitForInput(uint32_t timeoutMs) {

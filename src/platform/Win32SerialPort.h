@@ -22,6 +22,7 @@ class Win32SerialPort final : public SerialPort {
   void SendByte(uint8_t byte) override;
   uint32_t InputCount() override;
   uint32_t Read(std::span<uint8_t> buffer) override;
+  void DiscardInput() override;
   void WaitForInput(uint32_t timeoutMs) override;
   bool WriteBlock(std::span<const uint8_t> bytes) override;
 

@@ -98,32 +98,56 @@ TEST_F(LinkTest, AnswerJustBeforeTheDeadlineIsTaken) {
   EXPECT_TRUE(st().LinkOk);
 }
 
-TEST_F(LinkTest, SecondByteOfATwoByteAnswerIsTakenByTheNextCommand) {
-  Arm();
-  sim.device.faults.extraByte = true;  // the logger repeats its answer
-  sim.device.registers[proto::reg::kCrcConflicts] = 7;
-  link().Read_COM_Byte(30, proto::reg::kCrcConflicts);
-  EXPECT_EQ(st().DataByte, 7);
-  EXPECT_EQ(st().BytesRead, 1u);  // the second byte was still on the wire at the poll
-
-  sim.device.faults.extraByte = false;
-  sim.device.registers[proto::reg::kBusState] = 0x80;
-  link().Read_COM_Byte(30, proto::reg::kBusState);
-  EXPECT_EQ(st().DataByte, 7);  // the leftover was already queued when this read began to wait
-  EXPECT_EQ(sim.ui.events, Events{});
+TEST_F(LinkTest, AByteThatArrivesBeforeTheCommandIsCompleteIsNeverTakenAsItsAnswer) {
+  // A stray byte: the rest of an extra or late answer, or of a cut dump. Times are from the moment the
+  // next command's first byte is handed over.
+  struct Case {
+    const char* when;
+    int64_t atUs;
+  };
+  const Case cases[] = {
+      {"long before the command", -200'000},
+      {"just before the command", -1},
+      {"in the gap between its bytes", 1'500},
+      {"as its last byte is handed over", 3'000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.when);
+    sim.ui.events.clear();
+    Arm();
+    sim.clock.SleepMs(300);
+    sim.device.registers[proto::reg::kCrcConflicts] = 7;
+    const uint64_t start = sim.clock.NowUs();
+    sim.port.Inject(start + c.atUs, 62);
+    link().Read_COM_Byte(30, proto::reg::kCrcConflicts);
+    EXPECT_EQ(st().DataByte, 7);
+    EXPECT_TRUE(st().LinkOk);
+    EXPECT_EQ(sim.ui.events, Events{});
+  }
 }
 
-TEST_F(LinkTest, LateAnswerToAnActionIsTakenByTheNextRead) {
+TEST_F(LinkTest, LateOrExtraAnswersNeverBecomeTheAnswersOfLaterCommands) {
   Arm();
   sim.device.faults.answerDelayUs = 600'000;
   link().Load_COM_Byte(true, proto::kActionReset.command, proto::kActionReset.timeoutMs);
   EXPECT_TRUE(st().TimedOut);
   EXPECT_TRUE(st().LinkOk);  // an action's time-out leaves the link up
   EXPECT_EQ(sim.ui.events, Events{kTimeout});
-
   sim.device.faults.answerDelayUs = 0;
+  sim.clock.SleepMs(200);  // the late reply code is in by now
   link().Read_COM_Byte(30, proto::reg::kRecording);
-  EXPECT_EQ(st().DataByte, proto::reply::kResetDone);
+  EXPECT_EQ(st().DataByte, 0);
+
+  sim.device.faults.extraByte = true;  // the logger repeats every answer
+  sim.device.registers[proto::reg::kCrcConflicts] = 7;
+  sim.device.registers[proto::reg::kBusState] = 0x85;
+  link().Read_COM_Byte(30, proto::reg::kCrcConflicts);
+  EXPECT_EQ(st().DataByte, 7);
+  link().Read_COM_Byte(30, proto::reg::kBusState);
+  EXPECT_EQ(st().DataByte, 0x85);
+  link().Test_COM_OK();
+  EXPECT_TRUE(st().LinkOk);
+  EXPECT_EQ(sim.ui.events, Events{kTimeout});
 }
 
 TEST_F(LinkTest, LoadComByteTimeoutKeepsTheLinkSoLaterCommandsStillRun) {
