@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "sim/LoggerMap.h"
+#include "platform/Process.h"
 #include "sim/Device.h"
 
 namespace {
@@ -220,6 +221,7 @@ class Server {
 }  // namespace
 
 int main(int argc, char** argv) {
+  velutron::EnsureStandardDescriptors();
   Options o;
   CLI::App app{
       "Simulated VELUTRON logger behind a pseudo-terminal. Prints the slave device path on the first line "

@@ -5,6 +5,8 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "platform/Process.h"
+
 namespace velutron::cli {
 
 namespace {
@@ -50,7 +52,7 @@ void ConsoleUi::ShowError(std::string_view text) {
 }
 
 bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view text) {
-  if (!::isatty(STDIN_FILENO)) return false;
+  if (InterruptRequested() || !::isatty(STDIN_FILENO)) return false;
   std::fprintf(stderr, "[%s] %s\nOK? [t/N] ", std::string(caption).c_str(), Human(text).c_str());
   std::fflush(stderr);
   std::string reply;
