@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/AtomicFile.h"
+#include "app/Diagnostics.h"
 #include "data/DatabaseFile.h"
 #include "data/Download.h"
 #include "support/SimSession.h"
@@ -235,6 +236,32 @@ TEST_F(DownloadTest, AFileTheUserProtectedIsRefusedBeforeTheDownloadAndALinkIsFo
   EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
   EXPECT_TRUE(std::filesystem::is_symlink(File("link.DAT")));
   EXPECT_EQ(ReadWholeFile(File("store/kept.DAT")), std::optional<Bytes>(Encoded(false)));
+}
+
+TEST_F(DownloadTest, ThePortVanishingMidDumpEndsTheDownloadAndTheScanFindsTheLoggerOnceItIsBack) {
+  PutOldFile("data.DAT");
+  sim.device.GenerateMeasurements(2000);
+  sim.bench.Unplug("COM1", sim.clock.NowUs() + 500'000);
+  sim.ui.inputs.push_back("data");
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Failed);
+  EXPECT_EQ(sim.ui.events.back(), kCut);
+  ExpectOldFileIntact("data.DAT");
+
+  // The dead handle answers nothing, at the cost of one wait and no more.
+  sim.ui.events.clear();
+  const uint64_t before = sim.clock.NowUs();
+  sim.s.link.Test_COM_OK();
+  EXPECT_EQ(sim.clock.NowUs() - before, 253'000u);
+  EXPECT_EQ(sim.ui.events, Events{"message|Uwaga !|Brak połączenia z VELUTRON !"});
+
+  sim.bench.PlugIn("COM1");
+  sim.clock.SleepMs(6000);  // the logger has finished sending its dump into the void
+  sim.ui.events.clear();
+  EXPECT_EQ(TESTRS2321Click(sim.s), Outcome::Completed);
+  EXPECT_TRUE(sim.s.link.state.LinkOk);
+  sim.ui.inputs.push_back("data");
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
+  EXPECT_EQ(ReadWholeFile(File("data.DAT")), std::optional<Bytes>(Encoded(false)));
 }
 
 TEST_F(DownloadTest, ASuccessfulDownloadReplacesAnOlderFileWhole) {
