@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include "app/FormLook.h"
+#include "data/ChartWindow.h"
 #include "app/StartUp.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
@@ -162,6 +164,8 @@ void TForm1::BuildMenu() {
             [this] { Wydrukbufora1Click(session_); }},
            {{"Przegldbazdanych1", "Przegląd baz danych", QKeySequence("F3"), "database", true},
             [this] { BitBtn1Click(session_); }},
+           {{"Wykresbazydanych1", "Wykres bazy danych", QKeySequence("Ctrl+G"), "chart"},
+            [this] { Wykresbazydanych1Click(); }},
            separator,
            {{"Resetuk1", "Reset rejestratora", QKeySequence("Ctrl+R"), "reset"}, nullptr},
            separator,
@@ -258,6 +262,13 @@ void TForm1::OpenCommClick() {
 }
 
 void TForm1::Oprogramie1Click() { ui_.ShowAboutBox(); }
+
+void TForm1::Wykresbazydanych1Click() {
+  const auto chosen = velutron::Wykresbazydanych1Click(session_);
+  if (!chosen) return;
+  ChartWindow window(chosen->contents, QFileInfo(QString::fromStdString(chosen->path)).fileName(), ui_, this);
+  ui_.Exec(window);
+}
 
 void TForm1::Koniecpracy1Click() {
   if (velutron::Koniecpracy1Click(session_)) QCoreApplication::exit(0);

@@ -48,6 +48,8 @@ class TForm1 final : public QMainWindow {
   void OpenCommClick();
   void Oprogramie1Click();
   void Koniecpracy1Click();
+  // "Wykres bazy danych": the chart of a chosen database.
+  void Wykresbazydanych1Click();
 
  protected:
   void showEvent(QShowEvent* event) override;

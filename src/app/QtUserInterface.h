@@ -53,8 +53,10 @@ class QtUserInterface final : public UserInterface {
   // A message text as a dialog shows it: carriage returns become line breaks.
   static QString DialogText(std::string_view text);
 
- private:
+  // Shows `dialog` modally, after the dialog hook.
   int Exec(QDialog& dialog);
+
+ private:
   void OpenUrl(const QUrl& url);
 
   QPointer<QTextEdit> view_;

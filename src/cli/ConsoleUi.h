@@ -39,6 +39,10 @@ class ConsoleUi final : public UserInterface {
   void Value(std::string_view name, long long value);
   void Result(Outcome outcome);
 
+  // Where messages go from now on; a command whose product is standard output moves them to standard
+  // error.
+  void SetOutput(std::FILE* out) { out_ = out; }
+
  private:
   bool AnswerFromTerminal(std::string_view caption, std::string_view text);
   void Line(const std::string& line);

@@ -1,6 +1,8 @@
-// download, report: the measurement databases.
+// download, report, export: the measurement databases.
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
+#include <span>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -9,8 +11,39 @@
 #include "cli/Runner.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
+#include "data/Export.h"
+#include "data/Measurements.h"
+#include "platform/AtomicFile.h"
 
 namespace velutron::cli {
+
+namespace {
+
+struct ExportArgs {
+  std::string file;
+  std::string format;
+  std::optional<std::string> out;
+};
+
+Outcome Export(Runner& r, const ExportArgs& a) {
+  // The export itself is standard output when no file is named: the messages must not mix into it.
+  if (!a.out) r.ui().SetOutput(stderr);
+  Session& s = r.session();
+  const auto db = LoadDatabase(s, a.file);
+  if (!db) return Outcome::Failed;
+  const ExportFormat format = a.format == "json" ? ExportFormat::Json : ExportFormat::Csv;
+  const std::string exported = ExportDatabase(*db, format, std::filesystem::path(a.file).filename().string());
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(exported.data()), exported.size());
+  const bool written = a.out ? WriteFileAtomically(s.InWorkDir(*a.out), bytes)
+                             : std::fwrite(exported.data(), 1, exported.size(), stdout) == exported.size() && std::fflush(stdout) == 0;
+  if (!written) {
+    s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
+    return Outcome::Failed;
+  }
+  return Outcome::Completed;
+}
+
+}  // namespace
 
 void AddDataCommands(CLI::App& app, Command& chosen) {
   struct DownloadArgs {
@@ -40,6 +73,15 @@ void AddDataCommands(CLI::App& app, Command& chosen) {
       r.ui().fileAnswer = ec ? *reportFile : absolute.string();
       return BitBtn1Click(r.session());
     };
+  });
+
+  auto exportArgs = std::make_shared<ExportArgs>();
+  auto* ex = app.add_subcommand("export", "the records of a database as CSV or JSON for other tools");
+  ex->add_option("FILE", exportArgs->file, "database file (*.DAT)")->required();
+  ex->add_option("--format", exportArgs->format, "csv or json")->required()->check(CLI::IsMember({"csv", "json"}));
+  ex->add_option("--out", exportArgs->out, "file to write (default: standard output)");
+  ex->callback([&chosen, exportArgs] {
+    chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); };
   });
 }
 

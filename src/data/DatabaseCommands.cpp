@@ -1,5 +1,6 @@
 #include "data/DatabaseCommands.h"
 
+#include "data/Measurements.h"
 #include "data/Report.h"
 
 namespace velutron {
@@ -25,6 +26,15 @@ Outcome Wydrukbufora1Click(Session& s) {
     return Outcome::Failed;
   }
   return s.ui.PrintReportView() ? Outcome::Completed : Outcome::Cancelled;
+}
+
+std::optional<ChosenDatabase> Wykresbazydanych1Click(Session& s) {
+  const FileDialogSpec OpenDialog1{"Wybierz nazwę pliku.", "Bazy danych rejestratora", "*.dat"};
+  const auto chosen = s.ui.ChooseFileToOpen(OpenDialog1);
+  if (!chosen) return std::nullopt;
+  auto db = LoadDatabase(s, *chosen);
+  if (!db) return std::nullopt;
+  return ChosenDatabase{*chosen, std::move(*db)};
 }
 
 }  // namespace velutron

@@ -140,6 +140,9 @@ def main():
     icon('print', lambda c: (c.rect(4, 1, 11, 6, fill='w', edge='k'), c.rect(1, 6, 14, 12, fill='s', edge='k'),
                              c.rect(4, 10, 11, 15, fill='w', edge='k'), c.dot(12, 8, 'l')))
     icon('database', lambda c: cylinder(c, 'y'))
+    icon('chart', lambda c: (c.rect(0, 0, 15, 15, fill='w', edge='k'), c.line(2, 2, 2, 13, 'g'), c.line(2, 13, 13, 13, 'g'),
+                             c.line(3, 10, 6, 6, 'r'), c.line(6, 6, 9, 9, 'r'), c.line(9, 9, 13, 3, 'r'),
+                             c.line(3, 12, 7, 10, 'b'), c.line(7, 10, 13, 11, 'b')))
     icon('reset', lambda c: (c.ellipse(7.5, 7.5, 6.5, 6.5, edge='G'), c.ellipse(7.5, 7.5, 5.5, 5.5, edge='G'),
                              c.rect(7, 0, 15, 6, fill=None), c.poly([(9, 0), (15, 3), (9, 6)], 'G')))
     icon('erase', lambda c: (c.rect(4, 4, 11, 14, fill='s', edge='k'), c.rect(2, 2, 13, 3, fill='g', edge='k'),
