@@ -32,8 +32,9 @@ struct ChartArgs {
 
 bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
   return text.size() >= suffix.size() &&
-         std::equal(suffix.rbegin(), suffix.rend(), text.rbegin(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); });
+         std::equal(suffix.rbegin(), suffix.rend(), text.rbegin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+         });
 }
 
 Outcome Chart(Runner& r, const ChartArgs& a) {
@@ -69,19 +70,20 @@ Outcome Chart(Runner& r, const ChartArgs& a) {
 
 void AddChartCommands(CLI::App& app, Command& chosen) {
   auto args = std::make_shared<ChartArgs>();
-  auto* chart = app.add_subcommand("chart", "the chart of a database as a PNG or SVG picture, without a display");
+  auto* chart =
+      app.add_subcommand("chart", "the chart of a database as a PNG or SVG picture, without a display");
   chart->add_option("FILE", args->file, "database file (*.DAT)")->required();
   chart->add_option("--out", args->out, "the picture: NAME.png or NAME.svg")
       ->required()
       ->check([](const std::string& name) {
-        return EndsWithNoCase(name, ".png") || EndsWithNoCase(name, ".svg") ? std::string()
-                                                                               : std::string("must end in .png or .svg");
+        return EndsWithNoCase(name, ".png") || EndsWithNoCase(name, ".svg")
+                   ? std::string()
+                   : std::string("must end in .png or .svg");
       });
   chart->add_option("--width", args->width, "width in pixels (default 1200)")->check(CLI::Range(100, 10000));
-  chart->add_option("--height", args->height, "height in pixels (default 700)")->check(CLI::Range(100, 10000));
-  chart->callback([&chosen, args] {
-    chosen = [args](Runner& r) { return Chart(r, *args); };
-  });
+  chart->add_option("--height", args->height, "height in pixels (default 700)")
+      ->check(CLI::Range(100, 10000));
+  chart->callback([&chosen, args] { chosen = [args](Runner& r) { return Chart(r, *args); }; });
 }
 
 }  // namespace velutron::cli

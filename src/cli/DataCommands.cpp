@@ -2,10 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <span>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "cli/Runner.h"
@@ -35,7 +35,8 @@ Outcome Export(Runner& r, const ExportArgs& a) {
   const std::string exported = ExportDatabase(*db, format, std::filesystem::path(a.file).filename().string());
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(exported.data()), exported.size());
   const bool written = a.out ? WriteFileAtomically(s.InWorkDir(*a.out), bytes)
-                             : std::fwrite(exported.data(), 1, exported.size(), stdout) == exported.size() && std::fflush(stdout) == 0;
+                             : std::fwrite(exported.data(), 1, exported.size(), stdout) == exported.size() &&
+                                   std::fflush(stdout) == 0;
   if (!written) {
     s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
     return Outcome::Failed;
@@ -78,11 +79,12 @@ void AddDataCommands(CLI::App& app, Command& chosen) {
   auto exportArgs = std::make_shared<ExportArgs>();
   auto* ex = app.add_subcommand("export", "the records of a database as CSV or JSON for other tools");
   ex->add_option("FILE", exportArgs->file, "database file (*.DAT)")->required();
-  ex->add_option("--format", exportArgs->format, "csv or json")->required()->check(CLI::IsMember({"csv", "json"}));
+  ex->add_option("--format", exportArgs->format, "csv or json")
+      ->required()
+      ->check(CLI::IsMember({"csv", "json"}));
   ex->add_option("--out", exportArgs->out, "file to write (default: standard output)");
-  ex->callback([&chosen, exportArgs] {
-    chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); };
-  });
+  ex->callback(
+      [&chosen, exportArgs] { chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); }; });
 }
 
 }  // namespace velutron::cli

@@ -45,9 +45,9 @@ QValueAxis* ValueAxis(const QString& title) {
 
 // Distinct colours for up to the twenty columns of ten channels, in their order.
 QColor ColumnColour(size_t index) {
-  static const QColor kColours[] = {{31, 119, 180}, {255, 127, 14}, {44, 160, 44},  {214, 39, 40},  {148, 103, 189},
-                                    {140, 86, 75},  {227, 119, 194}, {127, 127, 127}, {188, 189, 34}, {23, 190, 207},
-                                    {0, 0, 128},    {128, 0, 0}};
+  static const QColor kColours[] = {{31, 119, 180},  {255, 127, 14}, {44, 160, 44},   {214, 39, 40},
+                                    {148, 103, 189}, {140, 86, 75},  {227, 119, 194}, {127, 127, 127},
+                                    {188, 189, 34},  {23, 190, 207}, {0, 0, 128},     {128, 0, 0}};
   return kColours[index % std::size(kColours)];
 }
 
@@ -110,8 +110,8 @@ QChart* BuildChart(const DatabaseContents& db, const QString& title) {
       (c.quantity == Quantity::Humidity ? humidities : temperatures).Take(*r.value);
     }
     if (runs.size() > 1 && runs.back().isEmpty()) runs.pop_back();
-    const bool both =
-        std::count_if(columns.begin(), columns.end(), [&](const ChannelColumn& o) { return o.channel == c.channel; }) > 1;
+    const bool both = std::count_if(columns.begin(), columns.end(),
+                                    [&](const ChannelColumn& o) { return o.channel == c.channel; }) > 1;
     for (size_t run = 0; run < runs.size(); ++run) {
       auto* series = new QLineSeries;
       series->setName(SeriesName(db, c, both));

@@ -75,8 +75,8 @@ void ChartView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 ChartWindow::ChartWindow(const DatabaseContents& db, const QString& title, UserInterface& ui, QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       ui_(ui) {
   setObjectName("ChartWindow");
   setWindowTitle(QStringLiteral("Wykres bazy danych - ") + title);
@@ -85,10 +85,10 @@ ChartWindow::ChartWindow(const DatabaseContents& db, const QString& title, UserI
 
   view_ = new ChartView(BuildChart(db, title), this);
   view_->setObjectName("ChartView");
-  auto* hint = new QLabel(
-      QStringLiteral("Kółko myszy: powiększenie.  Lewy przycisk: powiększ zaznaczony obszar.  "
-                     "Prawy przycisk: przesuwanie.  Dwuklik: cały wykres."),
-      this);
+  auto* hint =
+      new QLabel(QStringLiteral("Kółko myszy: powiększenie.  Lewy przycisk: powiększ zaznaczony obszar.  "
+                                "Prawy przycisk: przesuwanie.  Dwuklik: cały wykres."),
+                 this);
   auto* whole = new QPushButton(QStringLiteral("&Cały wykres"), this);
   auto* save = new QPushButton(QStringLiteral("&Zapisz obraz..."), this);
   save->setObjectName("SaveButton");
@@ -123,10 +123,12 @@ QChart* ChartWindow::Chart() const { return view_->chart(); }
 
 bool ChartWindow::SavePicture(const QString& fileName) {
   const PictureFormat format = PictureFormatOf(fileName).value_or(PictureFormat::Png);
-  const QByteArray picture = DrawPicture(*view_->scene(), Chart()->sceneBoundingRect(), Chart()->size().toSize(), format);
+  const QByteArray picture =
+      DrawPicture(*view_->scene(), Chart()->sceneBoundingRect(), Chart()->size().toSize(), format);
   const auto* data = reinterpret_cast<const uint8_t*>(picture.constData());
   if (picture.isEmpty() ||
-      !WriteFileAtomically(fileName.toStdString(), std::span<const uint8_t>(data, static_cast<size_t>(picture.size())))) {
+      !WriteFileAtomically(fileName.toStdString(),
+                           std::span<const uint8_t>(data, static_cast<size_t>(picture.size())))) {
     ui_.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
     return false;
   }

@@ -65,7 +65,8 @@ std::string Csv(const DatabaseContents& db, std::string_view fileName) {
   if (db.switchThreshold > 0) out += "# switch threshold: " + std::to_string(db.switchThreshold) + " °C\n";
 
   std::vector<std::string> names;
-  for (const ChannelColumn& c : columns) names.push_back("ch" + std::to_string(c.channel) + std::string(SuffixOf(c.quantity)));
+  for (const ChannelColumn& c : columns)
+    names.push_back("ch" + std::to_string(c.channel) + std::string(SuffixOf(c.quantity)));
   out += "record,time,switching";
   for (const std::string& name : names) out += "," + name;
   out += ",on_off,status\n";

@@ -23,7 +23,7 @@ int DaysInMonth(int year, int month) {
 
 // The stamp as the report shows it, when it names a real moment; a damaged BCD byte gives none.
 std::optional<CivilTime> StampOf(const RecordView& r) {
-  const CivilTime t{2000 + r.Year(),          BcdToByte(r.MonthBcd()),  BcdToByte(r.DayBcd()),
+  const CivilTime t{2000 + r.Year(),        BcdToByte(r.MonthBcd()),  BcdToByte(r.DayBcd()),
                     BcdToByte(r.HourBcd()), BcdToByte(r.MinuteBcd()), BcdToByte(r.SecondBcd())};
   if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysInMonth(t.year, t.month)) return std::nullopt;
   if (t.hour > 23 || t.minute > 59 || t.second > 59) return std::nullopt;

@@ -29,7 +29,7 @@ struct Measurement {
   std::optional<CivilTime> time;  // nullopt when the stamp is no real date and time
   // The report's switching column: 0 below the threshold, else the threshold; nullopt without one.
   std::optional<int> switching;
-  std::optional<bool> on;  // the record's ON/OFF mark, when it carries one
+  std::optional<bool> on;         // the record's ON/OFF mark, when it carries one
   std::vector<Reading> readings;  // one per channel, channel 1 first
 };
 

@@ -89,6 +89,7 @@ TEST(MainWindowTest, MenuHasEveryItemShortcutAndStateInOrder) {
                                        "Wyczyść bufor | Ctrl+Del | enabled",
                                        "Wydruk bufora | Ctrl+P | enabled",
                                        "Przegląd baz danych | F3 | enabled | bold",
+                                       "Wykres bazy danych | Ctrl+G | enabled",
                                        "-",
                                        "Reset rejestratora | Ctrl+R | disabled",
                                        "-",

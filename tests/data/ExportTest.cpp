@@ -1,0 +1,104 @@
+// The exports of a known database: values, times, markers and texts, exactly as other tools read them.
+
+#include <nlohmann/json.hpp>
+
+#include "KnownDatabase.h"
+#include "ReportFixture.h"
+#include "data/DatabaseCommands.h"
+#include "data/Export.h"
+
+namespace velutron::test {
+namespace {
+
+DatabaseContents KnownDatabase() { return DecodeDatabase(KnownDump().File()); }
+
+TEST(ExportTest, CsvHasOneRowPerRecordWithIsoTimesDotDecimalsAndMarkersInTheStatus) {
+  EXPECT_EQ(ExportDatabase(KnownDatabase(), ExportFormat::Csv, "RT_test.DAT"),
+            "# file: RT_test.DAT\n"
+            "# owner: Zakład Testowy\n"
+            "# supervision: Kontrola 1\n"
+            "# ch1: Suchy\n"
+            "# ch2: Mokry\n"
+            "# ch3: \n"
+            "# ch4: \n"
+            "# switch threshold: 25 °C\n"
+            "record,time,switching,ch1_C,ch2_RH,ch3_C,ch4_C,ch4_RH,on_off,status\n"
+            "1,2009-06-05T14:05:30,0,20.0,90.2,25.0,,91.4,ON,\n"
+            "2,2009-06-05T14:15:30,0,,,25.0,,91.4,OFF,ch1_C=T_min; ch2_RH=T suchy!\n"
+            "3,2009-06-05T14:25:30,25,25.0,91.4,,20.0625,,,ch3_C=T_max\n"
+            "4,,0,20.0,90.2,25.0,,91.4,,time=invalid\n");
+}
+
+TEST(ExportTest, JsonCarriesTheTextsAndOneObjectPerRecordWithNullsForMarkers) {
+  const std::string text = ExportDatabase(KnownDatabase(), ExportFormat::Json, "RT_test.DAT");
+  auto reading = [](const char* unit, nlohmann::json value, nlohmann::json status, int channel) {
+    return nlohmann::json{{"channel", channel}, {"unit", unit}, {"value", value}, {"status", status}};
+  };
+  const nlohmann::json expected = {
+      {"file", "RT_test.DAT"},
+      {"owner", "Zakład Testowy"},
+      {"supervision", "Kontrola 1"},
+      {"humidity", true},
+      {"switch_threshold", 25},
+      {"channels",
+       {{{"channel", 1}, {"name", "Suchy"}},
+        {{"channel", 2}, {"name", "Mokry"}},
+        {{"channel", 3}, {"name", ""}},
+        {{"channel", 4}, {"name", ""}}}},
+      {"records",
+       {{{"record", 1},
+         {"time", "2009-06-05T14:05:30"},
+         {"switching", 0},
+         {"on_off", "ON"},
+         {"readings",
+          {reading("°C", 20.0, nullptr, 1), reading("%RH", 90.2, nullptr, 2), reading("°C", 25.0, nullptr, 3),
+           reading("%RH", 91.4, nullptr, 4)}}},
+        {{"record", 2},
+         {"time", "2009-06-05T14:15:30"},
+         {"switching", 0},
+         {"on_off", "OFF"},
+         {"readings",
+          {reading("°C", nullptr, "T_min", 1), reading("%RH", nullptr, "T suchy!", 2),
+           reading("°C", 25.0, nullptr, 3), reading("%RH", 91.4, nullptr, 4)}}},
+        {{"record", 3},
+         {"time", "2009-06-05T14:25:30"},
+         {"switching", 25},
+         {"on_off", nullptr},
+         {"readings",
+          {reading("°C", 25.0, nullptr, 1), reading("%RH", 91.4, nullptr, 2),
+           reading("°C", nullptr, "T_max", 3), reading("°C", 20.0625, nullptr, 4)}}},
+        {{"record", 4},
+         {"time", nullptr},
+         {"switching", 0},
+         {"on_off", nullptr},
+         {"readings",
+          {reading("°C", 20.0, nullptr, 1), reading("%RH", 90.2, nullptr, 2), reading("°C", 25.0, nullptr, 3),
+           reading("%RH", 91.4, nullptr, 4)}}}}}};
+  EXPECT_EQ(nlohmann::json::parse(text), expected);
+  // One record a line, for line tools and diffs.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
+}
+
+TEST_F(ReportFixture, TheChartItemReadsTheChosenDatabaseOrSaysWhyNot) {
+  Store(KnownDump().File(), "known.DAT");
+  Store({0xFF, 0xFE, 0x01}, "damaged.DAT");
+  const std::string known = (dir.path() / "known.DAT").string();
+  ui.files = {known, (dir.path() / "damaged.DAT").string(), (dir.path() / "absent.DAT").string(),
+              std::nullopt};
+  const auto chosen = Wykresbazydanych1Click(s);
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(chosen->path, known);
+  EXPECT_EQ(chosen->contents.RecordsRead(), 4u);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Wykresbazydanych1Click(s).has_value());
+  EXPECT_EQ(ui.events, (std::vector<std::string>{
+                           "open-file|Wybierz nazwę pliku.|" + known,
+                           "open-file|Wybierz nazwę pliku.|" + (dir.path() / "damaged.DAT").string(),
+                           "message|Błąd bazy danych!|Uszkodzenie struktury bazy danych !",
+                           "open-file|Wybierz nazwę pliku.|" + (dir.path() / "absent.DAT").string(),
+                           "message|Uwaga !|Blokada odczytu danych z dysku !",
+                           "open-file|Wybierz nazwę pliku.|cancel",
+                       }));
+}
+
+}  // namespace
+}  // namespace velutron::test
