@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -97,6 +98,70 @@ std::optional<std::string> ConsoleUi::ChooseFileToOpen(const FileDialogSpec&) {
   std::optional<std::string> file = std::move(fileAnswer);
   fileAnswer.reset();
   return file;
+}
+
+std::string ProgressLine(uint32_t done, uint32_t total, uint32_t doneAtStart, double seconds) {
+  constexpr int kBarWidth = 24;
+  char text[160];
+  const double rate = seconds > 0 && done > doneAtStart ? (done - doneAtStart) / seconds : 0;
+  int n = 0;
+  if (total > 0) {
+    const uint32_t shown = std::min(done, total);
+    const int filled = static_cast<int>(uint64_t{shown} * kBarWidth / total);
+    n = std::snprintf(text, sizeof text, "%3d%% [%s%s] %u/%u B",
+                      static_cast<int>(uint64_t{shown} * 100 / total),
+                      std::string(static_cast<size_t>(filled), '#').c_str(),
+                      std::string(static_cast<size_t>(kBarWidth - filled), ' ').c_str(), done, total);
+  } else {
+    n = std::snprintf(text, sizeof text, "%u B", done);
+  }
+  std::string line(text, static_cast<size_t>(std::max(n, 0)));
+  if (rate > 0) {
+    std::snprintf(text, sizeof text, "  %.1f kB/s", rate / 1000);
+    line += text;
+    if (total > done) {
+      const auto left = static_cast<long>((total - done) / rate + 0.5);
+      std::snprintf(text, sizeof text, "  ETA %ld:%02ld", left / 60, left % 60);
+      line += text;
+    }
+  }
+  return line;
+}
+
+void ConsoleUi::TransferProgress(uint32_t done, uint32_t total) {
+  if (!barWanted_) barWanted_ = !json_ && ::isatty(STDERR_FILENO);
+  if (!*barWanted_) return;
+  const auto now = std::chrono::steady_clock::now();
+  barDone_ = done;
+  barTotal_ = total;
+  if (!barShown_) {
+    barShown_ = true;
+    barStart_ = now;
+    barStartDone_ = done;
+  } else if (now - barDrawn_ < std::chrono::milliseconds(100)) {
+    return;  // a few redraws a second are enough for the eye; the last one comes at the end
+  }
+  DrawBar(now);
+}
+
+void ConsoleUi::DrawBar(std::chrono::steady_clock::time_point now) {
+  barDrawn_ = now;
+  const std::string line = ProgressLine(barDone_, barTotal_, barStartDone_,
+                                        std::chrono::duration<double>(now - barStart_).count());
+  // Shorter than the last one: blanks wipe what would stay of it.
+  const size_t wipe = barLine_.size() > line.size() ? barLine_.size() - line.size() : 0;
+  std::fprintf(stderr, "\r%s%s", line.c_str(), std::string(wipe, ' ').c_str());
+  std::fflush(stderr);
+  barLine_ = line;
+}
+
+void ConsoleUi::SetProgressMax(int max) {
+  if (max != 0 || !barShown_) return;
+  DrawBar(std::chrono::steady_clock::now());
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+  barShown_ = false;
+  barLine_.clear();
 }
 
 void ConsoleUi::Value(std::string_view name, std::string_view value) {

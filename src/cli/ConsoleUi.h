@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -26,8 +28,11 @@ class ConsoleUi final : public UserInterface {
   std::optional<std::string> AskText(std::string_view caption, std::string_view prompt,
                                      std::string_view initial) override;
   void Beep() override;
-  void SetProgressMax(int) override {}
+  // A long transfer draws a progress bar on standard error when that is a terminal (not with --json);
+  // the next progress maximum of 0 ends its line.
+  void SetProgressMax(int max) override;
   void StepProgress() override {}
+  void TransferProgress(uint32_t done, uint32_t total) override;
   void SetReportText(std::string_view) override {}
   std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& request) override;
   bool PrintReportView() override { return false; }
@@ -45,11 +50,25 @@ class ConsoleUi final : public UserInterface {
 
  private:
   bool AnswerFromTerminal(std::string_view caption, std::string_view text);
+  void DrawBar(std::chrono::steady_clock::time_point now);
   void Line(const std::string& line);
 
   std::FILE* out_;
   bool json_;
   bool yes_;
+  // The progress bar: whether it is drawn at all, when the transfer began and the line was last drawn.
+  std::optional<bool> barWanted_;
+  bool barShown_ = false;
+  std::chrono::steady_clock::time_point barStart_;
+  std::chrono::steady_clock::time_point barDrawn_;
+  uint32_t barStartDone_ = 0;
+  uint32_t barDone_ = 0;
+  uint32_t barTotal_ = 0;
+  std::string barLine_;
 };
+
+// "  45% [##########              ] 67584/149865 B  5.2 kB/s  ETA 0:16": bytes, and the rate and time
+// left from what arrived in the `seconds` since `doneAtStart` bytes were there.
+std::string ProgressLine(uint32_t done, uint32_t total, uint32_t doneAtStart, double seconds);
 
 }  // namespace velutron::cli

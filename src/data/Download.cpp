@@ -1,5 +1,7 @@
 #include "data/Download.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -35,22 +37,35 @@ std::string TwoDigits(int v) {
 }
 
 // Reception: the burst is over at the first 50 ms window in which nothing more arrived, or when the
-// user interrupts it.
+// user interrupts it. The dump's header is taken as soon as it is there, so the progress can name the
+// total the header declares.
 uint32_t ReceiveBurst(Session& s) {
   Link& link = s.link;
+  uint8_t* const rx = link.state.RxBuffer.data();
   s.ui.SetProgressMax(30);
+  uint32_t taken = 0;
+  uint32_t expected = 0;
+  auto received = [&] { return taken + link.Port().InputCount(); };
   uint32_t before = 0;
   uint32_t after = 0;
   do {
-    before = link.Port().InputCount();
+    before = received();
     link.DelayMs(proto::kDownloadWindowMs);
     s.ui.StepProgress();
-    after = link.Port().InputCount();
+    after = received();
+    if (taken == 0 && after >= kDumpHeaderSize) {
+      taken = link.Port().Read(std::span<uint8_t>(rx, kDumpHeaderSize));
+      if (taken == kDumpHeaderSize) {
+        const DumpView header{rx[0], rx[1], static_cast<uint16_t>(rx[4] | rx[5] << 8)};
+        expected = static_cast<uint32_t>(std::min<size_t>(header.DeclaredSize(), UINT32_MAX));
+      }
+    }
+    s.ui.TransferProgress(after, expected);
   } while (before != after && !link.Interrupted());
-  link.state.InputCount = after;
+  link.state.InputCount = after - taken;
   link.state.BytesRead = 0;
   if (after >= 1 && after <= proto::kRxBufferSize) {
-    link.state.BytesRead = link.Port().Read(std::span<uint8_t>(link.state.RxBuffer.data(), after));
+    link.state.BytesRead = taken + link.Port().Read(std::span<uint8_t>(rx + taken, after - taken));
   }
   s.ui.SetProgressMax(0);
   return link.state.BytesRead;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,12 @@ class UserInterface {
   // maximum wraps to the minimum.
   virtual void SetProgressMax(int max) = 0;
   virtual void StepProgress() = 0;
+  // Bytes of a long transfer received so far and the total expected (0 while unknown), for a terminal's
+  // progress bar; the desktop program shows its progress bar and ignores this.
+  virtual void TransferProgress(uint32_t done, uint32_t total) {
+    (void)done;
+    (void)total;
+  }
 
   // The report view: the whole text to show (UTF-8).
   virtual void SetReportText(std::string_view text) = 0;

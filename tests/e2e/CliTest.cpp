@@ -106,6 +106,33 @@ TEST_F(CliTest, DownloadStoresTheMemoryAndReportRendersIt) {
   EXPECT_NE(text.find(" Plik:" + (work.path() / "data.DAT").string()), std::string::npos);
 }
 
+TEST_F(CliTest, DownloadDrawsItsProgressBarOnlyOnATerminalAndNeverWithJson) {
+  SimProcess sim({"--records", "300"});
+  ASSERT_TRUE(sim.Ready());
+  struct Case {
+    bool terminal;
+    bool json;
+    bool bar;
+  };
+  for (const Case c : {Case{true, false, true}, Case{false, false, false}, Case{true, true, false}}) {
+    Command command;
+    command.argv = {VELUTRON_CLI_PATH, "--port", "COM1", "--even", "download", "data"};
+    if (c.json) command.argv.insert(command.argv.begin() + 1, "--json");
+    command.env = {{"VELUTRON_PORT_DIR", sim.PortDir()}};
+    command.workDir = work.path().string();
+    command.errorOnTerminal = c.terminal;
+    const CommandResult r = RunCommand(command);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    // 4 channels: 6 + 300 x 14 + 51 + 64 bytes; the last drawing shows them all, then the line ends.
+    const std::string last = "\r100% [" + std::string(24, '#') + "] 4321/4321 B";
+    EXPECT_EQ(r.err.find(last) != std::string::npos, c.bar) << r.err;
+    if (!c.bar) {
+      EXPECT_EQ(r.err, "");
+    }
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);  // the bar never reaches standard output
+  }
+}
+
 TEST_F(CliTest, DownloadWithYesOpensTheDataAndReportOfAMissingFileFails) {
   SimProcess sim({"--records", "5"});
   ASSERT_TRUE(sim.Ready());

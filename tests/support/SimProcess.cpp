@@ -136,7 +136,15 @@ CommandResult RunCommand(const Command& command) {
   std::vector<char*> envp = CStrings(envStrings);
 
   int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return result;
+  if (pipe(in) != 0 || pipe(out) != 0) return result;
+  if (command.errorOnTerminal) {
+    err[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (err[0] < 0 || grantpt(err[0]) != 0 || unlockpt(err[0]) != 0) return result;
+    err[1] = open(ptsname(err[0]), O_RDWR | O_NOCTTY);
+    if (err[1] < 0) return result;
+  } else if (pipe(err) != 0) {
+    return result;
+  }
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(in[0], STDIN_FILENO);

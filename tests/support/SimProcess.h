@@ -44,6 +44,7 @@ struct Command {
   std::vector<int> closedDescriptors;                    // standard descriptors the program starts without
   std::string signalWhenOutput;  // once standard output contains this, the program gets `signal`
   int signal = 0;
+  bool errorOnTerminal = false;  // standard error is a pseudo-terminal rather than a pipe
 };
 
 struct CommandResult {
