@@ -128,6 +128,23 @@ std::string ResolvePortName(std::string_view name) {
 #endif
 }
 
+std::vector<PortInfo> StablePortNames(const std::string& folder) {
+  std::vector<PortInfo> ports;
+#ifdef _WIN32
+  (void)folder;
+#else
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::error_code linkError;
+    if (!entry.is_symlink(linkError)) continue;
+    // The links are relative ("../../ttyUSB0"): named by the device they lead to.
+    const auto device = std::filesystem::weakly_canonical(entry.path(), linkError);
+    ports.push_back({entry.path().string(), linkError ? std::string() : device.string()});
+  }
+#endif
+  return ports;
+}
+
 std::vector<PortInfo> ListSerialPorts() {
   std::vector<PortInfo> ports;
 #ifdef _WIN32
@@ -136,6 +153,7 @@ std::vector<PortInfo> ListSerialPorts() {
   }
 #else
   AddDevices(ports);
+  for (PortInfo& stable : StablePortNames()) ports.push_back(std::move(stable));
   AddPortDirectory(ports);
 #endif
   std::sort(ports.begin(), ports.end(),

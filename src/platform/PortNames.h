@@ -21,9 +21,15 @@ struct PortInfo {
   std::string target;  // where a link in $VELUTRON_PORT_DIR points; empty for a device itself
 };
 
-// Serial devices present: built-in UARTs that really exist, USB serial adapters, USB modems (ACM), and
-// the entries of $VELUTRON_PORT_DIR; on Windows the COM devices the system knows. Sorted by path.
+// Serial devices present: built-in UARTs that really exist, USB serial adapters, USB modems (ACM), their
+// stable names in /dev/serial/by-id, and the entries of $VELUTRON_PORT_DIR; on Windows the COM devices
+// the system knows. Sorted by path.
 std::vector<PortInfo> ListSerialPorts();
+
+// The stable names udev gives serial adapters in `folder` (links named after the adapter's maker, model
+// and serial number, which survive replugging and renumbering), each with the device it names. Any of
+// them is a device path, accepted wherever a port is named. None on Windows.
+std::vector<PortInfo> StablePortNames(const std::string& folder = "/dev/serial/by-id");
 
 // What a COM name opens on this machine.
 struct ComPortMapping {

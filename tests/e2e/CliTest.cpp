@@ -51,6 +51,13 @@ TEST_F(CliTest, ProbeOfASilentLoggerSaysSoAndFails) {
             "{\"type\":\"result\",\"outcome\":\"failed\"}\n");
 }
 
+TEST_F(CliTest, ALinkToTheDeviceIsAcceptedAsItsPortLikeAStableName) {
+  SimProcess sim;
+  ASSERT_TRUE(sim.Ready());
+  // PortPath() is a link to the simulator's terminal, as /dev/serial/by-id/... is to an adapter.
+  EXPECT_EQ(Cli(sim, {"--port", sim.PortPath(), "--even", "probe"}).exitCode, 0);
+}
+
 TEST_F(CliTest, ProbeWithTheWrongParityHearsNothing) {
   SimProcess sim({"--parity", "odd"});
   ASSERT_TRUE(sim.Ready());

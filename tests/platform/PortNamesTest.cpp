@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -88,6 +89,22 @@ TEST(PortNames, MappingAndListingShowThePortFolderLinks) {
   ASSERT_NE(link, ports.end());
   EXPECT_EQ(link->target, "/dev/null");
   fs::remove_all(dir);
+}
+
+TEST(PortNames, StableNamesAreListedWithTheDeviceTheyLeadTo) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("velutron-by-id-" + std::to_string(getpid()));
+  fs::create_directories(root / "serial" / "by-id");
+  std::ofstream(root / "ttyUSB0").put('x');
+  fs::create_symlink("../../ttyUSB0", root / "serial" / "by-id" / "usb-FTDI_FT232R_A12B-if00-port0");
+  std::ofstream(root / "serial" / "by-id" / "not-a-link").put('x');
+
+  const auto names = StablePortNames((root / "serial" / "by-id").string());
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].path, (root / "serial" / "by-id" / "usb-FTDI_FT232R_A12B-if00-port0").string());
+  EXPECT_EQ(names[0].target, (root / "ttyUSB0").string());
+  EXPECT_TRUE(StablePortNames((root / "absent").string()).empty());
+  fs::remove_all(root);
 }
 
 }  // namespace

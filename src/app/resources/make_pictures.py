@@ -183,6 +183,11 @@ def main():
     c.rect(3, 11, 5, 13, fill='r'); c.rect(7, 11, 9, 13, fill='y'); c.rect(11, 11, 13, 13, fill='G')
     c.rect(6, 0, 9, 3, fill='s', edge='k')
     c.png('velutron.png')
+    # The same icon enlarged pixel for pixel, for desktops that show programs in larger sizes.
+    for size in (48, 128):
+        big = Canvas(size, size)
+        big.px = [[c.px[y * 16 // size][x * 16 // size] for x in range(size)] for y in range(size)]
+        big.png('velutron-%d.png' % size)
 
     # Emblem, 32 x 32: a snowflake-like star over a sun, the project's mark.
     c = Canvas(32, 32)
