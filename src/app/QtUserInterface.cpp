@@ -12,7 +12,10 @@
 #include <QPageRanges>
 #include <QPrinter>
 #include <memory>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextOption>
+#include <algorithm>
 #include <QProgressBar>
 #include <QTextEdit>
 #include <QTimer>
@@ -37,6 +40,36 @@ QString ExistingLocalFile(const QString& name) {
     if (entry.compare(info.fileName(), Qt::CaseInsensitive) == 0) return dir.absoluteFilePath(entry);
   }
   return info.absoluteFilePath();
+}
+
+// The orientation and font size that fit the widest line of `doc` across the page: the view's size when
+// it fits, otherwise landscape when that keeps the text larger, and the font shrunk until the line fits.
+void FitWidestLine(QPrinter& printer, QTextDocument& doc, QFont font) {
+  const QFontMetricsF metrics(font, &printer);
+  qreal widest = 1;
+  for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+    widest = std::max(widest, metrics.horizontalAdvance(b.text()));
+  }
+  qreal best = 0;
+  QPageLayout::Orientation bestOrientation = QPageLayout::Portrait;
+  for (const auto orientation : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+    printer.setPageOrientation(orientation);
+    // Printing an unpaginated document keeps 2 cm margins around it.
+    const int margin = static_cast<int>(2 / 2.54 * printer.logicalDpiY());
+    const qreal scale = std::min<qreal>(1, (printer.width() - 2 * margin) / widest);
+    if (scale > best) {
+      best = scale;
+      bestOrientation = orientation;
+    }
+  }
+  printer.setPageOrientation(bestOrientation);
+  // Some room for the layout's rounding.
+  if (best < 1) font.setPointSizeF(font.pointSizeF() * best * 0.97);
+  doc.setDefaultFont(font);
+  // Should a line still not fit, it goes on in the next line rather than off the page.
+  QTextOption option = doc.defaultTextOption();
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  doc.setDefaultTextOption(option);
 }
 
 bool IsUrl(const QString& target) {
@@ -158,7 +191,7 @@ bool QtUserInterface::PrintReportView() {
     std::unique_ptr<QTextDocument> copy(view_->document()->clone());
     QFont font = view_->font();
     if (font.pixelSize() > 0) font.setPointSizeF(font.pixelSize() * 72.0 / 96.0);
-    copy->setDefaultFont(font);
+    FitWidestLine(printer, *copy, font);
     copy->print(&printer);
   }
   return true;

@@ -6,6 +6,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTextEdit>
+#include <cstdio>
 
 #include "platform/AtomicFile.h"
 #include "app/MainWindow.h"
@@ -13,6 +14,7 @@
 #include "data/DatabaseFile.h"
 #include "data/Report.h"
 #include "sim/SimPort.h"
+#include "data/DumpBuilder.h"
 #include "support/SimSession.h"
 #include "support/TestFiles.h"
 
@@ -77,6 +79,86 @@ TEST(PrintTest, PrintingToAFileGivesAPdfOfTheWholeReport) {
   const int lines = window.ViewCSV->document()->blockCount();
   EXPECT_GT(lines, 400);
   EXPECT_GE(CountPages(*bytes), 5);
+}
+
+// What a program prints on its standard output; empty when it cannot run.
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+// Runs of spaces as one, none at the ends: how a line reads whatever the text extraction's spacing.
+std::string Words(std::string_view line) {
+  std::string out;
+  for (char c : line) {
+    if (c == '\f' || (c == ' ' && (out.empty() || out.back() == ' '))) continue;  // \f: a new page
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+TEST(PrintTest, EveryColumnOfATenChannelHumidityReportIsOnThePrintedPage) {
+  if (Output("command -v pdftotext pdfinfo").empty()) GTEST_SKIP() << "poppler-utils is not installed";
+  sim::SimBench bench;
+  auto clock = std::make_unique<sim::VirtualClock>();
+  auto port = std::make_unique<sim::SimSerialPort>(*clock, bench);
+  TForm1 window(std::move(port), std::move(clock), std::nullopt);
+  test::TempDir dir;
+  Session& s = window.GetSession();
+  s.workDir = dir.path();
+
+  // The widest lines: ten cells of the longest texts with the switching column and ON, and the
+  // closing line with the database's whole path.
+  test::DumpBuilder dump;
+  dump.channelByte = 0x8A;
+  dump.threshold = 25;
+  dump.pointNames = {"Hala A", "Hala A mokry"};
+  dump.Record({1200, 1184, 0xFFF0, 1000, 1200, 1184, 1200, 1184, 1200, 1184}, 0x05, 0x06, 9,
+              0x80 | 0x40 | 0x14)
+      .Record({1300, 1184, 1300, 1190, 1300, 1200, 1300, 1210, 1300, 1220})
+      .Record({1000, 0, 1016, 900, 1100, 1099, 1110, 1100, 1120, 1100});
+  const auto database = dir.path() / "RT_05-06-2009_14`05_Hala_A_i_Hala_B.DAT";
+  ASSERT_TRUE(WriteFileAtomically(database, dump.File()));
+  s.report.DatabaseFileName = database.string();
+  const std::string pdf = (dir.path() / "report.pdf").string();
+  window.Ui().SetDialogHook([&](QDialog* dialog) {
+    if (auto* print = qobject_cast<QPrintDialog*>(dialog)) {
+      print->printer()->setOutputFileName(QString::fromStdString(pdf));
+      print->done(QDialog::Accepted);
+    } else if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+      box->reject();
+    }
+  });
+  ASSERT_EQ(ViewBufor(s), Outcome::Completed);
+  ASSERT_EQ(Wydrukbufora1Click(s), Outcome::Completed);
+
+  const std::string printed = Output("pdftotext -layout '" + pdf + "' -");
+  std::vector<std::string> pageLines;
+  for (size_t from = 0, at; (at = printed.find('\n', from)) != std::string::npos; from = at + 1) {
+    pageLines.push_back(Words(std::string_view(printed).substr(from, at - from)));
+  }
+  const QStringList lines = window.ViewCSV->toPlainText().split('\n');
+  size_t widest = 0;
+  for (const QString& line : lines) widest = std::max(widest, static_cast<size_t>(line.size()));
+  EXPECT_GT(widest, 110u);  // at the view's size a portrait page holds about 70 characters
+  for (const QString& line : lines) {
+    const std::string words = Words(line.toStdString());
+    if (words.empty()) continue;
+    EXPECT_NE(std::find(pageLines.begin(), pageLines.end(), words), pageLines.end()) << words;
+  }
+  // Landscape keeps such a report larger.
+  int width = 0, height = 0;
+  const std::string info = Output("pdfinfo '" + pdf + "'");
+  const size_t size = info.find("Page size:");
+  ASSERT_NE(size, std::string::npos) << info;
+  ASSERT_EQ(std::sscanf(info.c_str() + size, "Page size: %d x %d", &width, &height), 2) << info;
+  EXPECT_GT(width, height);
 }
 
 }  // namespace
