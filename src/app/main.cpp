@@ -3,12 +3,14 @@
 #include <QStringList>
 
 #include "app/MainWindow.h"
+#include "app/Translations.h"
 #include "platform/Process.h"
 #include "platform/SystemSerialPort.h"
 
 int main(int argc, char* argv[]) {
   velutron::EnsureStandardDescriptors();
   QApplication app(argc, argv);
+  velutron::InstallQtTranslations(app);
   // SIGINT or SIGTERM: every open dialog and the main loop end, a running operation stops at its next
   // exchange and removes what it had begun to write, and the program exits.
   velutron::InstallInterruptHandlers();
