@@ -11,13 +11,14 @@
 #include <QScreen>
 #include <QTextEdit>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/FormLook.h"
-#include "data/ChartWindow.h"
 #include "app/StartUp.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
 #include "app/Diagnostics.h"
+#include "data/ChartWindow.h"
 
 // The resources live in a static library: they must be pulled in by name.
 static void InitVelutronResources() { Q_INIT_RESOURCE(velutron); }
@@ -62,6 +63,8 @@ TForm1::TForm1(std::unique_ptr<SerialPort> port, std::unique_ptr<Clock> clock,
 
   resize(kOuterWidth - kAssumedFrameWidth, kOuterHeight - kAssumedFrameHeight);
   setMaximumSize(kOuterWidth - kAssumedFrameWidth, kMaxOuterHeight - kAssumedFrameHeight);
+  // Never smaller than the form: the buttons keep their room.
+  setMinimumSize(size());
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect outer(0, 0, kOuterWidth, kOuterHeight);
     const QPoint topLeft = screen->availableGeometry().center() - outer.center();
@@ -95,6 +98,10 @@ void TForm1::BuildForm() {
   ViewCSV->setPalette(vp);
   ViewCSV->setPlainText(QStringLiteral("Test"));
   ViewCSV->installEventFilter(this);
+  // The view shows the report that is printed: typing into it would print what was never measured.
+  ViewCSV->setReadOnly(true);
+  ViewCSV->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  client->installEventFilter(this);
 
   ProgressBar1 = new QProgressBar(client);
   ProgressBar1->setObjectName("ProgressBar1");
@@ -124,7 +131,9 @@ QPushButton* TForm1::MakeButton(const char* name, const QString& caption, const 
   button->setGeometry(geometry);
   button->setFont(look::MsSansSerif(13, true));
   QPalette p = button->palette();
-  p.setColor(QPalette::ButtonText, colour);
+  // The caption's colour while the button works; a disabled one keeps the style's greyed caption.
+  p.setColor(QPalette::Active, QPalette::ButtonText, colour);
+  p.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
   button->setPalette(p);
   // An operation that is not built yet keeps its button disabled.
   button->setEnabled(static_cast<bool>(handler));
@@ -252,7 +261,17 @@ void TForm1::FitOuterFrame() {
   // Without a reported frame (no window manager) the assumed classic frame stays in the sizes.
   if (frame.isEmpty()) return;
   setMaximumSize(kOuterWidth - frame.width(), kMaxOuterHeight - frame.height());
+  setMinimumSize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
   resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+}
+
+void TForm1::FollowHeight() {
+  // The form's places at its own height, which is the window's least; what the window gains above it goes
+  // to the report view.
+  const int extra = std::max(0, height() - minimumHeight());
+  ViewCSV->setGeometry(0, 0, 641, 313 + extra);
+  ProgressBar1->move(8, 320 + extra);
+  for (QPushButton* b : {BitBtn1, BitBtn2, BitBtn3, BitBtn4, BitBtn5, BitBtn6}) b->move(b->x(), 344 + extra);
 }
 
 void TForm1::OpenCommClick() {
@@ -275,6 +294,7 @@ void TForm1::Koniecpracy1Click() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == centralWidget() && event->type() == QEvent::Resize) FollowHeight();
   // The menu's shortcuts come before the view's own editing keys (Ctrl+X, Ctrl+V, Ctrl+Del).
   if (watched == ViewCSV && event->type() == QEvent::ShortcutOverride) {
     const auto* key = static_cast<QKeyEvent*>(event);

@@ -61,6 +61,7 @@ class TForm1 final : public QMainWindow {
   QPushButton* MakeButton(const char* name, const QString& caption, const QRect& geometry,
                           const QColor& colour, std::function<void()> handler);
   void FitOuterFrame();
+  void FollowHeight();
 
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Clock> clock_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -143,7 +144,11 @@ TEST(MainWindowTest, ButtonsViewAndProgressBarAreWhereAndAsTheUserSeesThem) {
   for (const Expected& e : buttons) {
     EXPECT_EQ(S(e.button->text()), e.caption);
     EXPECT_EQ(e.button->geometry(), e.geometry) << e.caption;
-    EXPECT_EQ(e.button->palette().color(QPalette::ButtonText), e.colour) << e.caption;
+    EXPECT_EQ(e.button->palette().color(QPalette::Active, QPalette::ButtonText), e.colour) << e.caption;
+    // A disabled button's caption is greyed like any disabled button's, not drawn in its working colour.
+    EXPECT_EQ(e.button->palette().color(QPalette::Disabled, QPalette::ButtonText),
+              QApplication::palette(e.button).color(QPalette::Disabled, QPalette::ButtonText))
+        << e.caption;
     EXPECT_EQ(e.button->isEnabled(), e.enabled) << e.caption;
     EXPECT_TRUE(e.button->font().bold());
     EXPECT_EQ(e.button->font().pixelSize(), 13);
@@ -198,6 +203,28 @@ Lines RunStartUp(SimWindow& sw) {
   sw.window->show();
   EXPECT_TRUE(QTest::qWaitFor([&] { return !dialogs.empty() && dialogs.back() == "O programie..."; }, 5000));
   return dialogs;
+}
+
+TEST(MainWindowTest, TheViewTakesTheHeightTheWindowGainsAndTakesNoTyping) {
+  SimWindow sw;
+  TForm1& w = *sw.window;
+  EXPECT_EQ(w.minimumSize(), QSize(642, 400));  // never smaller than the form
+  RunStartUp(sw);
+  w.resize(w.maximumSize());
+  QTest::qWait(20);
+  EXPECT_EQ(w.ViewCSV->geometry(), QRect(0, 0, 641, 313 + 41));
+  EXPECT_EQ(w.ProgressBar1->geometry(), QRect(8, 320 + 41, 625, 17));
+  EXPECT_EQ(w.BitBtn5->geometry(), QRect(528, 344 + 41, 97, 25));
+  w.resize(w.minimumSize());
+  QTest::qWait(20);
+  EXPECT_EQ(w.BitBtn5->geometry(), QRect(528, 344, 97, 25));
+
+  // What is printed is what was rendered: typing into the view changes nothing.
+  w.Ui().SetReportText("   1; 05-06-2009; 14:05:30; 20,0");
+  w.ViewCSV->setFocus();
+  QTest::keyClicks(w.ViewCSV, "123");
+  QTest::keyClick(w.ViewCSV, Qt::Key_Backspace);
+  EXPECT_EQ(S(w.ViewCSV->toPlainText()), "   1; 05-06-2009; 14:05:30; 20,0");
 }
 
 TEST(MainWindowTest, FirstShowRunsTheStartUpOnceWithItsDialogsInOrder) {
