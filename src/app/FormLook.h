@@ -34,6 +34,10 @@ inline QFont CenturyGothic(int pixels, bool italic = false) {
   return Font({"Century Gothic", "URW Gothic", "TeX Gyre Adventor", "DejaVu Sans"}, pixels, false, italic);
 }
 
+// Frame of a classic Windows window (borders and caption), used while the platform reports none.
+inline constexpr int kAssumedFrameWidth = 8;
+inline constexpr int kAssumedFrameHeight = 27;
+
 // The named colours of the classic form designer.
 inline const QColor kSilver{0xC0, 0xC0, 0xC0};
 inline const QColor kNavy{0x00, 0x00, 0x80};
@@ -43,6 +47,8 @@ inline const QColor kMaroon{0x80, 0x00, 0x00};
 inline const QColor kGreen{0x00, 0x80, 0x00};
 inline const QColor kRed{0xFF, 0x00, 0x00};
 inline const QColor kBlack{0x00, 0x00, 0x00};
+inline const QColor kFuchsia{0xFF, 0x00, 0xFF};
+inline const QColor kWhite{0xFF, 0xFF, 0xFF};
 inline const QColor kMonitoringRed{0xFF, 0x22, 0x22};
 // The active-border colour of the classic Windows scheme.
 inline const QColor kActiveBorder{0xB4, 0xB4, 0xB4};
