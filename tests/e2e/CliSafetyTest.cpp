@@ -5,7 +5,9 @@
 
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <regex>
+#include <thread>
 
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
@@ -90,6 +92,25 @@ TEST_F(CliSafetyTest, AnInterruptedDownloadLeavesNothingBehindAndEndsCancelled) 
     EXPECT_TRUE(r.out.ends_with("{\"type\":\"result\",\"outcome\":\"cancelled\"}\n")) << r.out;
     EXPECT_EQ(FilesLeft(), std::vector<std::string>{});
   }
+}
+
+TEST_F(CliSafetyTest, ALoggerThatVanishesMidDownloadEndsItCleanlyAndTheNextCommandWorksOnceItIsBack) {
+  auto sim = std::make_unique<SimProcess>(std::vector<std::string>{"--sensors", "1", "--records", "3000"});
+  ASSERT_TRUE(sim->Ready());
+  Command c = Cli(*sim, {"download", "data"});
+  CommandResult r;
+  std::thread run([&] { r = RunCommand(c); });
+  usleep(1'000'000);  // well into the four seconds of dump
+  sim.reset();
+  run.join();
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_EQ(r.out,
+            "[Nazwa pliku:] Wprowadź nazwę pliku [1..N]: data\n[Uwaga !] Przerwanie transmisji pliku !!!\n");
+  EXPECT_EQ(FilesLeft(), std::vector<std::string>{});
+
+  SimProcess back({"--sensors", "1", "--records", "3"});
+  ASSERT_TRUE(back.Ready());
+  EXPECT_EQ(RunCommand(Cli(back, {"probe"})).exitCode, 0);
 }
 
 }  // namespace
