@@ -1,13 +1,12 @@
 #include "monitor/MemoryImage.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileRead.h"
 #include "session/FileName.h"
 
 namespace velutron {
@@ -37,20 +36,6 @@ Cell CellOf(size_t offset, uint8_t parameterCommand, uint8_t nameCommand) {
   const auto space = static_cast<size_t>(proto::mem::kSpaceSize);
   return offset < space ? Cell{parameterCommand, static_cast<uint8_t>(offset)}
                         : Cell{nameCommand, static_cast<uint8_t>(offset - space)};
-}
-
-// A file is opened for reading only (a backup protected against writing is still a backup), and never
-// more of it is read than one byte past an image, whatever it is.
-std::optional<std::vector<uint8_t>> ReadImageFileBytes(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes(kImageFileSize + 1);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) return std::nullopt;
-  bytes.resize(static_cast<size_t>(in.gcount()));
-  return bytes;
 }
 
 bool ServiceAllowed(Session& s) {
@@ -148,7 +133,9 @@ Outcome Wczytanieobrazurej1Click(Session& s) {
   const FileDialogSpec OpenDialog2{"Wybierz nazwę pliku.", "Pliki obrazów pamięci EEPROM", "*.eep", true};
   const std::optional<std::string> chosen = s.ui.ChooseFileToOpen(OpenDialog2);
   if (!chosen) return Outcome::Cancelled;
-  const std::optional<std::vector<uint8_t>> bytes = ReadImageFileBytes(s.InWorkDir(*chosen));
+  // Read-only (a backup protected against writing is still a backup), and never more of it than one
+  // byte past an image, whatever it is.
+  const std::optional<std::vector<uint8_t>> bytes = ReadFileAtMost(s.InWorkDir(*chosen), kImageFileSize);
   if (!bytes) {
     s.ui.ShowMessage(text::kCaptionWarning, kCannotRead);
     return Outcome::Failed;

@@ -5,6 +5,7 @@
 
 #include "monitor/MemoryImage.h"
 #include "platform/AtomicFile.h"
+#include "support/TestFiles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 

@@ -10,6 +10,7 @@
 #include "monitor/MemoryImage.h"
 #include "platform/AtomicFile.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {
