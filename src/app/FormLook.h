@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QLabel>
+#include <QPixmap>
 #include <QStringList>
 
 // Fonts and colours of the program's forms. The classic Windows fonts are asked for first; where a
@@ -52,5 +54,18 @@ inline const QColor kWhite{0xFF, 0xFF, 0xFF};
 inline const QColor kMonitoringRed{0xFF, 0x22, 0x22};
 // The active-border colour of the classic Windows scheme.
 inline const QColor kActiveBorder{0xB4, 0xB4, 0xB4};
+
+// A picture of the form: scaled proportionally into its box when larger, never enlarged.
+inline QLabel* MakePicture(QWidget* parent, const QRect& box, const QString& resource) {
+  auto* image = new QLabel(parent);
+  image->setGeometry(box);
+  image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QPixmap pixmap(resource);
+  if (pixmap.width() > box.width() || pixmap.height() > box.height()) {
+    pixmap = pixmap.scaled(box.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  }
+  image->setPixmap(pixmap);
+  return image;
+}
 
 }  // namespace velutron::look

@@ -93,20 +93,6 @@ QFrame* MakeBevel(QWidget* parent, const char* name, const QRect& box) {
   return bevel;
 }
 
-QLabel* MakePicture(QWidget* parent, const char* name, const QRect& box, const QString& resource) {
-  auto* image = new QLabel(parent);
-  image->setObjectName(name);
-  image->setGeometry(box);
-  image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  QPixmap pixmap(resource);
-  // Proportional: shrunk to its box when larger, never enlarged.
-  if (pixmap.width() > box.width() || pixmap.height() > box.height()) {
-    pixmap = pixmap.scaled(box.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  }
-  image->setPixmap(pixmap);
-  return image;
-}
-
 }  // namespace
 
 TForm6::TForm6(const MonitorView& view, MonitorRefresh refresh, QWidget* parent)
@@ -124,9 +110,11 @@ TForm6::TForm6(const MonitorView& view, MonitorRefresh refresh, QWidget* parent)
   setFixedSize(kClientWidth, OuterHeight(view.channelCount) - look::kAssumedFrameHeight);
 
   Bevel1 = MakeBevel(this, "Bevel1", {8, 8, 249, 49});
-  Image1 = MakePicture(this, "Image1", {16, 16, 33, 33}, ":/velutron/monitor-clock.png");
+  Image1 = look::MakePicture(this, {16, 16, 33, 33}, ":/velutron/monitor-clock.png");
+  Image1->setObjectName("Image1");
   Bevel2 = MakeBevel(this, "Bevel2", {264, 8, 249, 49});
-  Image2 = MakePicture(this, "Image2", {280, 8, 25, 49}, ":/velutron/monitor-thermometer.png");
+  Image2 = look::MakePicture(this, {280, 8, 25, 49}, ":/velutron/monitor-thermometer.png");
+  Image2->setObjectName("Image2");
 
   auto make = [this](int n, int x, int y, const QFont& font, const QColor& colour) {
     auto* label = new QLabel(this);
