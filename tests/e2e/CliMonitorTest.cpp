@@ -39,15 +39,15 @@ std::vector<nlohmann::json> Lines(const std::string& out) {
   return lines;
 }
 
-// The last byte the simulator received, from its --verbose log.
-int LastReceived(const SimProcess& sim) {
+// The bytes the simulator received, from its --verbose log.
+std::vector<int> Received(const SimProcess& sim) {
   const std::string log = sim.Log();
   const std::regex arrow("<- +([0-9]+)");
-  int last = -1;
+  std::vector<int> bytes;
   for (auto it = std::sregex_iterator(log.begin(), log.end(), arrow); it != std::sregex_iterator(); ++it) {
-    last = std::stoi((*it)[1]);
+    bytes.push_back(std::stoi((*it)[1]));
   }
-  return last;
+  return bytes;
 }
 
 TEST_F(CliMonitorTest, MonitorPrintsOneLinePerReadingThenClosesWithTheLeadIn) {
@@ -70,7 +70,7 @@ TEST_F(CliMonitorTest, MonitorPrintsOneLinePerReadingThenClosesWithTheLeadIn) {
   }
   EXPECT_EQ(lines[3], nlohmann::json::parse(R"({"type":"result","outcome":"completed"})"));
   sim.Stop();
-  EXPECT_EQ(LastReceived(sim), 75);
+  EXPECT_EQ(Received(sim).back(), 75);
 }
 
 TEST_F(CliMonitorTest, CtrlCClosesTheMonitoringBetweenTwoRefreshesAndTheRunCompletes) {
@@ -83,7 +83,7 @@ TEST_F(CliMonitorTest, CtrlCClosesTheMonitoringBetweenTwoRefreshesAndTheRunCompl
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;  // the bus failure seen by the last reading is reported
   EXPECT_TRUE(r.out.ends_with("[Awaria !!!] Brak komunikacji magistralą 1-WIRE z czujnikami!\n")) << r.out;
   sim.Stop();
-  EXPECT_EQ(LastReceived(sim), 75);
+  EXPECT_EQ(Received(sim).back(), 75);
 
   SimProcess healthy({"--sensors", "1"});
   ASSERT_TRUE(healthy.Ready());
@@ -121,17 +121,11 @@ TEST_F(CliMonitorTest, EepromSaveThenRestoreRoundTripsTheLoggersMemory) {
                              (work.path() / "cfg.eep").string() + "\n");
   sim.Stop();
   // Every cell but the declaration trigger was written back, each with the value saved.
-  const std::string log = sim.Log();
-  const std::regex arrow("<- +([0-9]+)");
-  std::vector<int> received;
-  for (auto it = std::sregex_iterator(log.begin(), log.end(), arrow); it != std::sregex_iterator(); ++it) {
-    received.push_back(std::stoi((*it)[1]));
-  }
   std::vector<int> writes;
   for (int a = 0; a < 512; ++a) {
-    if (a == 128) continue;
-    writes.insert(writes.end(), {a < 256 ? 25 : 27, a % 256, expected[static_cast<size_t>(a)]});
+    if (a != 128) writes.insert(writes.end(), {a < 256 ? 25 : 27, a % 256, expected[static_cast<size_t>(a)]});
   }
+  const std::vector<int> received = Received(sim);
   ASSERT_GE(received.size(), writes.size());
   EXPECT_TRUE(std::equal(writes.rbegin(), writes.rend(), received.rbegin()));
 }
