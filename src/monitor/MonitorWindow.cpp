@@ -31,7 +31,7 @@ constexpr int kDateRoom = 8 + 249 - 136 - 6;
 constexpr int kNameRoom = kBandX - kNameX - 4;
 constexpr int kBandRoom = kValueX - kBandX - 4;
 constexpr int kValueRoom = kExtremesX - kValueX - 2;
-constexpr int kExtremesRoom = 519 - kExtremesX - 2;
+constexpr int kExtremesRoom = TForm6::kClientWidth - kExtremesX - 2;
 
 // The classic faces are narrow; a wider stand-in is condensed until the widest of `samples` fits `room`
 // pixels, so no column runs into the next.
