@@ -8,21 +8,22 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QPrintDialog>
 #include <QPageRanges>
+#include <QPrintDialog>
 #include <QPrinter>
-#include <memory>
 #include <QTextBlock>
-#include <QTextDocument>
 #include <QTextOption>
-#include <algorithm>
 #include <QProgressBar>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "app/AboutBox.h"
+#include "monitor/MonitorWindow.h"
 
 namespace velutron {
 
@@ -224,6 +225,11 @@ void QtUserInterface::ShowAboutBox() {
     std::fflush(stderr);
   }
   Exec(box);
+}
+
+void QtUserInterface::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
+  TForm6 window(view, refresh);
+  Exec(window);
 }
 
 }  // namespace velutron

@@ -68,6 +68,7 @@ using Command = std::function<Outcome(Runner&)>;
 // live in the callbacks, so they last as long as the parser.
 void AddLinkCommands(CLI::App& app, Command& chosen);
 void AddDataCommands(CLI::App& app, Command& chosen);
+void AddMonitorCommands(CLI::App& app, Command& chosen);
 // Drawn with Qt Charts where the build has it; elsewhere the command says it is missing.
 void AddChartCommands(CLI::App& app, Command& chosen);
 

@@ -32,6 +32,7 @@ int Main(int argc, char** argv) {
   Command command;
   AddLinkCommands(cli, command);
   AddDataCommands(cli, command);
+  AddMonitorCommands(cli, command);
   AddChartCommands(cli, command);
 
   try {
