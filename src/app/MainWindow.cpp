@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
@@ -44,7 +45,9 @@ TForm1::TForm1(std::unique_ptr<SerialPort> port, std::unique_ptr<Clock> clock,
                               Qt::WindowCloseButtonHint),
       port_(std::move(port)),
       clock_(std::move(clock)),
-      session_(*port_, *clock_, ui_, locale_),
+      slicedClock_(*clock_, [this] { pump_.Pump(); }),
+      slicedPort_(*port_, *clock_, [this] { pump_.Pump(); }),
+      session_(slicedPort_, slicedClock_, ui_, locale_),
       firstArgument_(std::move(firstArgument)) {
   InitVelutronResources();
   setObjectName("Form1");
@@ -136,7 +139,7 @@ QPushButton* TForm1::MakeButton(const char* name, const QString& caption, const 
   button->setPalette(p);
   // An operation that is not built yet keeps its button disabled.
   button->setEnabled(static_cast<bool>(handler));
-  if (handler) connect(button, &QPushButton::clicked, this, std::move(handler));
+  if (handler) connect(button, &QPushButton::clicked, this, [this, handler] { RunOperation(handler); });
   return button;
 }
 
@@ -240,7 +243,7 @@ void TForm1::BuildMenu() {
         action->setFont(f);
       }
       action->setEnabled(static_cast<bool>(e.handler));
-      if (e.handler) connect(action, &QAction::triggered, this, e.handler);
+      if (e.handler) connect(action, &QAction::triggered, this, [this, h = e.handler] { RunOperation(h); });
     }
   }
 }
@@ -252,8 +255,24 @@ void TForm1::showEvent(QShowEvent* event) {
   // Deferred so the window is on screen before the start-up's dialogs.
   QTimer::singleShot(0, this, [this] {
     FitOuterFrame();
-    OpenCommClick();
+    RunOperation([this] { OpenCommClick(); });
   });
+}
+
+void TForm1::RunOperation(const std::function<void()>& handler) {
+  if (busy_) return;
+  busy_ = true;
+  handler();
+  busy_ = false;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // The close box waits until the running operation is over; the window stays as it was.
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
 }
 
 void TForm1::FitOuterFrame() {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/BusyWaits.h"
 #include "app/QtUserInterface.h"
 #include "session/Session.h"
 #include "platform/QtLocale.h"
@@ -34,6 +35,8 @@ class TForm1 final : public QMainWindow {
 
   Session& GetSession() { return session_; }
   QtUserInterface& Ui() { return ui_; }
+  // True while an operation runs: one started from the menu, a button or the start-up.
+  bool Busy() const { return busy_; }
 
   QTextEdit* ViewCSV = nullptr;
   QProgressBar* ProgressBar1 = nullptr;
@@ -53,6 +56,7 @@ class TForm1 final : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -62,14 +66,21 @@ class TForm1 final : public QMainWindow {
                           const QColor& colour, std::function<void()> handler);
   void FitOuterFrame();
   void FollowHeight();
+  // Runs `handler` as the one operation of the moment; refused while another runs.
+  void RunOperation(const std::function<void()>& handler);
 
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Clock> clock_;
+  // The operations wait through these, so the windows repaint while they wait.
+  BusyPump pump_;
+  SlicedClock slicedClock_;
+  SlicedPort slicedPort_;
   QtUserInterface ui_;
   QtLocale locale_;
   Session session_;
   std::optional<std::string> firstArgument_;
   bool activated_ = false;
+  bool busy_ = false;
 };
 
 }  // namespace velutron
