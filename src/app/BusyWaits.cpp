@@ -6,25 +6,35 @@
 
 namespace velutron {
 
-void SlicedClock::SleepMs(uint32_t ms) {
-  const uint32_t start = clock_.TickMs();
+namespace {
+
+// Waits `ms` on `clock` in slices, `waitSlice` blocking for one and saying whether the wait is over;
+// `idle` runs between two slices.
+template <typename WaitSlice>
+void InSlices(Clock& clock, uint32_t ms, const std::function<void()>& idle, WaitSlice waitSlice) {
+  const uint32_t start = clock.TickMs();
   for (;;) {
-    const uint32_t elapsed = clock_.TickMs() - start;
+    const uint32_t elapsed = clock.TickMs() - start;
     if (elapsed >= ms) return;
-    clock_.SleepMs(std::min(kSliceMs, ms - elapsed));
-    if (clock_.TickMs() - start < ms) idle_();
+    if (waitSlice(std::min(kSliceMs, ms - elapsed))) return;
+    if (clock.TickMs() - start < ms) idle();
   }
 }
 
+}  // namespace
+
+void SlicedClock::SleepMs(uint32_t ms) {
+  InSlices(clock_, ms, idle_, [this](uint32_t slice) {
+    clock_.SleepMs(slice);
+    return false;
+  });
+}
+
 void SlicedPort::WaitForInput(uint32_t timeoutMs) {
-  const uint32_t start = clock_.TickMs();
-  for (;;) {
-    const uint32_t elapsed = clock_.TickMs() - start;
-    if (elapsed >= timeoutMs) return;
-    port_.WaitForInput(std::min(kSliceMs, timeoutMs - elapsed));
-    if (port_.InputCount() > 0) return;
-    if (clock_.TickMs() - start < timeoutMs) idle_();
-  }
+  InSlices(clock_, timeoutMs, idle_, [this](uint32_t slice) {
+    port_.WaitForInput(slice);
+    return port_.InputCount() > 0;
+  });
 }
 
 namespace {

@@ -8,13 +8,13 @@
 #include <QTextEdit>
 #include <cstdio>
 
-#include "platform/AtomicFile.h"
 #include "app/MainWindow.h"
 #include "data/DatabaseCommands.h"
 #include "data/DatabaseFile.h"
-#include "data/Report.h"
-#include "sim/SimPort.h"
 #include "data/DumpBuilder.h"
+#include "data/Report.h"
+#include "platform/AtomicFile.h"
+#include "sim/SimPort.h"
 #include "support/SimSession.h"
 #include "support/TestFiles.h"
 
@@ -30,16 +30,24 @@ int CountPages(const std::vector<uint8_t>& pdf) {
   return pages;
 }
 
-TEST(PrintTest, PrintingToAFileGivesAPdfOfTheWholeReport) {
-  sim::Device device;
-  device.GenerateMeasurements(400);
+// The main window on a simulated machine, working in a private folder.
+struct PrintTest : ::testing::Test {
+  static std::unique_ptr<TForm1> MakeWindow(sim::SimBench& bench) {
+    auto clock = std::make_unique<sim::VirtualClock>();
+    auto port = std::make_unique<sim::SimSerialPort>(*clock, bench);
+    return std::make_unique<TForm1>(std::move(port), std::move(clock), std::nullopt);
+  }
+  PrintTest() { s.workDir = dir.path(); }
   sim::SimBench bench;
-  auto clock = std::make_unique<sim::VirtualClock>();
-  auto port = std::make_unique<sim::SimSerialPort>(*clock, bench);
-  TForm1 window(std::move(port), std::move(clock), std::nullopt);
+  std::unique_ptr<TForm1> owned = MakeWindow(bench);
+  TForm1& window = *owned;
   test::TempDir dir;
   Session& s = window.GetSession();
-  s.workDir = dir.path();
+};
+
+TEST_F(PrintTest, PrintingToAFileGivesAPdfOfTheWholeReport) {
+  sim::Device device;
+  device.GenerateMeasurements(400);
 
   std::vector<uint8_t> database;
   ASSERT_EQ(EncodeDatabase(device.Dump(false), database), DatabaseWriteResult::Ok);
@@ -103,15 +111,8 @@ std::string Words(std::string_view line) {
   return out;
 }
 
-TEST(PrintTest, EveryColumnOfATenChannelHumidityReportIsOnThePrintedPage) {
+TEST_F(PrintTest, EveryColumnOfATenChannelHumidityReportIsOnThePrintedPage) {
   if (Output("command -v pdftotext pdfinfo").empty()) GTEST_SKIP() << "poppler-utils is not installed";
-  sim::SimBench bench;
-  auto clock = std::make_unique<sim::VirtualClock>();
-  auto port = std::make_unique<sim::SimSerialPort>(*clock, bench);
-  TForm1 window(std::move(port), std::move(clock), std::nullopt);
-  test::TempDir dir;
-  Session& s = window.GetSession();
-  s.workDir = dir.path();
 
   // The widest lines: ten cells of the longest texts with the switching column and ON, and the
   // closing line with the database's whole path.
