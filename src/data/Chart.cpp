@@ -8,8 +8,6 @@
 #include <QSvgGenerator>
 #include <QtCharts/QChart>
 #include <QtCharts/QDateTimeAxis>
-#include <QtCharts/QLegend>
-#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
@@ -45,9 +43,11 @@ QValueAxis* ValueAxis(const QString& title) {
 
 // Distinct colours for up to the twenty columns of ten channels, in their order.
 QColor ColumnColour(size_t index) {
-  static const QColor kColours[] = {{31, 119, 180},  {255, 127, 14}, {44, 160, 44},   {214, 39, 40},
-                                    {148, 103, 189}, {140, 86, 75},  {227, 119, 194}, {127, 127, 127},
-                                    {188, 189, 34},  {23, 190, 207}, {0, 0, 128},     {128, 0, 0}};
+  static const QColor kColours[] = {{31, 119, 180},  {255, 127, 14},  {44, 160, 44},   {214, 39, 40},
+                                    {148, 103, 189}, {140, 86, 75},   {227, 119, 194}, {127, 127, 127},
+                                    {188, 189, 34},  {23, 190, 207},  {0, 0, 128},     {128, 0, 0},
+                                    {0, 100, 0},     {255, 0, 255},   {0, 128, 128},   {128, 128, 0},
+                                    {70, 70, 200},   {200, 120, 120}, {100, 60, 0},    {0, 200, 120}};
   return kColours[index % std::size(kColours)];
 }
 
@@ -62,10 +62,11 @@ struct Span {
     high = any ? std::max(high, v) : v;
     any = true;
   }
-  // A flat line still gets some room around it.
+  // Some room around the values, so none sits on the frame; a flat line gets `pad` on each side.
   std::pair<qreal, qreal> Range(qreal pad) const {
     if (!any) return {0, 1};
-    return low < high ? std::pair{low, high} : std::pair{low - pad, high + pad};
+    const qreal room = low < high ? (high - low) / 20 : pad;
+    return {low - room, high + room};
   }
 };
 
@@ -96,33 +97,25 @@ QChart* BuildChart(const DatabaseContents& db, const QString& title) {
       humidity = ValueAxis(QStringLiteral("Wilgotność [%RH]"));
       chart->addAxis(humidity, Qt::AlignRight);
     }
-    // A record without a value breaks the line rather than bridging it: one series per unbroken run,
-    // in the column's colour, the first alone standing in the legend.
-    std::vector<QList<QPointF>> runs(1);
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(rows.size()));
     for (const Measurement& m : rows) {
       const Reading& r = m.readings[static_cast<size_t>(c.channel - 1)];
-      if (!m.time || r.quantity != c.quantity || !r.value) {
-        if (!runs.back().isEmpty()) runs.emplace_back();
-        continue;
-      }
-      runs.back().append({Milliseconds(*m.time), *r.value});
-      times.Take(runs.back().back().x());
+      if (!m.time || r.quantity != c.quantity || !r.value) continue;
+      points.append({Milliseconds(*m.time), *r.value});
+      times.Take(points.back().x());
       (c.quantity == Quantity::Humidity ? humidities : temperatures).Take(*r.value);
     }
-    if (runs.size() > 1 && runs.back().isEmpty()) runs.pop_back();
     const bool both = std::count_if(columns.begin(), columns.end(),
                                     [&](const ChannelColumn& o) { return o.channel == c.channel; }) > 1;
-    for (size_t run = 0; run < runs.size(); ++run) {
-      auto* series = new QLineSeries;
-      series->setName(SeriesName(db, c, both));
-      series->replace(runs[run]);
-      series->setPointsVisible(runs[run].size() == 1);  // a lone value is a dot, not nothing
-      chart->addSeries(series);
-      series->setColor(ColumnColour(column));
-      series->attachAxis(time);
-      series->attachAxis(c.quantity == Quantity::Humidity ? humidity : temperature);
-      if (run > 0) chart->legend()->markers(series).front()->setVisible(false);
-    }
+    auto* series = new QLineSeries;
+    series->setName(SeriesName(db, c, both));
+    series->replace(points);
+    series->setPointsVisible(points.size() == 1);  // a lone value is a dot, not nothing
+    chart->addSeries(series);
+    series->setColor(ColumnColour(column));
+    series->attachAxis(time);
+    series->attachAxis(c.quantity == Quantity::Humidity ? humidity : temperature);
   }
 
   // ON/OFF marks sit on channel 1, the channel the switching threshold is compared with.
@@ -156,6 +149,27 @@ QChart* BuildChart(const DatabaseContents& db, const QString& title) {
     const auto [driest, wettest] = humidities.Range(1);
     humidity->setRange(driest, wettest);
     humidity->applyNiceNumbers();
+  }
+
+  // A line goes on across a record without a value (thousands of broken lines would make the chart
+  // crawl); such records are marked along the bottom instead, so no fault goes unseen.
+  QList<QPointF> missing;
+  for (const Measurement& m : rows) {
+    const bool incomplete =
+        std::any_of(m.readings.begin(), m.readings.end(), [](const Reading& r) { return !r.value; });
+    if (m.time && incomplete) missing.append({Milliseconds(*m.time), temperature->min()});
+  }
+  if (!missing.isEmpty()) {
+    auto* marks = new QScatterSeries;
+    marks->setName(QStringLiteral("Brak odczytu"));
+    marks->setMarkerShape(QScatterSeries::MarkerShapeRotatedRectangle);
+    marks->setColor(QColor(128, 128, 128));
+    marks->setBorderColor(QColor(128, 128, 128));
+    marks->setMarkerSize(6);
+    marks->replace(missing);
+    chart->addSeries(marks);
+    marks->attachAxis(time);
+    marks->attachAxis(temperature);
   }
   return chart.release();
 }
