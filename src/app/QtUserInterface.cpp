@@ -20,6 +20,9 @@
 #include <cstdio>
 
 #include "app/AboutBox.h"
+#include "settings/ChooserDialog.h"
+#include "settings/LoggerOptionsDialog.h"
+#include "settings/SensorParamsDialog.h"
 
 namespace velutron {
 
@@ -191,6 +194,29 @@ void QtUserInterface::ShowAboutBox() {
     std::fflush(stderr);
   }
   Exec(box);
+}
+
+namespace {
+// Fills a settings dialog, shows it modally and reads it back when its accept button closed it.
+template <typename Dialog, typename Values>
+std::optional<Values> RunSettingsDialog(const Values& shown, const std::function<int(QDialog&)>& exec) {
+  Dialog dialog;
+  dialog.Fill(shown);
+  if (exec(dialog) != QDialog::Accepted) return std::nullopt;
+  return dialog.Values();
+}
+}  // namespace
+
+std::optional<ChooserValues> QtUserInterface::ShowChooser(const ChooserValues& shown) {
+  return RunSettingsDialog<TForm3>(shown, [this](QDialog& d) { return Exec(d); });
+}
+
+std::optional<LoggerOptionsValues> QtUserInterface::ShowLoggerOptions(const LoggerOptionsValues& shown) {
+  return RunSettingsDialog<TForm4>(shown, [this](QDialog& d) { return Exec(d); });
+}
+
+std::optional<SensorParamsValues> QtUserInterface::ShowSensorParams(const SensorParamsValues& shown) {
+  return RunSettingsDialog<TForm5>(shown, [this](QDialog& d) { return Exec(d); });
 }
 
 }  // namespace velutron

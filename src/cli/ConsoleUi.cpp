@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <nlohmann/json.hpp>
+
+#include "settings/Sensors.h"
 
 namespace velutron::cli {
 
@@ -60,6 +63,7 @@ bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view te
 }
 
 bool ConsoleUi::AskOkCancel(std::string_view caption, std::string_view text) {
+  if (!refusal_.empty()) return false;
   bool ok = false;
   if (text != kSpreadsheetQuestion) ok = yes_ || AnswerFromTerminal(caption, text);
   if (json_) {
@@ -72,13 +76,18 @@ bool ConsoleUi::AskOkCancel(std::string_view caption, std::string_view text) {
 
 std::optional<std::string> ConsoleUi::AskText(std::string_view caption, std::string_view prompt,
                                               std::string_view initial) {
-  const std::string answer = inputAnswer.value_or(std::string(initial));
+  if (!refusal_.empty()) return std::nullopt;
+  std::optional<std::string> answer = inputAnswer.value_or(std::string(initial));
+  if (leaveInputBox) answer.reset();
   inputAnswer.reset();
+  leaveInputBox = false;
   if (json_) {
-    Line(Dump(nlohmann::ordered_json{{"type", "input"}, {"caption", caption}, {"prompt", prompt}, {"default", initial},
-                        {"answer", answer}}));
+    nlohmann::ordered_json j{
+        {"type", "input"}, {"caption", caption}, {"prompt", prompt}, {"default", initial}};
+    j["answer"] = answer ? nlohmann::ordered_json(*answer) : nlohmann::ordered_json(nullptr);
+    Line(Dump(j));
   } else {
-    Line("[" + std::string(caption) + "] " + std::string(prompt) + ": " + answer);
+    Line("[" + std::string(caption) + "] " + std::string(prompt) + ": " + (answer ? *answer : "-> Anuluj"));
   }
   return answer;
 }
@@ -111,6 +120,46 @@ void ConsoleUi::Value(std::string_view name, long long value) {
   } else {
     Line(std::string(name) + ": " + std::to_string(value));
   }
+}
+
+void ConsoleUi::Refuse(const std::string& why) {
+  if (why.empty() || !refusal_.empty()) return;
+  refusal_ = why;
+  std::fprintf(stderr, "velutron-cli: %s\n", why.c_str());
+  std::fflush(stderr);
+}
+
+void ConsoleUi::ShowValue(std::string_view name, long long number) {
+  Value(name, number);
+  if (name != kSensorCountValue || !expectedSensor) return;
+  // Below two sensors the chooser is not shown and sensor 1 is taken.
+  const long long highest = std::clamp<long long>(number, 1, proto::kMaxSensors);
+  if (*expectedSensor < 1 || *expectedSensor > highest) {
+    Refuse("sensor " + std::to_string(*expectedSensor) + " refused: the logger has " +
+           std::to_string(number) + (number == 1 ? " sensor" : " sensors") + ", so N must lie in 1.." +
+           std::to_string(highest));
+  }
+}
+
+template <typename Values, typename Given>
+std::optional<Values> ConsoleUi::AnswerDialog(const Values& shown, const Given& given) {
+  if (!refusal_.empty()) return std::nullopt;
+  Values values = shown;
+  Refuse(Answer(values, given));
+  if (!refusal_.empty()) return std::nullopt;
+  return values;
+}
+
+std::optional<ChooserValues> ConsoleUi::ShowChooser(const ChooserValues& shown) {
+  return AnswerDialog(shown, chooserAnswer);
+}
+
+std::optional<LoggerOptionsValues> ConsoleUi::ShowLoggerOptions(const LoggerOptionsValues& shown) {
+  return AnswerDialog(shown, optionsAnswer);
+}
+
+std::optional<SensorParamsValues> ConsoleUi::ShowSensorParams(const SensorParamsValues& shown) {
+  return AnswerDialog(shown, sensorAnswer);
 }
 
 void ConsoleUi::Result(Outcome outcome) {

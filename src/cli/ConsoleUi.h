@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/UserInterface.h"
+#include "settings/DialogAnswers.h"
 
 namespace velutron::cli {
 
@@ -20,6 +21,20 @@ class ConsoleUi final : public UserInterface {
   // The file the next open dialog returns; without one it is cancelled.
   std::optional<std::string> fileAnswer;
 
+  // Device settings. The dialogs are accepted with these values set and the others as read; a value a
+  // dialog cannot take refuses the command line before anything is written.
+  ChooserAnswer chooserAnswer;
+  LoggerOptionsAnswer optionsAnswer;
+  SensorParamsAnswer sensorAnswer;
+  // The sensor the chooser must offer (N of "text point N", ...); refused when the logger's sensor
+  // count does not have it.
+  std::optional<int> expectedSensor;
+  // Leave the next input box with Cancel: a text field read without a change.
+  bool leaveInputBox = false;
+  // Why the command line was refused part-way (said on standard error); empty when it was not. Once
+  // refused, every later question, input box and dialog is left without a word.
+  const std::string& Refusal() const { return refusal_; }
+
   void ShowMessage(std::string_view caption, std::string_view text) override;
   void ShowError(std::string_view text) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
@@ -33,6 +48,11 @@ class ConsoleUi final : public UserInterface {
   bool PrintReportView() override { return false; }
   void ShellOpen(std::string_view, std::string_view) override {}
   void ShowAboutBox() override {}
+  std::optional<ChooserValues> ShowChooser(const ChooserValues& shown) override;
+  std::optional<LoggerOptionsValues> ShowLoggerOptions(const LoggerOptionsValues& shown) override;
+  std::optional<SensorParamsValues> ShowSensorParams(const SensorParamsValues& shown) override;
+  void ShowValue(std::string_view name, std::string_view text) override { Value(name, text); }
+  void ShowValue(std::string_view name, long long number) override;
 
   // "name: value" / {"type":"value",...}
   void Value(std::string_view name, std::string_view value);
@@ -41,11 +61,15 @@ class ConsoleUi final : public UserInterface {
 
  private:
   bool AnswerFromTerminal(std::string_view caption, std::string_view text);
+  void Refuse(const std::string& why);
+  template <typename Values, typename Given>
+  std::optional<Values> AnswerDialog(const Values& shown, const Given& given);
   void Line(const std::string& line);
 
   std::FILE* out_;
   bool json_;
   bool yes_;
+  std::string refusal_;
 };
 
 }  // namespace velutron::cli

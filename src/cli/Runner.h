@@ -68,5 +68,6 @@ using Command = std::function<Outcome(Runner&)>;
 // live in the callbacks, so they last as long as the parser.
 void AddLinkCommands(CLI::App& app, Command& chosen);
 void AddDataCommands(CLI::App& app, Command& chosen);
+void AddSettingsCommands(CLI::App& app, Command& chosen);
 
 }  // namespace velutron::cli

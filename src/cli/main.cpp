@@ -30,6 +30,7 @@ int Main(int argc, char** argv) {
   Command command;
   AddLinkCommands(cli, command);
   AddDataCommands(cli, command);
+  AddSettingsCommands(cli, command);
 
   try {
     cli.parse(argc, argv);
@@ -45,6 +46,12 @@ int Main(int argc, char** argv) {
   ConsoleUi ui(stdout, o.json, o.yes);
   Runner runner(o, ui, locale);
   const Outcome outcome = command(runner);
+  // A value the logger's state rules out (a sensor it lacks, a limit past the other) is a wrong command
+  // line: refused before anything was written.
+  if (!ui.Refusal().empty()) {
+    ui.Result(Outcome::Failed);
+    return kExitUsage;
+  }
   ui.Result(outcome);
   return ExitCode(outcome);
 }

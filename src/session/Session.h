@@ -45,6 +45,9 @@ struct Session {
   // Where "VELUTRON.cfg", "ViewData.CSV" and relative database names live: the working directory.
   std::filesystem::path workDir = ".";
 
+  // Device settings: set when the accept button closed the last settings dialog.
+  bool DialogAccepted = false;
+
   Parity PortParity() const { return settings.OddParity != 0 ? Parity::Odd : Parity::Even; }
   std::filesystem::path InWorkDir(const std::filesystem::path& name) const {
     return name.is_absolute() ? name : workDir / name;
@@ -53,5 +56,12 @@ struct Session {
 
 // Empties ReportBuffer and the view, clears ReportLoaded.
 void ClearReportView(Session& s);
+
+// Service functions: without service access, shows the refusal and returns true.
+namespace text {
+inline constexpr std::string_view kCaptionLocked = "Blokada funkcji !!!";
+inline constexpr std::string_view kNoAccess = "Użytkownik nie ma dostępu do tej funkcji !";
+}  // namespace text
+bool RefusedWithoutService(Session& s);
 
 }  // namespace velutron

@@ -29,4 +29,16 @@ std::vector<uint8_t> SimSession::TakeSent() {
   return out;
 }
 
+std::string SimSession::TakeWire() {
+  std::string out;
+  for (; sentSeen_ < port.sent.size(); ++sentSeen_) {
+    if (!out.empty()) {
+      const bool sameCommand = port.sent[sentSeen_].atUs - port.sent[sentSeen_ - 1].atUs == 3000;
+      out += sameCommand ? "-" : " ";
+    }
+    out += std::to_string(port.sent[sentSeen_].byte);
+  }
+  return out;
+}
+
 }  // namespace velutron::test
