@@ -10,18 +10,18 @@ namespace velutron {
 // The settings dialogs answered by values instead of a user (the command line's arguments, a test's
 // script): a value given is set as the user would set it, a value not given stays as shown.
 struct ChooserAnswer {
-  std::optional<int> number;
+  std::optional<int> number = std::nullopt;
 };
 struct LoggerOptionsAnswer {
-  std::optional<int> intervalMinutes;
-  std::optional<int> threshold;
-  std::optional<int> options;
-  std::optional<bool> humidity;
+  std::optional<int> intervalMinutes = std::nullopt;
+  std::optional<int> threshold = std::nullopt;
+  std::optional<int> options = std::nullopt;
+  std::optional<bool> humidity = std::nullopt;
 };
 struct SensorParamsAnswer {
-  std::optional<int> low;
-  std::optional<int> high;
-  std::optional<std::string> offset;  // typed with "." or the regional decimal separator
+  std::optional<int> low = std::nullopt;
+  std::optional<int> high = std::nullopt;
+  std::optional<std::string> offset = std::nullopt;  // typed with "." or the regional decimal separator
 };
 
 // Each fills `dialog` from `answer`; the result names the first value the dialog cannot take (outside
