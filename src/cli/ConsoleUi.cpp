@@ -87,7 +87,9 @@ std::optional<std::string> ConsoleUi::AskText(std::string_view caption, std::str
     j["answer"] = answer ? nlohmann::ordered_json(*answer) : nlohmann::ordered_json(nullptr);
     Line(Dump(j));
   } else {
-    Line("[" + std::string(caption) + "] " + std::string(prompt) + ": " + (answer ? *answer : "-> Anuluj"));
+    const std::string_view colon = prompt.ends_with(':') ? " " : ": ";
+    Line("[" + std::string(caption) + "] " + std::string(prompt) + std::string(colon) +
+         (answer ? *answer : "-> Anuluj"));
   }
   return answer;
 }
@@ -129,7 +131,12 @@ void ConsoleUi::Refuse(const std::string& why) {
   std::fflush(stderr);
 }
 
+void ConsoleUi::ShowValue(std::string_view name, std::string_view text) {
+  if (refusal_.empty()) Value(name, text);
+}
+
 void ConsoleUi::ShowValue(std::string_view name, long long number) {
+  if (!refusal_.empty()) return;
   Value(name, number);
   if (name != kSensorCountValue || !expectedSensor) return;
   // Below two sensors the chooser is not shown and sensor 1 is taken.

@@ -51,7 +51,7 @@ class ConsoleUi final : public UserInterface {
   std::optional<ChooserValues> ShowChooser(const ChooserValues& shown) override;
   std::optional<LoggerOptionsValues> ShowLoggerOptions(const LoggerOptionsValues& shown) override;
   std::optional<SensorParamsValues> ShowSensorParams(const SensorParamsValues& shown) override;
-  void ShowValue(std::string_view name, std::string_view text) override { Value(name, text); }
+  void ShowValue(std::string_view name, std::string_view text) override;
   void ShowValue(std::string_view name, long long number) override;
 
   // "name: value" / {"type":"value",...}
