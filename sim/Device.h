@@ -25,6 +25,7 @@ struct Faults {
   std::optional<uint32_t> dumpPauseAfter;  // the dump stops for dumpPauseMs after this many bytes
   uint32_t dumpPauseMs = 0;
   std::optional<uint32_t> dumpCutAfter;  // the dump ends after this many bytes
+  bool overfullMemory = false;           // the dump holds every measurement, beyond the memory's capacity
   uint32_t dumpStartDelayMs = 1;         // from the download command to the first dump byte
 };
 
@@ -69,6 +70,8 @@ class Device {
   uint32_t declareMs;            // the sensor declaration is answered this much later (<= 1000 ms)
 
   int SensorCount() const;
+  // Records the measurement memory holds for the current sensor count; the dump sends no more.
+  size_t Capacity() const;
   bool Humidity() const;
   bool Recording() const;
   void SetRecording(bool on);

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "platform/Process.h"
 #include "settings/Sensors.h"
 
 namespace velutron::cli {
@@ -53,7 +54,7 @@ void ConsoleUi::ShowError(std::string_view text) {
 }
 
 bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view text) {
-  if (!::isatty(STDIN_FILENO)) return false;
+  if (InterruptRequested() || !::isatty(STDIN_FILENO)) return false;
   std::fprintf(stderr, "[%s] %s\nOK? [t/N] ", std::string(caption).c_str(), Human(text).c_str());
   std::fflush(stderr);
   std::string reply;

@@ -7,12 +7,14 @@
 
 #include "cli/ConsoleUi.h"
 #include "cli/Runner.h"
+#include "platform/Process.h"
 #include "platform/QtLocale.h"
 
 namespace velutron::cli {
 namespace {
 
 int Main(int argc, char** argv) {
+  EnsureStandardDescriptors();
   GlobalOptions o;
   CLI::App cli{"velutron-cli: reads out and configures the VELUTRON temperature logger", "velutron-cli"};
   cli.set_version_flag("--version", std::string(VELUTRON_VERSION));
@@ -45,7 +47,11 @@ int Main(int argc, char** argv) {
   const QtLocale locale(qlocale);
   ConsoleUi ui(stdout, o.json, o.yes);
   Runner runner(o, ui, locale);
-  const Outcome outcome = command(runner);
+  // Ctrl+C or SIGTERM ends the operation at its next exchange; whatever it had begun to write is removed
+  // as it unwinds, and it counts as cancelled.
+  InstallInterruptHandlers();
+  Outcome outcome = command(runner);
+  if (InterruptRequested()) outcome = Outcome::Cancelled;
   // A value the logger's state rules out (a sensor it lacks, a limit past the other) is a wrong command
   // line: refused before anything was written.
   if (!ui.Refusal().empty()) {

@@ -7,6 +7,7 @@
 #include "sim/Device.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {

@@ -41,6 +41,9 @@ struct Command {
   std::string workDir;                                   // empty: the current directory
   std::string input;                                     // written to standard input, then closed
   int timeoutMs = 30'000;                                // killed after this
+  std::vector<int> closedDescriptors;                    // standard descriptors the program starts without
+  std::string signalWhenOutput;  // once standard output contains this, the program gets `signal`
+  int signal = 0;
 };
 
 struct CommandResult {
