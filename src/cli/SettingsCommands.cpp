@@ -38,7 +38,8 @@ void AddTextField(CLI::App& text, Command& chosen, const char* name, const char*
   CLI::App* sub = text.add_subcommand(name, help);
   if (pointName)
     sub->add_option("N", args->sensor, "the sensor (1 .. the logger's sensor count)")->required();
-  sub->add_option("--set", args->set, "write TEXT into the field (printable ASCII and €: the logger holds no Polish letters)");
+  sub->add_option("--set", args->set,
+                  "write TEXT into the field (printable ASCII and €: the logger holds no Polish letters)");
   sub->callback([&chosen, args, operation, pointName] {
     chosen = [args, operation, pointName](Runner& r) {
       r.Connect();

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "settings/Replies.h"
+#include "settings/Exchanges.h"
 
 namespace velutron {
 
@@ -21,10 +21,8 @@ int MinutesFromSeconds(uint32_t seconds) {
 }
 
 Outcome Parametryrejestratora1Click(Session& s) {
+  if (!ReadyToChange(s, false)) return Outcome::Failed;
   Link& link = s.link;
-  link.Test_COM_OK();
-  link.Test_Job_Rej();
-  if (!link.state.LinkOk) return Outcome::Failed;
   s.DialogAccepted = false;
 
   const uint8_t intervalLow = ReadRegister(link, proto::reg::kIntervalLow);
@@ -50,30 +48,26 @@ Outcome Parametryrejestratora1Click(Session& s) {
   s.DialogAccepted = answer.has_value();
   if (!answer) return Outcome::Cancelled;
 
-  bool confirmed = true;
-  auto write = [&](uint8_t address, uint8_t value) {
-    link.Write_COM_Byte(proto::kRegisterWrite, address, value);
-    confirmed = ReplyConfirmed(link.state) && confirmed;
-  };
+  RegisterWriter writer(link);
   if (answer->intervalMinutes.touched && answer->intervalMinutes.position != minutes) {
     const auto seconds = static_cast<uint16_t>(answer->intervalMinutes.position * kSecondsPerMinute);
-    write(proto::reg::kIntervalLow, static_cast<uint8_t>(seconds & 0xFF));
-    write(proto::reg::kIntervalHigh, static_cast<uint8_t>(seconds >> 8));
+    writer.Write(proto::reg::kIntervalLow, static_cast<uint8_t>(seconds & 0xFF));
+    writer.Write(proto::reg::kIntervalHigh, static_cast<uint8_t>(seconds >> 8));
   }
   if (answer->threshold.touched && answer->threshold.position != threshold) {
-    write(proto::reg::kThreshold, static_cast<uint8_t>(answer->threshold.position));
+    writer.Write(proto::reg::kThreshold, static_cast<uint8_t>(answer->threshold.position));
   }
-  if (answer->options != options) write(proto::reg::kOptions, answer->options);
+  if (answer->options != options) writer.Write(proto::reg::kOptions, answer->options);
   bool refused = false;
   if (answer->humidity != humidity) {
     if (s.settings.ServiceAccess) {
-      write(proto::reg::kSensors, static_cast<uint8_t>(sensors ^ proto::reg::kHumidityBit));
+      writer.Write(proto::reg::kSensors, static_cast<uint8_t>(sensors ^ proto::reg::kHumidityBit));
     } else {
       s.ui.ShowMessage(text::kCaptionLocked, "Użytkownik nie ma dostępu do zmiany tej opcji !");
       refused = true;
     }
   }
-  return confirmed && !refused && link.state.LinkOk ? Outcome::Completed : Outcome::Failed;
+  return writer.Confirmed() && !refused ? Outcome::Completed : Outcome::Failed;
 }
 
 }  // namespace velutron

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "session/Format.h"
-#include "settings/Replies.h"
+#include "settings/Exchanges.h"
 
 namespace velutron {
 
@@ -16,12 +16,9 @@ constexpr uint32_t kSecondsPollMs = 10;
 
 Outcome RunAction(Session& s, proto::Action action, std::string_view caption, std::string_view question,
                   bool needsService) {
-  Link& link = s.link;
-  link.Test_COM_OK();
-  link.Test_Job_Rej();
-  if (!link.state.LinkOk) return Outcome::Failed;
-  if (needsService && RefusedWithoutService(s)) return Outcome::Failed;
+  if (!ReadyToChange(s, needsService)) return Outcome::Failed;
   if (!s.ui.AskOkCancel(caption, question)) return Outcome::Cancelled;
+  Link& link = s.link;
   link.Load_COM_Byte(true, action.command, action.timeoutMs);
   return ReplyConfirmed(link.state) ? Outcome::Completed : Outcome::Failed;
 }
@@ -46,10 +43,8 @@ Outcome BitBtn2Click(Session& s) {
 }
 
 Outcome BitBtn3Click(Session& s) {
+  if (!ReadyToChange(s, false)) return Outcome::Failed;
   Link& link = s.link;
-  link.Test_COM_OK();
-  link.Test_Job_Rej();
-  if (!link.state.LinkOk) return Outcome::Failed;
   if (!s.ui.AskOkCancel("Ustaw czas PC -> Rej.", "Czy synchronizować czas rejestratora z czasem PC?")) {
     return Outcome::Cancelled;
   }

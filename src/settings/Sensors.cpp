@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "settings/Replies.h"
+#include "settings/Exchanges.h"
 
 namespace velutron {
 
@@ -46,11 +46,8 @@ bool WyborKanalu(Session& s) {
 }
 
 Outcome Liczbaczujnikw1Click(Session& s) {
+  if (!ReadyToChange(s, true)) return Outcome::Failed;
   Link& link = s.link;
-  link.Test_COM_OK();
-  link.Test_Job_Rej();
-  if (!link.state.LinkOk) return Outcome::Failed;
-  if (RefusedWithoutService(s)) return Outcome::Failed;
 
   const uint8_t setup = ReadRegister(link, proto::reg::kSensors);
   s.DialogAccepted = false;
@@ -64,20 +61,15 @@ Outcome Liczbaczujnikw1Click(Session& s) {
   s.DialogAccepted = answer.has_value();
   if (!answer) return Outcome::Cancelled;
 
+  RegisterWriter writer(link);
   const auto wanted = static_cast<uint8_t>(answer->number.position | humidity);
-  if (answer->number.touched && wanted != setup) {
-    link.Write_COM_Byte(proto::kRegisterWrite, proto::reg::kSensors, wanted);
-    return ReplyConfirmed(link.state) ? Outcome::Completed : Outcome::Failed;
-  }
-  return link.state.LinkOk ? Outcome::Completed : Outcome::Failed;
+  if (answer->number.touched && wanted != setup) writer.Write(proto::reg::kSensors, wanted);
+  return writer.Confirmed() ? Outcome::Completed : Outcome::Failed;
 }
 
 Outcome Deklarowanieczujnika1Click(Session& s) {
+  if (!ReadyToChange(s, true)) return Outcome::Failed;
   Link& link = s.link;
-  link.Test_COM_OK();
-  link.Test_Job_Rej();
-  if (!link.state.LinkOk) return Outcome::Failed;
-  if (RefusedWithoutService(s)) return Outcome::Failed;
   if (!WyborKanalu(s)) return link.state.LinkOk ? Outcome::Cancelled : Outcome::Failed;
   if (!s.ui.AskOkCancel("Zapisz sygnaturę.", "Czy napewno zadeklarować sygnaturę dla wybranego czujnika?")) {
     return Outcome::Cancelled;
@@ -94,10 +86,8 @@ Outcome Deklarowanieczujnika1Click(Session& s) {
 }
 
 Outcome Parametryczujnika1Click(Session& s) {
+  if (!ReadyToChange(s, false)) return Outcome::Failed;
   Link& link = s.link;
-  link.Test_COM_OK();
-  link.Test_Job_Rej();
-  if (!link.state.LinkOk) return Outcome::Failed;
   if (!WyborKanalu(s)) return link.state.LinkOk ? Outcome::Cancelled : Outcome::Failed;
   const int n = link.state.SensorNumber;
   s.DialogAccepted = false;
@@ -124,21 +114,17 @@ Outcome Parametryczujnika1Click(Session& s) {
   s.DialogAccepted = answer.has_value();
   if (!answer) return Outcome::Cancelled;
 
-  bool confirmed = true;
-  auto write = [&](uint8_t address, uint8_t value) {
-    link.Write_COM_Byte(proto::kRegisterWrite, address, value);
-    confirmed = ReplyConfirmed(link.state) && confirmed;
-  };
+  RegisterWriter writer(link);
   const auto newLow = static_cast<uint8_t>(answer->low.position + kLimitBias);
-  if (answer->low.touched && newLow != low) write(proto::reg::LowAlarm(n), newLow);
+  if (answer->low.touched && newLow != low) writer.Write(proto::reg::LowAlarm(n), newLow);
   const auto newHigh = static_cast<uint8_t>(answer->high.position + kLimitBias);
-  if (answer->high.touched && newHigh != high) write(proto::reg::HighAlarm(n), newHigh);
+  if (answer->high.touched && newHigh != high) writer.Write(proto::reg::HighAlarm(n), newHigh);
   // An untouched offset field reads back as the byte it was made from.
   if (const std::optional<int> sixteenths = ParseOffset(answer->offset, separator)) {
     const auto newOffset = static_cast<uint8_t>(*sixteenths + kOffsetZero);
-    if (newOffset != offset) write(proto::reg::Offset(n), newOffset);
+    if (newOffset != offset) writer.Write(proto::reg::Offset(n), newOffset);
   }
-  return confirmed && link.state.LinkOk ? Outcome::Completed : Outcome::Failed;
+  return writer.Confirmed() ? Outcome::Completed : Outcome::Failed;
 }
 
 std::string OffsetText(int sixteenths, std::string_view decimalSeparator) {
@@ -166,7 +152,7 @@ std::optional<int> ParseOffset(std::string_view text, std::string_view decimalSe
       std::abs(value) > kOffsetSanityLimit) {
     return std::nullopt;
   }
-  // Halves to the even neighbour, the rounding mode in force.
+  // nearbyint rounds halves to the even neighbour in the default rounding mode.
   return static_cast<int>(std::nearbyint(value / 0.0625));
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "session/TextField.h"
+#include "settings/Exchanges.h"
 #include "settings/Sensors.h"
 
 namespace velutron {
@@ -59,17 +60,12 @@ constexpr Editor kSerial{proto::kParamRead,
                          true};
 
 Outcome EditField(Session& s, const Editor& e, bool pointName) {
-  Link& link = s.link;
-  link.Test_COM_OK();
-  link.Test_Job_Rej();
-  if (!link.state.LinkOk) return Outcome::Failed;
-  if (e.needsService && RefusedWithoutService(s)) return Outcome::Failed;
-
+  if (!ReadyToChange(s, e.needsService)) return Outcome::Failed;
   uint8_t address = e.address;
   if (pointName) {
     // Whether a sensor was chosen is not asked: a closed chooser edits the one chosen last.
     WyborKanalu(s);
-    address = proto::mem::PointName(link.state.SensorNumber);
+    address = proto::mem::PointName(s.link.state.SensorNumber);
   }
   Str_Read_EEPROM(s, e.readCommand, address, e.length);
   s.ui.ShowValue(e.valueName, s.FieldText);
