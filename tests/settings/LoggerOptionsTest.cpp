@@ -76,14 +76,6 @@ TEST_F(LoggerOptionsTest, ShowsWhatWasReadAndWritesBackOnlyWhatTheUserChangedInI
   }
 }
 
-TEST_F(LoggerOptionsTest, ReportsTheValuesReadAsTheyAre) {
-  SetLogger(sim.device, 20, 150, 0x25, 0x83);
-  EXPECT_EQ(Parametryrejestratora1Click(sim.s), Outcome::Cancelled);
-  EXPECT_EQ(
-      std::vector(sim.ui.events.begin(), sim.ui.events.begin() + 4),
-      (Events{"value|interval_min|0", "value|threshold_c|150", "value|options_bits|37", "value|humidity|1"}));
-}
-
 TEST_F(LoggerOptionsTest, ATimeOutWhileReadingStillOpensTheDialogButNothingIsWritten) {
   SetLogger(sim.device, 600, 20, 1, 4);
   sim.device.faults.silentAfter = 4;  // probe, state, 72, 73
