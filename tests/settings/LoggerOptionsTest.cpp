@@ -52,6 +52,7 @@ TEST_F(LoggerOptionsTest, ShowsWhatWasReadAndWritesBackOnlyWhatTheUserChangedInI
        " 20-72-44 20-73-1 20-77-21 20-74-2 20-75-131", {}},
       // Values outside the spinners show at their ends and stay as they were unless moved.
       {"interval 0 and threshold 150 untouched", 20, 150, 1, 4, false, A{}, "1|100|1|0", "", {}},
+      {"18 hours shown as 180 min, not as the low byte of 1092", 65535, 20, 1, 4, false, A{}, "180|20|1|0", "", {}},
       {"threshold 150 moved to 100", 20, 150, 1, 4, false, A{{}, 100}, "1|100|1|0", " 20-77-100", {}},
       {"closed with changes", 600, 20, 1, 4, true, std::nullopt, "10|20|1|0", "", {}},
   };
