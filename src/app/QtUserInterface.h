@@ -46,6 +46,7 @@ class QtUserInterface final : public UserInterface {
   bool PrintReportView() override;
   void ShellOpen(std::string_view target, std::string_view parameters = {}) override;
   void ShowAboutBox() override;
+  void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 
   // Device settings: the dialogs TForm3, TForm4 and TForm5. Values read are shown in them.
   std::optional<ChooserValues> ShowChooser(const ChooserValues& shown) override;

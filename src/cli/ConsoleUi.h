@@ -20,6 +20,9 @@ class ConsoleUi final : public UserInterface {
   std::optional<std::string> inputAnswer;
   // The file the next open dialog returns; without one it is cancelled.
   std::optional<std::string> fileAnswer;
+  // Readings the monitoring window shows before it closes: the first one, then one per refresh. Without
+  // a number it runs until interrupted.
+  std::optional<int> monitorReadings;
 
   // Device settings. The dialogs are accepted with these values set and the others as read; a value a
   // dialog cannot take refuses the command line before anything is written.
@@ -53,6 +56,8 @@ class ConsoleUi final : public UserInterface {
   std::optional<SensorParamsValues> ShowSensorParams(const SensorParamsValues& shown) override;
   void ShowValue(std::string_view name, std::string_view text) override;
   void ShowValue(std::string_view name, long long number) override;
+  // One block per reading, a refresh every 1000 ms; Ctrl+C closes the window between two refreshes.
+  void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 
   // "name: value" / {"type":"value",...}
   void Value(std::string_view name, std::string_view value);
@@ -64,6 +69,7 @@ class ConsoleUi final : public UserInterface {
   void Refuse(const std::string& why);
   template <typename Values, typename Given>
   std::optional<Values> AnswerDialog(const Values& shown, const Given& given);
+  void PrintMonitor(const MonitorView& view);
   void Line(const std::string& line);
 
   std::FILE* out_;

@@ -69,5 +69,6 @@ using Command = std::function<Outcome(Runner&)>;
 void AddLinkCommands(CLI::App& app, Command& chosen);
 void AddDataCommands(CLI::App& app, Command& chosen);
 void AddSettingsCommands(CLI::App& app, Command& chosen);
+void AddMonitorCommands(CLI::App& app, Command& chosen);
 
 }  // namespace velutron::cli

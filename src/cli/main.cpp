@@ -33,6 +33,7 @@ int Main(int argc, char** argv) {
   AddLinkCommands(cli, command);
   AddDataCommands(cli, command);
   AddSettingsCommands(cli, command);
+  AddMonitorCommands(cli, command);
 
   try {
     cli.parse(argc, argv);

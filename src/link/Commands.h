@@ -77,6 +77,8 @@ inline constexpr uint8_t kRecordingActive = 100;
 // An alarm limit byte is degrees + 55; an offset byte is 48 + the offset in sixteenths of a degree.
 inline constexpr int kLimitBias = 55;
 inline constexpr int kOffsetZero = 48;
+// Working option "Maskowanie pomiarów błędnych.": an invalid reading leaves the last value shown.
+inline constexpr uint8_t kMaskErrorsBit = 0x20;
 }  // namespace reg
 
 // The two 256-byte memory spaces (the EEPROM image) and the fields the program uses in them.

@@ -138,4 +138,15 @@ void ScriptedUi::ShowValue(std::string_view name, long long number) {
   events.push_back(Join({"value", name, std::to_string(number)}));
 }
 
+void ScriptedUi::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
+  events.emplace_back("monitor-window");
+  monitorViews.push_back(view);
+  for (int i = 0; i < monitorRefreshes; ++i) {
+    if (beforeRefresh) beforeRefresh();
+    const bool keepOpen = refresh();
+    monitorViews.push_back(view);
+    if (!keepOpen) break;
+  }
+}
+
 }  // namespace velutron::test

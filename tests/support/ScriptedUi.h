@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@ namespace velutron::test {
 // input boxes from a script. Each event is one line:
 //   "message|<caption>|<text>"  "error|<text>"  "question|<caption>|<text>|ok|cancel"
 //   "input|<caption>|<prompt>|<initial>|<answer or cancel>"  "beep"  "open-file|<title>|<path or cancel>"
-//   "print|ok|cancel"  "shell|<target>|<parameters>"  "about"
+//   "print|ok|cancel"  "shell|<target>|<parameters>"  "about"  "monitor-window" (when it opens)
 //   "value|<name>|<value>"
 //   "chooser|<caption>|<label>|<min>..<max>|<position>|<number chosen or close>" (ranges as min..max)
 //   "options|<minutes>|<threshold>|<options>|<humidity 0/1>|accept or close"
@@ -38,6 +39,12 @@ class ScriptedUi : public UserInterface {
   std::string reportText;
   int reportTextSets = 0;
 
+  // The monitoring window runs this many refreshes, then the user closes it (unless a refresh closes it
+  // first). `beforeRefresh` runs before each (SimSession lets the window's 1000 ms pass on its clock).
+  int monitorRefreshes = 0;
+  std::function<void()> beforeRefresh;
+  std::vector<MonitorView> monitorViews;  // what the window showed: when it opened, after each refresh
+
   void ShowMessage(std::string_view caption, std::string_view text) override;
   void ShowError(std::string_view text) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
@@ -56,6 +63,7 @@ class ScriptedUi : public UserInterface {
   std::optional<SensorParamsValues> ShowSensorParams(const SensorParamsValues& shown) override;
   void ShowValue(std::string_view name, std::string_view text) override;
   void ShowValue(std::string_view name, long long number) override;
+  void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 };
 
 }  // namespace velutron::test
