@@ -120,9 +120,7 @@ std::optional<std::string> ConsoleUi::AskText(std::string_view caption, std::str
     j["answer"] = answer ? nlohmann::ordered_json(*answer) : nlohmann::ordered_json(nullptr);
     Line(Dump(j));
   } else {
-    const std::string_view colon = prompt.ends_with(':') ? " " : ": ";
-    Line("[" + std::string(caption) + "] " + std::string(prompt) + std::string(colon) +
-         (answer ? *answer : "-> Anuluj"));
+    Line("[" + std::string(caption) + "] " + std::string(prompt) + ": " + (answer ? *answer : "-> Anuluj"));
   }
   return answer;
 }

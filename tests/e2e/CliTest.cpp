@@ -173,7 +173,7 @@ TEST_F(CliTest, PointNameIsWrittenAndReadBackAndASensorTheLoggerLacksIsRefused) 
   EXPECT_EQ(write.out,
             "sensor_count: 4\n"
             "point_name: Freezer 2       \n"
-            "[Nazwa punktu pomiarowego.] Nazwa pkt. pomiarowego [max.16 znaków]: Hala B\n"
+            "[Nazwa punktu pomiarowego.] Nazwa pkt. pomiarowego [max.16 znaków]:: Hala B\n"
             "[Zapis danych.] Zapisano nazwę punktu pomiarowego.\n");
 
   const CommandResult refused = Cli(sim, {"--port", "COM1", "--even", "text", "point", "7", "--set", "X"});
