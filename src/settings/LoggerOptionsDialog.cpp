@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 
 #include "app/FormLook.h"
 #include "settings/UpDown.h"
@@ -66,6 +67,9 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     box->setPalette(bp);
     box->setCursor(Qt::PointingHandCursor);
     box->setGeometry(168 - kGroupLeft, 24 + 24 * i, 241 - 2 * (168 - kGroupLeft), 17);
+    const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+                          box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
+    CondenseToFit(box, box->text(), box->width() - indicator);
     CheckBox[i] = box;
   }
 

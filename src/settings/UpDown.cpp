@@ -1,5 +1,6 @@
 #include "settings/UpDown.h"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -145,6 +146,15 @@ QPushButton* MakeDialogButton(QWidget* parent, const QString& caption, const QRe
   p.setColor(QPalette::ButtonText, colour);
   button->setPalette(p);
   return button;
+}
+
+void CondenseToFit(QWidget* widget, const QString& text, int room) {
+  QFont f = widget->font();
+  // Glyph widths do not follow the stretch exactly, so it is narrowed step by step.
+  for (int stretch = 99; QFontMetrics(f).horizontalAdvance(text) > room && stretch >= 50; --stretch) {
+    f.setStretch(stretch);
+  }
+  widget->setFont(f);
 }
 
 }  // namespace velutron

@@ -61,5 +61,7 @@ QLabel* MakeLabel(QWidget* parent, const QPoint& at, const QString& text, const 
 QLineEdit* MakeReadOnlyEdit(QWidget* parent, const QRect& geometry, const QFont& font, const QColor& colour);
 QPushButton* MakeDialogButton(QWidget* parent, const QString& caption, const QRect& geometry,
                               const QColor& colour);
+// The classic face is narrow; a wider stand-in is condensed until `text` fits `room` pixels.
+void CondenseToFit(QWidget* widget, const QString& text, int room);
 
 }  // namespace velutron
