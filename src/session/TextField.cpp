@@ -74,7 +74,8 @@ Outcome Str_To_EEPROM(Session& s, uint8_t writeCommand, uint8_t address, uint8_t
   s.ui.SetProgressMax(0);
 
   if (written < length) {
-    s.ui.ShowMessage("Błąd zapisu danych.", "Przerwanie zapisu danych!!!");
+    // Stopped on the user's interrupt: no failure to report.
+    if (!link.Interrupted()) s.ui.ShowMessage("Błąd zapisu danych.", "Przerwanie zapisu danych!!!");
     return Outcome::Failed;
   }
   s.ui.ShowMessage("Zapis danych.", "Zapisano " + std::string(what));
