@@ -1,9 +1,9 @@
 #include "cli/ConsoleUi.h"
 
-#include <unistd.h>
-
 #include <iostream>
 #include <nlohmann/json.hpp>
+
+#include "platform/Console.h"
 
 namespace velutron::cli {
 
@@ -50,7 +50,7 @@ void ConsoleUi::ShowError(std::string_view text) {
 }
 
 bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view text) {
-  if (!::isatty(STDIN_FILENO)) return false;
+  if (!InputIsTerminal()) return false;
   std::fprintf(stderr, "[%s] %s\nOK? [t/N] ", std::string(caption).c_str(), Human(text).c_str());
   std::fflush(stderr);
   std::string reply;

@@ -9,6 +9,7 @@
 #include "cli/Runner.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
+#include "platform/Utf8Path.h"
 
 namespace velutron::cli {
 
@@ -36,8 +37,8 @@ void AddDataCommands(CLI::App& app, Command& chosen) {
   report->callback([&chosen, reportFile] {
     chosen = [reportFile](Runner& r) {
       std::error_code ec;
-      const auto absolute = std::filesystem::absolute(*reportFile, ec);
-      r.ui().fileAnswer = ec ? *reportFile : absolute.string();
+      const auto absolute = std::filesystem::absolute(PathFromUtf8(*reportFile), ec);
+      r.ui().fileAnswer = ec ? *reportFile : Utf8FromPath(absolute);
       return BitBtn1Click(r.session());
     };
   });

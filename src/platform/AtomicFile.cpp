@@ -12,11 +12,12 @@ namespace velutron {
 
 namespace {
 
+// Built from the native name: a narrow copy of it would not survive a Polish letter on Windows.
 std::filesystem::path TemporaryBeside(const std::filesystem::path& target) {
   std::random_device rd;
-  std::string name = target.filename().string();
-  name.insert(0, 1, '.');
-  name.append(".").append(std::to_string(rd() & 0xFFFFFF)).append(".part");
+  std::filesystem::path name(".");
+  name += target.filename().native();
+  name += "." + std::to_string(rd() & 0xFFFFFF) + ".part";
   return target.parent_path() / name;
 }
 

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/AtomicFile.h"
+#include "data/DatabaseCommands.h"
 #include "data/DatabaseFile.h"
 #include "data/Download.h"
+#include "data/Report.h"
+#include "platform/AtomicFile.h"
+#include "platform/Utf8Path.h"
 #include "support/SimSession.h"
 
 namespace velutron {
@@ -105,6 +108,25 @@ TEST_F(DownloadTest, OpeningTheDataRendersTheReportOfTheNewFile) {
   EXPECT_TRUE(sim.s.report.ReportLoaded);
   EXPECT_NE(sim.ui.reportText.find(" Plik:data.DAT"), std::string::npos);
   EXPECT_EQ(sim.ui.events.back(), "question|Podgląd danych.|Czy otworzyć dane w arkuszu Excel?|cancel");
+}
+
+// On Windows a name read in the ANSI code page would land on another file.
+TEST_F(DownloadTest, APolishNameTypedOrChosenInAPolishFolderIsThatVeryFile) {
+  const std::filesystem::path folder = sim.s.workDir / std::filesystem::path(u8"Żółta teczka");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  sim.s.workDir = folder;
+  sim.ui.inputs.push_back("Pomiary_żółć");
+  sim.ui.answers = {true, false};
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
+  const std::filesystem::path file = folder / std::filesystem::path(u8"Pomiary_żółć.DAT");
+  EXPECT_EQ(ReadWholeFile(file), std::optional<Bytes>(Encoded(false)));
+  EXPECT_NE(sim.ui.reportText.find(" Plik:Pomiary_żółć.DAT\r\n"), std::string::npos);
+
+  const std::string chosen = Utf8FromPath(file);
+  sim.ui.files = {chosen};
+  EXPECT_EQ(BitBtn1Click(sim.s), Outcome::Completed);
+  EXPECT_NE(sim.ui.reportText.find(" Plik:" + chosen + "\r\n"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(folder / kReportFileName));
 }
 
 TEST_F(DownloadTest, CancelledNameSendsNoDownload) {

@@ -51,12 +51,17 @@ int Reap(pid_t pid, std::chrono::milliseconds limit, bool* killed = nullptr) {
 
 }  // namespace
 
-SimProcess::SimProcess(std::vector<std::string> extraArgs, int com) : com_(com) {
+SimProcess::SimProcess(std::vector<std::string> extraArgs, int com, std::string portDir)
+    : portDir_(std::move(portDir)), com_(com) {
   std::string pattern = (std::filesystem::temp_directory_path() / "velutron-sim-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) return;
   dir_ = pattern;
+  if (portDir_.empty()) portDir_ = dir_;
+  // A shared folder may still hold the link of a simulator that did not end cleanly.
+  std::error_code stale;
+  std::filesystem::remove(PortPath(), stale);
 
-  std::vector<std::string> args{VELUTRON_SIM_PATH, "--port-dir", dir_, "--com", std::to_string(com_)};
+  std::vector<std::string> args{VELUTRON_SIM_PATH, "--port-dir", portDir_, "--com", std::to_string(com_)};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv = CStrings(args);
   const std::string outPath = dir_ + "/sim.out";
@@ -98,7 +103,7 @@ SimProcess::~SimProcess() {
   }
 }
 
-std::string SimProcess::PortPath() const { return dir_ + "/COM" + std::to_string(com_); }
+std::string SimProcess::PortPath() const { return portDir_ + "/COM" + std::to_string(com_); }
 
 int SimProcess::Stop() {
   if (pid_ > 0) {
