@@ -119,6 +119,8 @@ Device::Device() {
   GenerateMeasurements(48, 1);
 }
 
+size_t Device::Capacity() const { return kMemoryBytes / (2 * static_cast<size_t>(SensorCount()) + 5); }
+
 int Device::SensorCount() const { return registers[kSensorSetup] & 0x7F; }
 bool Device::Humidity() const { return (registers[kSensorSetup] & kHumidityFlag) != 0; }
 bool Device::Recording() const { return registers[kRecording] != 0; }
@@ -198,7 +200,8 @@ void Device::GenerateMeasurements(int count, uint32_t seed) {
 std::vector<uint8_t> Device::Dump(bool descending) const {
   const int k = SensorCount();
   std::vector<uint8_t> dump;
-  const size_t n = std::min<size_t>(measurements.size(), 0xFFFF);
+  size_t n = std::min<size_t>(measurements.size(), 0xFFFF);
+  if (!faults.overfullMemory) n = std::min(n, Capacity());
   dump.reserve(6 + n * (2 * k + 6) + 51 + 16 * k);
   dump.push_back(static_cast<uint8_t>(registers[kSensorSetup]));
   dump.push_back(threshold);

@@ -25,6 +25,7 @@ struct Faults {
   std::optional<uint32_t> dumpPauseAfter;  // the dump stops for dumpPauseMs after this many bytes
   uint32_t dumpPauseMs = 0;
   std::optional<uint32_t> dumpCutAfter;  // the dump ends after this many bytes
+  bool overfullMemory = false;           // the dump holds every measurement, beyond the memory's capacity
   uint32_t dumpStartDelayMs = 1;         // from the download command to the first dump byte
 };
 
@@ -68,6 +69,8 @@ class Device {
   Parity parity = Parity::Even;  // the parity the logger's UART runs at
 
   int SensorCount() const;
+  // Records the measurement memory holds for the current sensor count; the dump sends no more.
+  size_t Capacity() const;
   bool Humidity() const;
   bool Recording() const;
   void SetRecording(bool on);

@@ -6,11 +6,13 @@ namespace velutron::sim {
 
 bool SimSerialPort::Open(const std::string& name, Parity parity) {
   const auto it = bench_.ports.find(name);
-  const bool ok = !open_ && it != bench_.ports.end() && !it->second.inUse;
+  const bool ok = !open_ && it != bench_.ports.end() && !it->second.inUse &&
+                  !(it->second.unpluggedAtUs && *it->second.unpluggedAtUs <= clock_.NowUs());
   opens.emplace_back(name, ok);
   if (!ok) return false;
   open_ = true;
   name_ = name;
+  plugging_ = it->second.plugging;
   parity_ = parity;
   lineFreeUs_ = clock_.NowUs();
   incoming_.clear();
@@ -23,12 +25,19 @@ void SimSerialPort::Close() {
   incoming_.clear();
 }
 
+bool SimSerialPort::Connected(uint64_t atUs) const {
+  const auto it = bench_.ports.find(name_);
+  return open_ && it != bench_.ports.end() && it->second.plugging == plugging_ &&
+         !(it->second.unpluggedAtUs && *it->second.unpluggedAtUs <= atUs);
+}
+
 void SimSerialPort::SendByte(uint8_t byte) {
   if (!open_) return;
   const uint64_t now = clock_.NowUs();
   sent.push_back({name_, now, byte});
   const uint64_t departs = std::max(now, lineFreeUs_);
   lineFreeUs_ = departs + LineTimeUs(1);
+  if (!Connected(lineFreeUs_)) return;
 
   Device* device = bench_.ports[name_].device;
   // A logger on another parity sees only framing errors and stays silent.
@@ -46,7 +55,11 @@ void SimSerialPort::Inject(uint64_t atUs, uint8_t byte) {
 
 uint32_t SimSerialPort::InputCount() {
   if (!open_) return 0;
-  const uint64_t now = clock_.NowUs();
+  // Bytes that had arrived before the port went away are still in the driver's queue.
+  const auto entry = bench_.ports.find(name_);
+  if (entry == bench_.ports.end() || entry->second.plugging != plugging_) return 0;
+  uint64_t now = clock_.NowUs();
+  if (entry->second.unpluggedAtUs) now = std::min(now, *entry->second.unpluggedAtUs);
   const auto end = std::upper_bound(incoming_.begin(), incoming_.end(), now,
                                     [](uint64_t t, const Emitted& q) { return t < q.atUs; });
   return static_cast<uint32_t>(end - incoming_.begin());
@@ -70,7 +83,7 @@ void SimSerialPort::DiscardInput() {
 void SimSerialPort::WaitForInput(uint32_t timeoutMs) {
   if (InputCount() > 0) return;
   uint64_t until = clock_.NowUs() + uint64_t{timeoutMs} * 1000;
-  if (open_ && !incoming_.empty()) until = std::min(until, incoming_.front().atUs);
+  if (Connected(clock_.NowUs()) && !incoming_.empty()) until = std::min(until, incoming_.front().atUs);
   clock_.AdvanceToUs(until);
 }
 

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,21 @@ namespace velutron::sim {
 // which a logger hangs.
 struct SimBench {
   struct Entry {
+    Entry(Device* logger = nullptr, bool busy = false) : device(logger), inUse(busy) {}
     Device* device = nullptr;  // nullptr: the port exists but nothing answers
     bool inUse = false;        // opened by another program: opening fails
+    // Unplugged (an adapter pulled, a cable cut) from this time on: nothing crosses any more, a handle
+    // opened before stays dead, and the port cannot be opened until it is plugged in again.
+    std::optional<uint64_t> unpluggedAtUs;
+    uint32_t plugging = 0;  // counts pluggings in, so a handle of an earlier one stays dead
   };
   std::map<std::string, Entry> ports;  // "COM1" .. ; a name not listed does not exist
+
+  void Unplug(const std::string& name, uint64_t atUs) { ports[name].unpluggedAtUs = atUs; }
+  void PlugIn(const std::string& name) {
+    ports[name].unpluggedAtUs.reset();
+    ++ports[name].plugging;
+  }
 };
 
 // An in-process serial port on virtual time. Bytes take their line time (11 bits at 57 600 baud) to
@@ -56,10 +68,14 @@ class SimSerialPort final : public SerialPort {
   std::string OpenName() const { return name_; }
 
  private:
+  // False once the port was unplugged: bytes no longer cross.
+  bool Connected(uint64_t atUs) const;
+
   VirtualClock& clock_;
   SimBench& bench_;
   bool open_ = false;
   std::string name_;
+  uint32_t plugging_ = 0;
   Parity parity_ = Parity::Even;
   uint64_t lineFreeUs_ = 0;       // when the program's transmitter is free again
   std::deque<Emitted> incoming_;  // bytes from the logger, in time order

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "sim/LoggerMap.h"
+#include "platform/Process.h"
 #include "sim/Device.h"
 
 namespace {
@@ -53,6 +54,7 @@ struct Options {
   int64_t dumpPauseAfter = -1;
   uint32_t dumpPauseMs = 0;
   int64_t dumpCutAfter = -1;
+  bool overfull = false;
   int threshold = 0;
   bool verbose = false;
 };
@@ -88,6 +90,7 @@ bool ConfigureDevice(const Options& o, Device& device) {
   if (o.dumpPauseAfter >= 0) f.dumpPauseAfter = static_cast<uint32_t>(o.dumpPauseAfter);
   f.dumpPauseMs = o.dumpPauseMs;
   if (o.dumpCutAfter >= 0) f.dumpCutAfter = static_cast<uint32_t>(o.dumpCutAfter);
+  f.overfullMemory = o.overfull;
   for (const std::string& r : o.replies) {
     const auto eq = r.find('=');
     char* end = nullptr;
@@ -220,6 +223,7 @@ class Server {
 }  // namespace
 
 int main(int argc, char** argv) {
+  velutron::EnsureStandardDescriptors();
   Options o;
   CLI::App app{
       "Simulated VELUTRON logger behind a pseudo-terminal. Prints the slave device path on the first line "
@@ -232,7 +236,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 255));
   app.add_option("--sensors", o.sensors, "number of sensors K")->check(CLI::Range(0, 10));
   app.add_flag("--humidity", o.humidity, "humidity mode: sensors form dry/wet pairs");
-  app.add_option("--records", o.records, "number of measurements in memory")->check(CLI::Range(0, 65535));
+  app.add_option("--records", o.records,
+                 "number of measurements in memory (at most 131072 / (2K + 5) for K sensors, as the "
+                 "logger's memory holds, unless --overfull)")
+      ->check(CLI::Range(0, 65535));
+  app.add_flag("--overfull", o.overfull, "send every record of --records, beyond the memory's capacity");
   app.add_option("--seed", o.seed, "seed of the generated measurements");
   app.add_flag("--recording", o.recording, "start with recording active");
   app.add_flag("--silent", o.silent, "answer nothing at all");

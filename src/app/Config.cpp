@@ -1,10 +1,10 @@
 #include "app/Config.h"
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileRead.h"
 
 namespace velutron {
 
@@ -36,17 +36,18 @@ void LoadConfig(Session& s, std::optional<std::string_view> firstArgument) {
   s.settings.ServiceAccess = firstArgument && IsServiceArgument(*firstArgument);
 
   const auto path = s.InWorkDir(kConfigFileName);
-  // The file is opened for reading and writing: a read-only or locked file counts as missing.
-  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-  if (!file) {
+  // The file is opened for reading and writing: a read-only or locked file counts as missing, and so does
+  // anything that is not a regular file.
+  const auto bytes = ReadFileAtMost(path, kConfigRecordSize, FileAccess::ReadWrite);
+  if (!bytes) {
     s.settings.ConfigBad = true;
     s.ui.ShowMessage(text::kCaptionWarning, kMissing);
     return;
   }
   ConfigRecord r{};
-  file.read(reinterpret_cast<char*>(r.data()), r.size());
   // A record that cannot be read whole cannot match its checksum: damaged.
-  const bool whole = file.gcount() == static_cast<std::streamsize>(r.size());
+  const bool whole = bytes->size() >= r.size();
+  if (whole) std::copy_n(bytes->begin(), r.size(), r.begin());
   if (whole && ConfigChecksum(r) == static_cast<uint16_t>(r[6] | (r[7] << 8))) {
     s.link.state.PortNumber = r[0];
     s.settings.OddParity = r[3];

@@ -54,8 +54,8 @@ Outcome TESTRS2321Click(Session& s) {
   link.state.LinkOk = true;
   s.ui.ShowMessage("TEST_OK !", ScanFoundText(found, s.settings.OddParity != 0));
   link.state.PortNumber = static_cast<uint8_t>(found);
-  SaveConfig(s);
-  return Outcome::Completed;
+  // The logger is found, but a scan whose result is not kept for the next start has not done its job.
+  return SaveConfig(s) ? Outcome::Completed : Outcome::Failed;
 }
 
 Outcome Test1Wie1Click(Session& s) {

@@ -1,11 +1,21 @@
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QStringList>
 
 #include "app/MainWindow.h"
+#include "platform/Process.h"
 #include "platform/SystemSerialPort.h"
 
 int main(int argc, char* argv[]) {
+  velutron::EnsureStandardDescriptors();
   QApplication app(argc, argv);
+  // SIGINT or SIGTERM: every open dialog and the main loop end, a running operation stops at its next
+  // exchange and removes what it had begun to write, and the program exits.
+  velutron::InstallInterruptHandlers();
+  if (const int fd = velutron::InterruptNotifierFd(); fd >= 0) {
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::exit(130); });
+  }
   std::optional<std::string> firstArgument;
   const QStringList arguments = QApplication::arguments();
   if (arguments.size() > 1) firstArgument = arguments.at(1).toStdString();

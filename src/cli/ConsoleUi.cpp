@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Console.h"
+#include "platform/Process.h"
 
 namespace velutron::cli {
 
@@ -50,7 +51,7 @@ void ConsoleUi::ShowError(std::string_view text) {
 }
 
 bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view text) {
-  if (!InputIsTerminal()) return false;
+  if (InterruptRequested() || !InputIsTerminal()) return false;
   std::fprintf(stderr, "[%s] %s\nOK? [t/N] ", std::string(caption).c_str(), Human(text).c_str());
   std::fflush(stderr);
   std::string reply;

@@ -9,6 +9,7 @@
 #include "cli/ConsoleUi.h"
 #include "cli/Runner.h"
 #include "platform/Console.h"
+#include "platform/Process.h"
 
 #ifdef VELUTRON_QT_LOCALE
 #include <QLocale>
@@ -63,7 +64,11 @@ int Main(std::vector<std::string> arguments) {
   const std::unique_ptr<Locale> locale = RegionalSettings(o.locale);
   ConsoleUi ui(stdout, o.json, o.yes);
   Runner runner(o, ui, *locale);
-  const Outcome outcome = command(runner);
+  // Ctrl+C or SIGTERM ends the operation at its next exchange; whatever it had begun to write is removed
+  // as it unwinds, and it counts as cancelled.
+  InstallInterruptHandlers();
+  Outcome outcome = command(runner);
+  if (InterruptRequested()) outcome = Outcome::Cancelled;
   ui.Result(outcome);
   return ExitCode(outcome);
 }
@@ -72,6 +77,7 @@ int Main(std::vector<std::string> arguments) {
 }  // namespace velutron::cli
 
 int main(int argc, char** argv) {
+  velutron::EnsureStandardDescriptors();
   velutron::PrepareConsoleOutput();
   return velutron::cli::Main(velutron::Utf8Arguments(argc, argv));
 }

@@ -78,6 +78,7 @@ DatabaseContents DecodeDatabase(std::span<const uint8_t> file) {
     return std::move(db);
   };
 
+  if (file.size() > dbfile::LargestFileSize()) return fail(DatabaseCheck::TooLong);
   if (!in.Has(3)) return fail(DatabaseCheck::EndsEarly);
   const uint8_t lead = in.Byte();
   const uint8_t mark = in.Byte();

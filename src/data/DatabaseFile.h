@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -33,6 +34,12 @@ constexpr uint32_t MaxRecords(int channels) {
 }
 constexpr size_t FileSize(int channels, size_t records) {
   return kHeaderSize + records * (RecordSize(channels) + 2) + 2 + TextsSize(channels) + 2;
+}
+// The longest file the reader can accept, over every channel count.
+constexpr size_t LargestFileSize() {
+  size_t largest = 0;
+  for (int k = 1; k <= kMaxChannels; ++k) largest = std::max(largest, FileSize(k, MaxRecords(k)));
+  return largest;
 }
 }  // namespace dbfile
 
@@ -72,6 +79,7 @@ enum class DatabaseCheck {
   TotalChecksum,    // both bytes of the total differ
   TextChecksum,     // either byte of the text sum differs
   EndsEarly,        // fewer bytes than the header declares
+  TooLong,          // longer than any valid file
 };
 
 // One decoded (plain) measurement record.

@@ -34,7 +34,8 @@ std::string TwoDigits(int v) {
   return buf;
 }
 
-// Reception: the burst is over at the first 50 ms window in which nothing more arrived.
+// Reception: the burst is over at the first 50 ms window in which nothing more arrived, or when the
+// user interrupts it.
 uint32_t ReceiveBurst(Session& s) {
   Link& link = s.link;
   s.ui.SetProgressMax(30);
@@ -45,7 +46,7 @@ uint32_t ReceiveBurst(Session& s) {
     link.DelayMs(proto::kDownloadWindowMs);
     s.ui.StepProgress();
     after = link.Port().InputCount();
-  } while (before != after);
+  } while (before != after && !link.Interrupted());
   link.state.InputCount = after;
   link.state.BytesRead = 0;
   if (after >= 1 && after <= proto::kRxBufferSize) {
@@ -98,6 +99,10 @@ Outcome Load_Dat(Session& s, uint8_t command) {
   link.SendCommand({command});
   link.DelayMs(proto::kDownloadLeadMs);
   const uint32_t received = ReceiveBurst(s);
+  if (link.Interrupted()) {
+    s.ui.SetProgressMax(0);
+    return Outcome::Cancelled;
+  }
 
   // Only the bytes of this burst count: a short or empty dump never borrows from an earlier exchange.
   const std::span<const uint8_t> dump(link.state.RxBuffer.data(), received);

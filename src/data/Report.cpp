@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileRead.h"
 #include "session/Format.h"
 #include "session/Humidity.h"
 #include "platform/Cp1250.h"
@@ -162,11 +162,6 @@ class ReportBuilder {
 };
 
 // Whether the report file can be created or replaced now (it may be held open by a spreadsheet).
-bool ReportFileWritable(const std::filesystem::path& path) {
-  std::ofstream probe(path, std::ios::binary | std::ios::app);
-  return static_cast<bool>(probe);
-}
-
 void RemoveReportFile(const std::filesystem::path& path) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
@@ -195,12 +190,16 @@ void LoadReportView(Session& s, std::span<const uint8_t> report) {
 Outcome ViewBufor(Session& s) {
   s.ui.SetProgressMax(0);
   const auto reportPath = s.InWorkDir(kReportFileName);
-  if (!ReportFileWritable(reportPath)) {
+  AtomicFile out(reportPath);
+  if (!out.Ok()) {
     s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
     return Outcome::Failed;
   }
-  const auto file = ReadWholeFile(s.InWorkDir(s.report.DatabaseFileName));
+  // Never more than the longest valid database: a huge file, /dev/zero or a FIFO must not exhaust the
+  // memory or hang the program.
+  const auto file = ReadFileAtMost(s.InWorkDir(s.report.DatabaseFileName), dbfile::LargestFileSize());
   if (!file) {
+    out.Discard();
     RemoveReportFile(reportPath);
     s.ui.ShowMessage(text::kCaptionWarning, "Blokada odczytu danych z dysku !");
     return Outcome::Failed;
@@ -213,20 +212,21 @@ Outcome ViewBufor(Session& s) {
   }
   if (!db.Valid()) {
     s.ui.SetProgressMax(0);
+    out.Discard();
     RemoveReportFile(reportPath);
     s.ui.ShowMessage("Błąd bazy danych!", "Uszkodzenie struktury bazy danych !");
     return Outcome::Failed;
   }
 
   const auto report = RenderReport(db, s.locale, s.clock.Now(), s.report.DatabaseFileName);
-  const bool written = WriteFileAtomically(reportPath, report);
+  const bool written = out.Write(report) && out.Commit();
   s.ui.SetProgressMax(0);
   if (!written) {
     s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
     return Outcome::Failed;
   }
 
-  const auto shown = ReadWholeFile(reportPath);
+  const auto shown = ReadFileAtMost(reportPath, report.size());
   if (!shown) return Outcome::Failed;
   LoadReportView(s, *shown);
   s.report.ReportLoaded = true;

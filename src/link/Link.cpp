@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <span>
 
+#include "platform/Process.h"
+
 namespace velutron {
 
 ReplyMessage ReplyCodeMessage(uint8_t code) {
@@ -49,6 +51,13 @@ void Link::DelayMs(uint16_t ms) {
 
 void Link::SendRaw(uint8_t byte) {
   if (port_.IsOpen()) port_.SendByte(byte);
+}
+
+bool Link::Interrupted() const { return stopOnInterrupt && InterruptRequested(); }
+
+bool Link::Ready() {
+  if (Interrupted()) state.LinkOk = false;
+  return state.LinkOk;
 }
 
 void Link::SendCommand(std::initializer_list<uint8_t> bytes) {
@@ -99,7 +108,7 @@ void Link::WaitReply(uint16_t timeoutMs, bool fixedTime) {
 }
 
 void Link::Load_COM_Byte(bool showReply, uint8_t cmd, uint16_t timeoutMs) {
-  if (!state.LinkOk) return;
+  if (!Ready()) return;
   SendCommand({cmd});
   WaitReply(timeoutMs, false);
   if (state.TimedOut) {
@@ -110,7 +119,7 @@ void Link::Load_COM_Byte(bool showReply, uint8_t cmd, uint16_t timeoutMs) {
 }
 
 void Link::Write_COM_Byte(uint8_t b1, uint8_t b2, uint8_t b3) {
-  if (!state.LinkOk) return;
+  if (!Ready()) return;
   SendCommand({b1, b2, b3});
   WaitReply(proto::kReplyTimeoutMs, true);
   if (state.TimedOut) {
@@ -122,7 +131,7 @@ void Link::Write_COM_Byte(uint8_t b1, uint8_t b2, uint8_t b3) {
 }
 
 void Link::Read_COM_Byte(uint8_t b1, uint8_t b2) {
-  if (!state.LinkOk) return;
+  if (!Ready()) return;
   SendCommand({b1, b2});
   WaitReply(proto::kReplyTimeoutMs, true);
   if (state.TimedOut) {
@@ -135,7 +144,7 @@ void Link::Read_COM_Byte(uint8_t b1, uint8_t b2) {
 }
 
 void Link::Read_COM_Time() {
-  if (!state.LinkOk) return;
+  if (!Ready()) return;
   WaitReply(proto::kReplyTimeoutMs, true);
   if (state.TimedOut) {
     state.LinkOk = false;
@@ -151,6 +160,10 @@ bool Link::Write_Comm(uint32_t count, const std::vector<uint8_t>& source) {
 }
 
 void Link::Test_COM_OK() {
+  if (Interrupted()) {
+    state.LinkOk = false;
+    return;
+  }
   if (!port_.IsOpen()) {
     state.LinkOk = false;
     ui_.ShowMessage(text::kCaptionWarning, text::kPortNotOpen);
@@ -165,7 +178,7 @@ void Link::Test_COM_OK() {
 }
 
 void Link::Test_Job_Rej() {
-  if (!state.LinkOk) return;
+  if (!Ready()) return;
   Read_COM_Byte(proto::kRegisterRead, proto::reg::kRecording);
   if (state.TimedOut) return;
   if (state.DataByte != 0) {

@@ -58,6 +58,11 @@ class Link {
   Link(SerialPort& port, Clock& clock, UserInterface& ui) : port_(port), clock_(clock), ui_(ui) {}
 
   LinkState state;
+  // After Ctrl+C or SIGTERM every primitive finds the link down, so the running operation ends at its
+  // next exchange, never in the middle of one, and without the messages of a failure. The command-line
+  // monitoring turns this off: there an interrupt closes the window between two refreshes.
+  bool stopOnInterrupt = true;
+  bool Interrupted() const;
 
   SerialPort& Port() { return port_; }
   Clock& GetClock() { return clock_; }
@@ -86,6 +91,9 @@ class Link {
   void ShowReplyCode();
 
  private:
+  // True when a guarded primitive may run: the link is up and no interrupt asks to stop.
+  bool Ready();
+
   SerialPort& port_;
   Clock& clock_;
   UserInterface& ui_;

@@ -19,7 +19,9 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  // False when the partial copy could not be created (bad name, no such folder, no permission).
+  // A symbolic link is followed: the file it names is replaced and the link kept. False when the target
+  // cannot be replaced (a folder, a FIFO or device, a read-only file) or the partial copy could not be
+  // created (bad name, no such folder, no permission).
   bool Ok() const { return ok_; }
   bool Write(std::span<const uint8_t> bytes);
   // Flushes, syncs and renames over the target; false (and nothing changed) when any step failed.
@@ -36,8 +38,5 @@ class AtomicFile {
 };
 
 bool WriteFileAtomically(const std::filesystem::path& target, std::span<const uint8_t> bytes);
-
-// Whole file, or nullopt when it cannot be opened or read.
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::filesystem::path& path);
 
 }  // namespace velutron

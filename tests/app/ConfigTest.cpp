@@ -5,6 +5,7 @@
 #include "app/Config.h"
 #include "platform/AtomicFile.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {

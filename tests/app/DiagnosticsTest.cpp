@@ -6,6 +6,7 @@
 #include "platform/AtomicFile.h"
 #include "app/Diagnostics.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {
@@ -96,13 +97,27 @@ TEST_F(ScanTest, AWrongEchoIsNoAnswer) {
   EXPECT_EQ(TESTRS2321Click(sim.s), Outcome::Failed);
 }
 
-TEST_F(ScanTest, AnUnwritableConfigurationKeepsTheFoundPort) {
-  PutLoggerOn(1);
-  std::filesystem::create_directory(sim.s.workDir / "VELUTRON.cfg");
-  EXPECT_EQ(TESTRS2321Click(sim.s), Outcome::Completed);
-  EXPECT_EQ(sim.ui.events,
-            (Events{FoundText(1, "EVENPARITY"), "message|Uwaga !|Blokada zapisu pliku na dysku !"}));
-  EXPECT_TRUE(sim.port.IsOpen());
+TEST_F(ScanTest, AnUnwritableConfigurationKeepsTheFoundPortButTheScanFails) {
+  const std::vector<uint8_t> kept{1, 0, 0, 1, 0, 0, 2, 0};
+  const std::vector<std::function<void(const std::filesystem::path&)>> blockers = {
+      [](const std::filesystem::path& p) { std::filesystem::create_directory(p); },
+      [&kept](const std::filesystem::path& p) {
+        ASSERT_TRUE(WriteFileAtomically(p, kept));
+        std::filesystem::permissions(p, std::filesystem::perms::owner_read);
+      },
+  };
+  for (const auto& block : blockers) {
+    SimSession fresh;
+    fresh.bench.ports["COM1"] = {&fresh.device, false};
+    block(fresh.s.workDir / "VELUTRON.cfg");
+    EXPECT_EQ(TESTRS2321Click(fresh.s), Outcome::Failed);
+    EXPECT_EQ(fresh.ui.events,
+              (Events{FoundText(1, "EVENPARITY"), "message|Uwaga !|Blokada zapisu pliku na dysku !"}));
+    EXPECT_TRUE(fresh.port.IsOpen());
+    if (std::filesystem::is_regular_file(fresh.s.workDir / "VELUTRON.cfg")) {
+      EXPECT_EQ(ReadWholeFile(fresh.s.workDir / "VELUTRON.cfg"), kept);
+    }
+  }
 }
 
 class BusTest : public ::testing::Test {

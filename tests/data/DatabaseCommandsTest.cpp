@@ -1,3 +1,9 @@
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <fstream>
+
 #include "ReportFixture.h"
 #include "data/DatabaseCommands.h"
 
@@ -27,6 +33,37 @@ TEST_F(ReportFixture, OpeningADatabaseRendersItAndPrintingPrintsTheView) {
                            "print|ok",
                            "print|cancel",
                        }));
+}
+
+TEST_F(ReportFixture, FilesNoDatabaseCouldBeAreRefusedWithoutReadingThemWhole) {
+  const std::string kUnreadable = "message|Uwaga !|Blokada odczytu danych z dysku !";
+  const std::string kDamaged = "message|Błąd bazy danych!|Uszkodzenie struktury bazy danych !";
+  DumpBuilder dump;
+  dump.Record({1000});
+  std::vector<uint8_t> tooLong = dump.File();
+  tooLong.resize(dbfile::LargestFileSize() + 1);
+  Store(tooLong, "long.dat");
+  { std::ofstream(dir.path() / "huge.dat"); }
+  std::filesystem::resize_file(dir.path() / "huge.dat", 3'000'000'000ULL);
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {(dir.path() / "long.dat").string(), kDamaged},
+      {(dir.path() / "huge.dat").string(), kDamaged},
+      {dir.path().string(), kUnreadable},
+  };
+#ifdef _WIN32
+  cases.push_back({"NUL", kUnreadable});
+#else
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo.dat").c_str(), 0600), 0);
+  cases.push_back({(dir.path() / "fifo.dat").string(), kUnreadable});
+  cases.push_back({"/dev/zero", kUnreadable});
+#endif
+  for (const auto& [path, message] : cases) {
+    ui.events.clear();
+    ui.files = {path};
+    EXPECT_EQ(BitBtn1Click(s), Outcome::Failed) << path;
+    EXPECT_EQ(ui.events.back(), message) << path;
+    EXPECT_FALSE(ReportExists());
+  }
 }
 
 TEST_F(ReportFixture, CancelledOpenEmptiesTheViewAndSaysSo) {

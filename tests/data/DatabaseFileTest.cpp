@@ -13,12 +13,14 @@ TEST(DatabaseWriter, StoresRecordsInvertedTextsShiftedWithExactChecksums) {
   std::vector<uint8_t> file;
   ASSERT_EQ(EncodeDatabase(dump.Bytes(), file), DatabaseWriteResult::Ok);
 
-  std::vector<uint8_t> expected{0xFF, 0xFE, 0x01, 0x00, 0x12, 0x34, 0x01, 0x00,
-                                0xFA, 0xF9, 0xF6, 0xEB, 0xFA, 0xCF, 0xFB, 0x4F,  // 255 - plain
-                                0xE7, 0x06,                                      // record sum 1767
-                                0xE7, 0x00};                                     // total of low bytes
-  expected.insert(expected.end(), 67, 0xA0);                                     // spaces + 128
-  expected.insert(expected.end(), {0xE0, 0x29});                                 // 67 x 0xA0
+  const uint8_t head[] = {0xFF, 0xFE, 0x01, 0x00, 0x12, 0x34, 0x01, 0x00,
+                          0xFA, 0xF9, 0xF6, 0xEB, 0xFA, 0xCF, 0xFB, 0x4F,  // 255 - plain
+                          0xE7, 0x06,                                      // record sum 1767
+                          0xE7, 0x00};                                     // total of low bytes
+  std::vector<uint8_t> expected(sizeof head + 67 + 2, 0xA0);                // texts: spaces + 128
+  std::copy(std::begin(head), std::end(head), expected.begin());
+  expected[sizeof head + 67] = 0xE0;  // 67 x 0xA0, low byte first
+  expected[sizeof head + 68] = 0x29;
   EXPECT_EQ(file, expected);
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Diagnostics.h"
 #include "data/DatabaseCommands.h"
 #include "data/DatabaseFile.h"
 #include "data/Download.h"
@@ -10,6 +11,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Utf8Path.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {
@@ -215,11 +217,75 @@ TEST_F(DownloadTest, DumpsTheReaderWouldRejectAreRefused) {
 
   sim.ui.events.clear();
   sim.device.SetSensors(10, false);  // one record more than the memory holds
+  sim.device.faults.overfullMemory = true;
   sim.device.GenerateMeasurements(static_cast<int>(dbfile::MaxRecords(10)) + 1);
   sim.ui.inputs.push_back("data");
   EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Failed);
   EXPECT_EQ(sim.ui.events.back(), kCut);
   ExpectOldFileIntact("data.DAT");
+}
+
+TEST_F(DownloadTest, AnOversizedDumpIsRefusedAndItsRestNeverReachesTheNextCommands) {
+  // More than the reception buffer: 4 sensors, 18 724 records are 262 271 bytes.
+  sim.device.faults.overfullMemory = true;
+  sim.device.GenerateMeasurements(18724);
+  ASSERT_GT(sim.device.Dump(false).size(), proto::kRxBufferSize);
+  sim.ui.inputs.push_back("data");
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Failed);
+  EXPECT_EQ(sim.ui.events.back(), kCut);
+  EXPECT_FALSE(std::filesystem::exists(File("data.DAT")));
+
+  sim.ui.events.clear();
+  sim.s.link.Test_COM_OK();
+  sim.s.link.Read_COM_Byte(proto::kRegisterRead, proto::reg::kSensors);
+  EXPECT_TRUE(sim.s.link.state.LinkOk);
+  EXPECT_EQ(sim.s.link.state.DataByte, 4);
+  EXPECT_EQ(sim.ui.events, Events{});
+}
+
+TEST_F(DownloadTest, AFileTheUserProtectedIsRefusedBeforeTheDownloadAndALinkIsFollowed) {
+  PutOldFile("data.DAT");
+  std::filesystem::permissions(File("data.DAT"), std::filesystem::perms::owner_read);
+  sim.ui.inputs.push_back("data");
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Failed);
+  EXPECT_EQ(sim.ui.events.back(), "message|Uwaga !|Popraw nazwę pliku lub sprawdź dysk !!!");
+  EXPECT_EQ(sim.TakeSent(), (Bytes{30, 62, 30, 14}));
+  ExpectOldFileIntact("data.DAT");
+
+#ifndef _WIN32  // MinGW's library cannot make symbolic links
+  std::filesystem::create_directory(File("store"));
+  std::filesystem::create_symlink("store/kept.DAT", File("link.DAT"));
+  sim.ui.inputs.push_back("link");
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
+  EXPECT_TRUE(std::filesystem::is_symlink(File("link.DAT")));
+  EXPECT_EQ(ReadWholeFile(File("store/kept.DAT")), std::optional<Bytes>(Encoded(false)));
+#endif
+}
+
+TEST_F(DownloadTest, ThePortVanishingMidDumpEndsTheDownloadAndTheScanFindsTheLoggerOnceItIsBack) {
+  PutOldFile("data.DAT");
+  sim.device.GenerateMeasurements(2000);
+  sim.bench.Unplug("COM1", sim.clock.NowUs() + 500'000);
+  sim.ui.inputs.push_back("data");
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Failed);
+  EXPECT_EQ(sim.ui.events.back(), kCut);
+  ExpectOldFileIntact("data.DAT");
+
+  // The dead handle answers nothing, at the cost of one wait and no more.
+  sim.ui.events.clear();
+  const uint64_t before = sim.clock.NowUs();
+  sim.s.link.Test_COM_OK();
+  EXPECT_EQ(sim.clock.NowUs() - before, 253'000u);
+  EXPECT_EQ(sim.ui.events, Events{"message|Uwaga !|Brak połączenia z VELUTRON !"});
+
+  sim.bench.PlugIn("COM1");
+  sim.clock.SleepMs(6000);  // the logger has finished sending its dump into the void
+  sim.ui.events.clear();
+  EXPECT_EQ(TESTRS2321Click(sim.s), Outcome::Completed);
+  EXPECT_TRUE(sim.s.link.state.LinkOk);
+  sim.ui.inputs.push_back("data");
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
+  EXPECT_EQ(ReadWholeFile(File("data.DAT")), std::optional<Bytes>(Encoded(false)));
 }
 
 TEST_F(DownloadTest, ASuccessfulDownloadReplacesAnOlderFileWhole) {

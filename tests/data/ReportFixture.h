@@ -14,6 +14,7 @@
 #include "sim/VirtualClock.h"
 #include "support/ScriptedUi.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron::test {
 

@@ -9,11 +9,11 @@
 #include <regex>
 
 #include "data/DatabaseFile.h"
-#include "platform/AtomicFile.h"
 #include "platform/Cp1250.h"
 #include "sim/Device.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {
@@ -64,18 +64,6 @@ class CliTest : public ::testing::Test {
     return path;
   }
 
-  // The bytes the logger received, from its log.
-  static std::vector<int> Received(const SimProcess& sim) {
-    std::vector<int> bytes;
-    const std::string log = sim.Log();
-    static const std::regex received("<- +([0-9]+)");
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), received); it != std::sregex_iterator();
-         ++it) {
-      bytes.push_back(std::stoi((*it)[1]));
-    }
-    return bytes;
-  }
-
   size_t FilesInFolder() const {
     return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
   }
@@ -90,7 +78,7 @@ TEST_F(CliTest, ProbeOfAnAnsweringLoggerSucceedsQuietly) {
   const CommandResult r = Cli(*sim, {"--port", "COM1", "--even", "--json", "probe"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "{\"type\":\"result\",\"outcome\":\"completed\"}\n");
-  EXPECT_EQ(Received(*sim), (std::vector<int>{30, 62}));
+  EXPECT_EQ(sim->Received(), (std::vector<int>{30, 62}));
 }
 
 TEST_F(CliTest, ProbeOfASilentLoggerSaysSoAndFails) {
@@ -105,7 +93,7 @@ TEST_F(CliTest, ProbeOfASilentLoggerSaysSoAndFails) {
   EXPECT_EQ(json.out,
             "{\"type\":\"message\",\"caption\":\"Uwaga !\",\"text\":\"Brak połączenia z VELUTRON !\"}\n"
             "{\"type\":\"result\",\"outcome\":\"failed\"}\n");
-  EXPECT_EQ(Received(*sim), (std::vector<int>{30, 62, 30, 62}));
+  EXPECT_EQ(sim->Received(), (std::vector<int>{30, 62, 30, 62}));
 }
 
 TEST_F(CliTest, ProbeWithTheWrongParityHearsNothing) {
@@ -114,7 +102,7 @@ TEST_F(CliTest, ProbeWithTheWrongParityHearsNothing) {
   EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "probe"}).exitCode, 1);
   EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--odd", "probe"}).exitCode, 0);
   // The logger heard the first probe as line noise.
-  EXPECT_EQ(Received(*sim), (std::vector<int>{30, 62}));
+  EXPECT_EQ(sim->Received(), (std::vector<int>{30, 62}));
   EXPECT_NE(sim->Log().find("ignored: parity mismatch"), std::string::npos);
 }
 
@@ -145,7 +133,7 @@ TEST_F(CliTest, DownloadStoresTheMemoryAndReportRendersIt) {
       d.out,
       "[Nazwa pliku:] Wprowadź nazwę pliku [1..N]: Pomiary_żółć\n"
       "[Transmisja OK.] Plik: Pomiary_żółć\nzapisany poprawnie.\nCzy otworzyć wczytane dane? -> Anuluj\n");
-  EXPECT_EQ(Received(*sim), (std::vector<int>{30, 62, 30, 14, 50}));
+  EXPECT_EQ(sim->Received(), (std::vector<int>{30, 62, 30, 14, 50}));
 
   // The simulator stamps its records from today's clock, so the file is checked by its content.
   const auto file = ReadWholeFile(folder / fs::path(u8"Pomiary_żółć.DAT"));
@@ -215,7 +203,8 @@ TEST_F(CliTest, PortThatCannotBeOpenedIsNamed) {
   EXPECT_EQ(r.out,
             "{\"type\":\"beep\"}\n"
             "{\"type\":\"error\",\"text\":\"Niewłaściwa nazwa portu COM7\\r lub jest on aktywny !!!\"}\n"
-            "{\"type\":\"message\",\"caption\":\"Uwaga !\",\"text\":\"Niewłaściwy port lub nie jest on aktywny !!!\"}\n"
+            "{\"type\":\"message\",\"caption\":\"Uwaga !\",\"text\":\"Niewłaściwy port lub nie jest on "
+            "aktywny !!!\"}\n"
             "{\"type\":\"result\",\"outcome\":\"failed\"}\n");
 }
 

@@ -14,6 +14,7 @@
 #include "data/Report.h"
 #include "sim/SimPort.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {

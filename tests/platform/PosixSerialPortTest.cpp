@@ -156,6 +156,29 @@ TEST_F(PosixSerialPortTest, BytesGoOutUnchangedInBothDirections) {
   EXPECT_EQ(port.Read(rest), 0u);
 }
 
+TEST_F(PosixSerialPortTest, DiscardInputEmptiesBothQueuesAndLaterBytesStillArrive) {
+  // Bytes waiting when the port is opened belong to nobody.
+  MasterWrite({1, 2, 3});
+  PosixSerialPort port;
+  ASSERT_TRUE(port.Open(slavePath_, Parity::Even));
+  port.WaitForInput(100);
+  EXPECT_EQ(port.InputCount(), 0u);
+
+  // Some already in the port's own queue, some still in the driver's.
+  MasterWrite({4, 5});
+  while (port.InputCount() < 2) port.WaitForInput(1000);
+  MasterWrite({6, 7});
+  std::this_thread::sleep_for(milliseconds(50));
+  port.DiscardInput();
+  EXPECT_EQ(port.InputCount(), 0u);
+
+  MasterWrite({62});
+  port.WaitForInput(1000);
+  std::vector<uint8_t> got(8);
+  ASSERT_EQ(port.Read(got), 1u);
+  EXPECT_EQ(got[0], 62);
+}
+
 TEST_F(PosixSerialPortTest, AWholeMemoryDumpWaitsQueuedUntilItIsRead) {
   // Far more than a tty buffers: the port must keep taking bytes while the program only counts them.
   PosixSerialPort port;

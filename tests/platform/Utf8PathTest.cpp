@@ -8,6 +8,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Utf8Path.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {

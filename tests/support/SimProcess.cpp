@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -122,6 +123,16 @@ std::string SimProcess::Log() const {
   return text.str();
 }
 
+std::vector<int> SimProcess::Received() const {
+  std::vector<int> bytes;
+  const std::string log = Log();
+  static const std::regex arrow("<- +([0-9]+)");
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), arrow); it != std::sregex_iterator(); ++it) {
+    bytes.push_back(std::stoi((*it)[1]));
+  }
+  return bytes;
+}
+
 CommandResult RunCommand(const Command& command) {
   CommandResult result;
   if (command.argv.empty()) return result;
@@ -148,6 +159,7 @@ CommandResult RunCommand(const Command& command) {
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    for (int fd : command.closedDescriptors) close(fd);
     if (!command.workDir.empty() && chdir(command.workDir.c_str()) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -168,6 +180,7 @@ CommandResult RunCommand(const Command& command) {
     inFd = -1;
   }
   int outFd = out[0], errFd = err[0];
+  int pendingSignal = command.signal;
   const auto deadline = Steady::now() + std::chrono::milliseconds(command.timeoutMs);
   while (outFd >= 0 || errFd >= 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
@@ -184,6 +197,10 @@ CommandResult RunCommand(const Command& command) {
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+        if (i == 0 && pendingSignal != 0 && result.out.find(command.signalWhenOutput) != std::string::npos) {
+          kill(pid, pendingSignal);
+          pendingSignal = 0;
+        }
       } else if (n == 0 || errno != EINTR) {
         close(fds[i].fd);
         (i == 0 ? outFd : errFd) = -1;

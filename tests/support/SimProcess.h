@@ -26,6 +26,8 @@ class SimProcess {
   int Stop();
   // What the simulator wrote to standard error (its --verbose log).
   std::string Log() const;
+  // The bytes the logger received, in order, from that log.
+  std::vector<int> Received() const;
 
  private:
   std::string dir_;  // private: the simulator's output and log, and the port folder unless given
@@ -42,6 +44,9 @@ struct Command {
   std::string workDir;                                   // empty: the current directory
   std::string input;                                     // written to standard input, then closed
   int timeoutMs = 30'000;                                // killed after this
+  std::vector<int> closedDescriptors;                    // standard descriptors the program starts without
+  std::string signalWhenOutput;  // once standard output contains this, the program gets `signal`
+  int signal = 0;
 };
 
 struct CommandResult {
