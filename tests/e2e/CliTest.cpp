@@ -1,13 +1,12 @@
-// velutron-cli against velutron-sim over a pseudo-terminal: the real programs, end to end. Built twice:
-// e2e_cli_test runs the program built for this machine; e2e_wine_cli_test runs the Windows program
-// under wine, whose COM1..COM10 are the entries of the wine session's port folder, so that the Win32
-// serial port meets the same logger. Both must show the same bytes, messages and files.
+// velutron-cli against velutron-sim over a pseudo-terminal: the real programs, end to end, on this
+// machine and (e2e_wine_cli_test) with the Windows program under wine.
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <regex>
 
+#include "CliRun.h"
 #include "data/DatabaseFile.h"
 #include "platform/Cp1250.h"
 #include "sim/Device.h"
@@ -22,46 +21,18 @@ namespace fs = std::filesystem;
 using test::Command;
 using test::CommandResult;
 using test::SimProcess;
+using test::StartSim;
 
 class CliTest : public ::testing::Test {
  protected:
   // Every run works in a folder with Polish letters, which the Windows program must reach by name.
   CliTest() : folder(work.path() / fs::path(u8"Pomiary_żółć")) { fs::create_directory(folder); }
 
-  static std::unique_ptr<SimProcess> StartSim(std::vector<std::string> args = {}, int com = 1) {
-    args.push_back("--verbose");
-#ifdef VELUTRON_WINDOWS_CLI
-    return std::make_unique<SimProcess>(args, com, VELUTRON_WINE_PORTS);
-#else
-    return std::make_unique<SimProcess>(args, com);
-#endif
+  CommandResult Cli(const SimProcess& sim, const std::vector<std::string>& args) {
+    return RunCommand(test::CliCommand(sim, folder, args));
   }
-
-  CommandResult Cli([[maybe_unused]] const SimProcess& sim, std::vector<std::string> args) {
-    Command c;
-#ifdef VELUTRON_WINDOWS_CLI
-    c.argv = {VELUTRON_WINE64, VELUTRON_WINDOWS_CLI};
-    c.env = {{"WINEPREFIX", VELUTRON_WINEPREFIX}, { "WINEDEBUG", "-all" }};
-#else
-    c.argv = {VELUTRON_CLI_PATH};
-    c.env = {{"VELUTRON_PORT_DIR", sim.PortDir()}};
-#endif
-    c.argv.insert(c.argv.end(), args.begin(), args.end());
-    c.env.insert(c.env.end(), {{"LC_ALL", "pl_PL.UTF-8"}, {"LANG", "pl_PL.UTF-8"}});
-    c.workDir = folder.string();
-    return RunCommand(c);
-  }
-
-  // A file of the working folder as the program names it: wine shows the Linux root as drive Z.
   std::string Shown(const std::string& name) const {
-    std::string path = (folder / fs::path(std::u8string(name.begin(), name.end()))).string();
-#ifdef VELUTRON_WINDOWS_CLI
-    for (char& c : path) {
-      if (c == '/') c = '\\';
-    }
-    path.insert(0, "Z:");
-#endif
-    return path;
+    return test::ShownPath(folder / fs::path(std::u8string(name.begin(), name.end())));
   }
 
   size_t FilesInFolder() const {
