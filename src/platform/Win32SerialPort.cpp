@@ -151,7 +151,7 @@ void Win32SerialPort::WaitForInput(uint32_t timeoutMs) {
     Sleep(timeoutMs);
     return;
   }
-  if (InputCount() > 0 || timeoutMs == 0 || Queued() == kInputQueueBytes) return;
+  if (InputCount() > 0 || timeoutMs == 0) return;
   // With both interval and multiplier at MAXDWORD a read returns as soon as one byte arrives, or
   // empty after the constant: a blocking wait for input with a time limit, without polling.
   HANDLE handle = AsHandle(handle_);
