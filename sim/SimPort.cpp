@@ -48,6 +48,10 @@ void SimSerialPort::SendByte(uint8_t byte) {
 }
 
 void SimSerialPort::Inject(uint64_t atUs, uint8_t byte) {
+  if (incoming_.empty() || incoming_.back().atUs <= atUs) {
+    incoming_.push_back({atUs, byte});
+    return;
+  }
   auto at = std::upper_bound(incoming_.begin(), incoming_.end(), atUs,
                              [](uint64_t t, const Emitted& q) { return t < q.atUs; });
   incoming_.insert(at, {atUs, byte});

@@ -3,13 +3,12 @@
 #include <random>
 
 #include "DumpBuilder.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+#include "support/FuzzReplay.h"
 
 namespace velutron::test {
 namespace {
 
-int Feed(const std::vector<uint8_t>& bytes) { return LLVMFuzzerTestOneInput(bytes.data(), bytes.size()); }
+TEST(DatabaseReaderFuzz, TheCommittedCorpusIsReadSafely) { EXPECT_GE(ReplayCorpus("database_reader"), 4u); }
 
 // The fuzz entry aborts on any inconsistency; under the sanitizers any out-of-bounds read fails here.
 TEST(DatabaseReaderFuzz, RandomAndMutatedFilesAreReadSafely) {

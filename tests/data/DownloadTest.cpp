@@ -9,6 +9,7 @@
 #include "data/Download.h"
 #include "data/Report.h"
 #include "platform/AtomicFile.h"
+#include "platform/Process.h"
 #include "platform/Utf8Path.h"
 #include "support/SimSession.h"
 #include "support/TestFiles.h"
@@ -286,6 +287,25 @@ TEST_F(DownloadTest, ThePortVanishingMidDumpEndsTheDownloadAndTheScanFindsTheLog
   sim.ui.inputs.push_back("data");
   EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
   EXPECT_EQ(ReadWholeFile(File("data.DAT")), std::optional<Bytes>(Encoded(false)));
+}
+
+TEST_F(DownloadTest, AnInterruptDuringTheReceptionCancelsWithoutAWordAndKeepsTheOldFile) {
+  // The interrupt arrives while the dump comes in: at the reception's third window.
+  struct InterruptingUi : test::ScriptedUi {
+    void StepProgress() override {
+      ScriptedUi::StepProgress();
+      if (progressMax == 30 && progressPos == 3) RequestInterrupt();
+    }
+  } ui;
+  Session s(sim.port, sim.clock, ui, sim.locale);
+  s.workDir = sim.s.workDir;
+  PutOldFile("data.DAT");
+  sim.device.GenerateMeasurements(2000);
+  ui.inputs.push_back("data");
+  EXPECT_EQ(BitBtn4Click(s), Outcome::Cancelled);
+  ClearInterrupt();
+  EXPECT_EQ(ui.events, Events{kAscendingInput + "data"});
+  ExpectOldFileIntact("data.DAT");
 }
 
 TEST_F(DownloadTest, ASuccessfulDownloadReplacesAnOlderFileWhole) {
