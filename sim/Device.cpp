@@ -154,6 +154,7 @@ CivilTime Device::ClockAt(uint64_t atUs) const {
 
 uint16_t Device::CurrentRaw(int n, uint64_t atUs) const {
   if (n < 1 || n > SensorCount() || faults.busDown) return 0;
+  if (const auto pinned = pinnedReadings.find(n); pinned != pinnedReadings.end()) return pinned->second;
   const CivilTime now = ClockAt(atUs);
   const int64_t second = ToSeconds(now);
   // The reading moves once a second, with a little noise that is the same for the same second.

@@ -67,6 +67,8 @@ class Device {
   std::array<uint8_t, 2> carried{0x12, 0x34};  // dump bytes 2 and 3
   Faults faults;
   Parity parity = Parity::Even;  // the parity the logger's UART runs at
+  // Sensor n -> the raw reading it gives at every moment, instead of the generated one.
+  std::map<int, uint16_t> pinnedReadings;
 
   int SensorCount() const;
   // Records the measurement memory holds for the current sensor count; the dump sends no more.
@@ -80,7 +82,8 @@ class Device {
   // Sets the running clock to `now` at `atUs` on the transport's time base.
   void SetClock(CivilTime now, uint64_t atUs);
   CivilTime ClockAt(uint64_t atUs) const;
-  // Raw reading of sensor n (1..N) at `atUs`, as registers 88.. give it (low byte first).
+  // Raw reading of sensor n (1..N) at `atUs`, as registers 88.. give it (low byte first); a pinned
+  // reading when there is one.
   uint16_t CurrentRaw(int n, uint64_t atUs) const;
 
   // Fills the memory with `count` plausible records on the current sensor setup: daily curves, noise,

@@ -15,12 +15,14 @@
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "sim/LoggerMap.h"
 #include "platform/Process.h"
 #include "sim/Device.h"
+#include "sim/LoggerMap.h"
 
 namespace {
 
@@ -49,6 +51,7 @@ struct Options {
   int wrongByte = -1;
   bool extraByte = false;
   std::vector<std::string> replies;
+  std::vector<std::string> readings;
   bool busDown = false;
   int crc = 0;
   int64_t dumpPauseAfter = -1;
@@ -73,6 +76,18 @@ CivilTime LocalNow() {
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
+// "A=B" with both decimal, A in 0..maxA and B in 0..maxB.
+std::optional<std::pair<long, long>> ParsePair(const std::string& text, long maxA, long maxB) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) return std::nullopt;
+  char* end = nullptr;
+  const long a = std::strtol(text.c_str(), &end, 10);
+  if (end != text.c_str() + eq || a < 0 || a > maxA) return std::nullopt;
+  const long b = std::strtol(text.c_str() + eq + 1, &end, 10);
+  if (*end != '\0' || b < 0 || b > maxB) return std::nullopt;
+  return std::make_pair(a, b);
+}
+
 bool ConfigureDevice(const Options& o, Device& device) {
   device.parity = o.parity == "odd" ? Parity::Odd : Parity::Even;
   device.SetSensors(o.sensors, o.humidity);
@@ -92,19 +107,20 @@ bool ConfigureDevice(const Options& o, Device& device) {
   if (o.dumpCutAfter >= 0) f.dumpCutAfter = static_cast<uint32_t>(o.dumpCutAfter);
   f.overfullMemory = o.overfull;
   for (const std::string& r : o.replies) {
-    const auto eq = r.find('=');
-    char* end = nullptr;
-    const long cmd = eq == std::string::npos ? -1 : std::strtol(r.c_str(), &end, 10);
-    if (eq == std::string::npos || end != r.c_str() + eq || cmd < 0 || cmd > 255) {
+    const auto pair = ParsePair(r, 255, 255);
+    if (!pair) {
       std::fprintf(stderr, "velutron-sim: --reply expects CMD=CODE, got '%s'\n", r.c_str());
       return false;
     }
-    const long code = std::strtol(r.c_str() + eq + 1, &end, 10);
-    if (*end != '\0' || eq + 1 == r.size() || code < 0 || code > 255) {
-      std::fprintf(stderr, "velutron-sim: --reply expects CMD=CODE, got '%s'\n", r.c_str());
+    f.replyCodes[static_cast<uint8_t>(pair->first)] = static_cast<uint8_t>(pair->second);
+  }
+  for (const std::string& r : o.readings) {
+    const auto pair = ParsePair(r, velutron::sim::map::kMaxSensors, 0xFFFF);
+    if (!pair || pair->first < 1) {
+      std::fprintf(stderr, "velutron-sim: --reading expects N=RAW, got '%s'\n", r.c_str());
       return false;
     }
-    f.replyCodes[static_cast<uint8_t>(cmd)] = static_cast<uint8_t>(code);
+    device.pinnedReadings[static_cast<int>(pair->first)] = static_cast<uint16_t>(pair->second);
   }
   return true;
 }
@@ -251,6 +267,9 @@ int main(int argc, char** argv) {
   app.add_option("--reply", o.replies,
                  "answer command byte CMD with reply code CODE (CMD=CODE, repeatable; "
                  "128 selects the sensor declaration)");
+  app.add_option("--reading", o.readings,
+                 "sensor N always reads the raw value RAW (N=RAW, repeatable; sixteenths of a degree "
+                 "above -55 C, e.g. 1=876 for -0.25 C)");
   app.add_flag("--bus-down", o.busDown, "the 1-Wire bus does not answer");
   app.add_option("--crc", o.crc, "CRC conflict count of the 1-Wire bus")->check(CLI::Range(0, 255));
   app.add_option("--dump-pause-after", o.dumpPauseAfter, "pause the dump after N bytes")

@@ -47,18 +47,6 @@ void SetLinkLook(QLabel* label, const QColor& colour, bool underline) {
   label->setPalette(p);
 }
 
-QLabel* MakePicture(QWidget* parent, const QRect& box, const QString& resource) {
-  auto* image = new QLabel(parent);
-  image->setGeometry(box);
-  image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  QPixmap pixmap(resource);
-  // Scaled proportionally into its box; never enlarged.
-  if (pixmap.width() > box.width() || pixmap.height() > box.height()) {
-    pixmap = pixmap.scaled(box.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  }
-  image->setPixmap(pixmap);
-  return image;
-}
 }  // namespace
 
 TForm2::TForm2(QWidget* parent)
@@ -78,9 +66,9 @@ TForm2::TForm2(QWidget* parent)
   bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
   bevel->setGeometry(8, 8, 345, 161);
 
-  Image1 = MakePicture(this, {216, 24, 129, 97}, ":/velutron/product.png");
+  Image1 = look::MakePicture(this, {216, 24, 129, 97}, ":/velutron/product.png");
   Image1->setObjectName("Image1");
-  Image2 = MakePicture(this, {168, 24, 33, 33}, ":/velutron/emblem.png");
+  Image2 = look::MakePicture(this, {168, 24, 33, 33}, ":/velutron/emblem.png");
   Image2->setObjectName("Image2");
 
   Label1 = MakeLabel(this, 16, 16, "VELUTRON", look::ComicSans(27), look::kMaroon);

@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QFont>
+#include <QLabel>
+#include <QPixmap>
 #include <QStringList>
 
 // Fonts and colours of the program's forms. The classic Windows fonts are asked for first; where a
@@ -34,6 +36,10 @@ inline QFont CenturyGothic(int pixels, bool italic = false) {
   return Font({"Century Gothic", "URW Gothic", "TeX Gyre Adventor", "DejaVu Sans"}, pixels, false, italic);
 }
 
+// Frame of a classic Windows window (borders and caption), used while the platform reports none.
+inline constexpr int kAssumedFrameWidth = 8;
+inline constexpr int kAssumedFrameHeight = 27;
+
 // The named colours of the classic form designer.
 inline const QColor kSilver{0xC0, 0xC0, 0xC0};
 inline const QColor kNavy{0x00, 0x00, 0x80};
@@ -43,8 +49,23 @@ inline const QColor kMaroon{0x80, 0x00, 0x00};
 inline const QColor kGreen{0x00, 0x80, 0x00};
 inline const QColor kRed{0xFF, 0x00, 0x00};
 inline const QColor kBlack{0x00, 0x00, 0x00};
+inline const QColor kFuchsia{0xFF, 0x00, 0xFF};
+inline const QColor kWhite{0xFF, 0xFF, 0xFF};
 inline const QColor kMonitoringRed{0xFF, 0x22, 0x22};
 // The active-border colour of the classic Windows scheme.
 inline const QColor kActiveBorder{0xB4, 0xB4, 0xB4};
+
+// A picture of the form: scaled proportionally into its box when larger, never enlarged.
+inline QLabel* MakePicture(QWidget* parent, const QRect& box, const QString& resource) {
+  auto* image = new QLabel(parent);
+  image->setGeometry(box);
+  image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QPixmap pixmap(resource);
+  if (pixmap.width() > box.width() || pixmap.height() > box.height()) {
+    pixmap = pixmap.scaled(box.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  }
+  image->setPixmap(pixmap);
+  return image;
+}
 
 }  // namespace velutron::look

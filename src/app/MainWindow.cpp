@@ -11,11 +11,13 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include "app/Diagnostics.h"
 #include "app/FormLook.h"
 #include "app/StartUp.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
-#include "app/Diagnostics.h"
+#include "monitor/MemoryImage.h"
+#include "monitor/Monitoring.h"
 
 // The resources live in a static library: they must be pulled in by name.
 static void InitVelutronResources() { Q_INIT_RESOURCE(velutron); }
@@ -23,10 +25,6 @@ static void InitVelutronResources() { Q_INIT_RESOURCE(velutron); }
 namespace velutron {
 
 namespace {
-// Frame of a classic Windows window (borders and caption), used while the platform reports none.
-constexpr int kAssumedFrameWidth = 8;
-constexpr int kAssumedFrameHeight = 27;
-
 struct MenuItem {
   const char* name;  // empty: a separator
   const char* caption;
@@ -58,8 +56,8 @@ TForm1::TForm1(std::unique_ptr<SerialPort> port, std::unique_ptr<Clock> clock,
   BuildMenu();
   ui_.Attach(ViewCSV, ProgressBar1);
 
-  resize(kOuterWidth - kAssumedFrameWidth, kOuterHeight - kAssumedFrameHeight);
-  setMaximumSize(kOuterWidth - kAssumedFrameWidth, kMaxOuterHeight - kAssumedFrameHeight);
+  resize(kOuterWidth - look::kAssumedFrameWidth, kOuterHeight - look::kAssumedFrameHeight);
+  setMaximumSize(kOuterWidth - look::kAssumedFrameWidth, kMaxOuterHeight - look::kAssumedFrameHeight);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect outer(0, 0, kOuterWidth, kOuterHeight);
     const QPoint topLeft = screen->availableGeometry().center() - outer.center();
@@ -103,7 +101,8 @@ void TForm1::BuildForm() {
 
   BitBtn1 = MakeButton("BitBtn1", "&Baza danych", {8, 344, 97, 25}, look::kPurple,
                        [this] { BitBtn1Click(session_); });
-  BitBtn6 = MakeButton("BitBtn6", "&Monitoring", {112, 344, 99, 25}, look::kMonitoringRed, nullptr);
+  BitBtn6 = MakeButton("BitBtn6", "&Monitoring", {112, 344, 99, 25}, look::kMonitoringRed,
+                       [this] { velutron::BitBtn6Click(session_); });
   BitBtn2 = MakeButton("BitBtn2", QString::fromUtf8("&Zmień tryb"), {216, 344, 97, 25}, look::kBlue, nullptr);
   BitBtn3 = MakeButton("BitBtn3", "&Ustaw czas", {320, 344, 97, 25}, look::kMaroon, nullptr);
   BitBtn4 = MakeButton("BitBtn4", "&Rej. -> 1...N", {424, 344, 97, 25}, look::kGreen,
@@ -187,11 +186,12 @@ void TForm1::BuildMenu() {
            {{"Parametryczujnika1", "Parametry czujnika", QKeySequence("F2"), "sensor-params"}, nullptr},
            separator,
            {{"Monitoringrejestratora1", "Monitoring rejestratora", QKeySequence("F10"), "monitor", true},
-            nullptr},
+            [this] { velutron::BitBtn6Click(session_); }},
            separator,
-           {{"Zapisobrazurej1", "Zapis obrazu pamięci", QKeySequence("Ctrl+S"), "image-save"}, nullptr},
+           {{"Zapisobrazurej1", "Zapis obrazu pamięci", QKeySequence("Ctrl+S"), "image-save"},
+            [this] { Zapisobrazurej1Click(session_); }},
            {{"Wczytanieobrazurej1", "Wczytanie obrazu pamięci", QKeySequence("Ctrl+W"), "image-load"},
-            nullptr},
+            [this] { Wczytanieobrazurej1Click(session_); }},
        }},
       {"Serwis",
        {

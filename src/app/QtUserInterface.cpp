@@ -8,18 +8,19 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QPrintDialog>
 #include <QPageRanges>
+#include <QPrintDialog>
 #include <QPrinter>
-#include <memory>
-#include <QTextDocument>
 #include <QProgressBar>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
+#include <memory>
 
 #include "app/AboutBox.h"
+#include "monitor/MonitorWindow.h"
 
 namespace velutron {
 
@@ -191,6 +192,11 @@ void QtUserInterface::ShowAboutBox() {
     std::fflush(stderr);
   }
   Exec(box);
+}
+
+void QtUserInterface::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
+  TForm6 window(view, refresh);
+  Exec(window);
 }
 
 }  // namespace velutron

@@ -46,6 +46,7 @@ class QtUserInterface final : public UserInterface {
   bool PrintReportView() override;
   void ShellOpen(std::string_view target, std::string_view parameters = {}) override;
   void ShowAboutBox() override;
+  void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 
   // Every about box shown so far; each showing makes a new one.
   const std::vector<std::unique_ptr<TForm2>>& AboutBoxes() const { return aboutBoxes_; }

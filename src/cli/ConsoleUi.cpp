@@ -1,7 +1,16 @@
 #include "cli/ConsoleUi.h"
 
+#ifdef _WIN32
+#include <algorithm>
+#include <thread>
+#else
+#include <poll.h>
+#endif
+
+#include <chrono>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <span>
 
 #include "platform/Console.h"
 #include "platform/Process.h"
@@ -24,6 +33,30 @@ std::string Human(std::string_view text) {
 // Texts typed by the user may not be valid UTF-8; they must not take the program down.
 std::string Dump(const nlohmann::ordered_json& j) {
   return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+// `text` followed by spaces up to `width` characters (UTF-8 letters count once).
+std::string Padded(const std::string& text, size_t width) {
+  size_t letters = 0;
+  for (unsigned char c : text) letters += (c & 0xC0) != 0x80;
+  return letters >= width ? text + " " : text + std::string(width - letters, ' ');
+}
+
+// Blocks until `due` or an interrupt, whichever comes first; false on an interrupt.
+bool WaitUntil(std::chrono::steady_clock::time_point due) {
+  using namespace std::chrono;
+  for (;;) {
+    if (InterruptRequested()) return false;
+    const auto left = duration_cast<milliseconds>(due - steady_clock::now() + microseconds(999));
+    if (left.count() <= 0) return true;
+#ifdef _WIN32
+    std::this_thread::sleep_for(std::min(left, milliseconds(50)));
+#else
+    // The interrupt handler writes to this pipe, so the wait ends at once on Ctrl+C.
+    pollfd pfd{InterruptNotifierFd(), POLLIN, 0};
+    ::poll(&pfd, pfd.fd >= 0 ? 1 : 0, static_cast<int>(left.count()));
+#endif
+  }
 }
 
 }  // namespace
@@ -120,6 +153,43 @@ void ConsoleUi::Result(Outcome outcome) {
                      : outcome == Outcome::Cancelled ? "cancelled"
                                                      : "failed";
   Line(Dump(nlohmann::ordered_json{{"type", "result"}, {"outcome", word}}));
+}
+
+void ConsoleUi::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
+  if (!json_) Line(Human(view.header));
+  PrintMonitor(view);
+  auto due = std::chrono::steady_clock::now();
+  for (int shown = 1; !monitorReadings || shown < *monitorReadings; ++shown) {
+    due += std::chrono::milliseconds(1000);
+    if (!WaitUntil(due)) return;
+    const bool keepOpen = refresh();
+    PrintMonitor(view);
+    if (!keepOpen) return;
+  }
+}
+
+void ConsoleUi::PrintMonitor(const MonitorView& view) {
+  const auto rows = std::span(view.rows).first(static_cast<size_t>(view.channelCount));
+  if (json_) {
+    auto channels = nlohmann::ordered_json::array();
+    for (const MonitorRow& row : rows) {
+      channels.push_back(nlohmann::ordered_json{{"name", row.name},
+                                                {"band", row.band},
+                                                {"value", row.value},
+                                                {"alarm", row.alarm},
+                                                {"extremes", row.extremes}});
+    }
+    Line(Dump(nlohmann::ordered_json{
+        {"type", "monitor"}, {"time", view.time}, {"date", view.date}, {"channels", channels}}));
+    return;
+  }
+  std::string block = "\n" + view.time + "  " + view.date;
+  for (const MonitorRow& row : rows) {
+    const char* alarm = row.alarm == 1 ? "  alarm niski" : row.alarm == 2 ? "  alarm wysoki" : "";
+    block +=
+        "\n" + Padded(row.name, 22) + Padded(row.band, 16) + Padded(row.value, 10) + row.extremes + alarm;
+  }
+  Line(block);
 }
 
 }  // namespace velutron::cli

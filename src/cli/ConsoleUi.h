@@ -19,6 +19,9 @@ class ConsoleUi final : public UserInterface {
   std::optional<std::string> inputAnswer;
   // The file the next open dialog returns; without one it is cancelled.
   std::optional<std::string> fileAnswer;
+  // Readings the monitoring window shows before it closes: the first one, then one per refresh. Without
+  // a number it runs until interrupted.
+  std::optional<int> monitorReadings;
 
   void ShowMessage(std::string_view caption, std::string_view text) override;
   void ShowError(std::string_view text) override;
@@ -33,6 +36,8 @@ class ConsoleUi final : public UserInterface {
   bool PrintReportView() override { return false; }
   void ShellOpen(std::string_view, std::string_view) override {}
   void ShowAboutBox() override {}
+  // One block per reading, a refresh every 1000 ms; Ctrl+C closes the window between two refreshes.
+  void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 
   // "name: value" / {"type":"value",...}
   void Value(std::string_view name, std::string_view value);
@@ -41,6 +46,7 @@ class ConsoleUi final : public UserInterface {
 
  private:
   bool AnswerFromTerminal(std::string_view caption, std::string_view text);
+  void PrintMonitor(const MonitorView& view);
   void Line(const std::string& line);
 
   std::FILE* out_;

@@ -1,7 +1,6 @@
 // download, report: the measurement databases.
 
 #include <CLI/CLI.hpp>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,7 +8,6 @@
 #include "cli/Runner.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
-#include "platform/Utf8Path.h"
 
 namespace velutron::cli {
 
@@ -36,9 +34,7 @@ void AddDataCommands(CLI::App& app, Command& chosen) {
   report->add_option("FILE", *reportFile, "database file (*.DAT)")->required();
   report->callback([&chosen, reportFile] {
     chosen = [reportFile](Runner& r) {
-      std::error_code ec;
-      const auto absolute = std::filesystem::absolute(PathFromUtf8(*reportFile), ec);
-      r.ui().fileAnswer = ec ? *reportFile : Utf8FromPath(absolute);
+      r.ui().fileAnswer = ChosenFile(*reportFile);
       return BitBtn1Click(r.session());
     };
   });

@@ -49,6 +49,7 @@ int Main(std::vector<std::string> arguments) {
   Command command;
   AddLinkCommands(cli, command);
   AddDataCommands(cli, command);
+  AddMonitorCommands(cli, command);
 
   std::vector<char*> argv;
   for (std::string& a : arguments) argv.push_back(a.data());

@@ -5,28 +5,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/AtomicFile.h"
 #include "data/DatabaseFile.h"
 #include "data/Report.h"
+#include "platform/AtomicFile.h"
+#include "session/FileName.h"
 
 namespace velutron {
 
 namespace {
 
-constexpr std::string_view kCaptionFileName = "Nazwa pliku:";
-constexpr std::string_view kBadFileName = "Popraw nazwę pliku lub sprawdź dysk !!!";
 constexpr std::string_view kEmptyLogger = "Brak danych do transmisji !!!\r[bufor VELUTRON pusty]";
 constexpr std::string_view kCaptionStopped = "Zatrzymanie opcji !";
 constexpr std::string_view kTransferCut = "Przerwanie transmisji pliku !!!";
-constexpr std::string_view kWriteFailed = "Błąd wejścia/wyjścia przy zapisie pliku:\r";
-
-// A short date format may bring characters that cannot stand in a file name.
-std::string FileNameSafe(std::string name) {
-  for (char& c : name) {
-    if (std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos) c = '-';
-  }
-  return name;
-}
 
 std::string TwoDigits(int v) {
   char buf[8];
@@ -86,13 +76,13 @@ Outcome Load_Dat(Session& s, uint8_t command) {
       FileNameSafe("RT_" + s.locale.ShortDate(now) + "_" + TwoDigits(now.hour) + "`" + TwoDigits(now.minute));
   const std::string_view prompt = command == proto::kDownloadDescending ? "Wprowadź nazwę pliku [N..1]"
                                                                         : "Wprowadź nazwę pliku [1..N]";
-  const std::optional<std::string> typed = s.ui.AskText(kCaptionFileName, prompt, proposed);
+  const std::optional<std::string> typed = s.ui.AskText(text::kCaptionFileName, prompt, proposed);
   if (!typed) return Outcome::Cancelled;
 
   const std::string fileName = *typed + ".DAT";
   AtomicFile file(s.InWorkDir(fileName));
   if (!file.Ok()) {
-    s.ui.ShowMessage(text::kCaptionWarning, kBadFileName);
+    s.ui.ShowMessage(text::kCaptionWarning, text::kBadFileName);
     return Outcome::Failed;
   }
 
@@ -121,7 +111,7 @@ Outcome Load_Dat(Session& s, uint8_t command) {
   const int channels = dump[0] & 0x7F;
   const int records = dump[4] | dump[5] << 8;
   if (!WriteWithProgress(s, file, encoded, channels, records) || !file.Commit()) {
-    s.ui.ShowMessage(text::kCaptionWarning, std::string(kWriteFailed) + fileName);
+    s.ui.ShowMessage(text::kCaptionWarning, std::string(text::kFileWriteFailed) + fileName);
     return Outcome::Failed;
   }
 

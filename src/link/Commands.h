@@ -71,6 +71,8 @@ constexpr uint8_t ReadingLow(int n) { return static_cast<uint8_t>(88 + 2 * (n - 
 constexpr uint8_t ReadingHigh(int n) { return static_cast<uint8_t>(89 + 2 * (n - 1)); }
 constexpr uint8_t LowAlarm(int n) { return static_cast<uint8_t>(107 + n); }
 constexpr uint8_t HighAlarm(int n) { return static_cast<uint8_t>(117 + n); }
+// Working option "Maskowanie pomiarów błędnych.": an invalid reading leaves the last value shown.
+inline constexpr uint8_t kMaskErrorsBit = 0x20;
 }  // namespace reg
 
 // The two 256-byte memory spaces (the EEPROM image) and the fields the program uses in them.

@@ -61,15 +61,15 @@ bool Link::Ready() {
 }
 
 void Link::SendCommand(std::initializer_list<uint8_t> bytes) {
-  bool first = true;
+  size_t left = bytes.size();
   for (uint8_t byte : bytes) {
-    if (!first) DelayMs(proto::kByteGapMs);
-    first = false;
+    if (left != bytes.size()) DelayMs(proto::kByteGapMs);
+    // The logger answers only once the whole command has reached it, so whatever is waiting before the
+    // last byte goes out is a late answer, an extra byte or the rest of a dump. Not after it: held up
+    // there for a millisecond, the program would throw away the answer itself.
+    if (--left == 0 && port_.IsOpen()) port_.DiscardInput();
     SendRaw(byte);
   }
-  // The logger answers only once the whole command has reached it, so whatever is waiting now is a late
-  // answer, an extra byte or the rest of a dump: never the answer to this command.
-  if (port_.IsOpen()) port_.DiscardInput();
 }
 
 bool Link::Read_Comm(uint32_t maxBytes) {

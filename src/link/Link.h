@@ -74,8 +74,8 @@ class Link {
   void DelayMs(uint16_t ms);
   // Raw send: one byte ahead of the queue, not guarded by LinkOk, no reply awaited.
   void SendRaw(uint8_t byte);
-  // Sends the bytes of one command 3 ms apart and throws away every byte received until then, so that a
-  // late answer, an extra byte or the rest of a cut dump is never taken as the answer to this command.
+  // Sends the bytes of one command 3 ms apart and throws away every byte received before its last byte,
+  // so that a late answer, an extra byte or the rest of a cut dump is never taken as its answer.
   void SendCommand(std::initializer_list<uint8_t> bytes);
   // One poll of the input queue; true when bytes were waiting and were read into RxBuffer.
   bool Read_Comm(uint32_t maxBytes);

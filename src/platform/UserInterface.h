@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +15,37 @@ struct FileDialogSpec {
   std::string filterPattern;      // "*.dat"
   bool hideReadOnly = false;
 };
+
+// --- Monitoring window ---
+// The colour of a value label of the monitoring window.
+enum class ValueColour { Green, Blue, Red };
+
+// One channel row of the monitoring window: its four labels, the value's colour and the alarm state
+// behind it (0 normal, 1 low, 2 high).
+struct MonitorRow {
+  std::string name;
+  std::string band;
+  std::string value;
+  std::string extremes;
+  ValueColour colour = ValueColour::Green;
+  int alarm = 0;
+};
+
+// Everything the monitoring window shows. The operation fills it before the window opens and again at
+// every refresh; the window only displays it.
+struct MonitorView {
+  static constexpr int kRows = 10;
+  int channelCount = 1;  // rows that exist on this logger, 1..10; the window is sized to them
+  std::string header;    // two lines separated by "\r"
+  std::string time;
+  std::string date;
+  std::array<MonitorRow, kRows> rows;
+};
+
+// One refresh of the monitoring window: reads the logger, updates the view; false when the window must
+// close now.
+using MonitorRefresh = std::function<bool()>;
+// --- end of monitoring window ---
 
 // Everything an operation shows or asks. All text is UTF-8; "\r" in a message is a line break.
 // Implemented by the desktop program, the command line and the tests' scripted interface.
@@ -47,6 +80,11 @@ class UserInterface {
   virtual void ShellOpen(std::string_view target, std::string_view parameters = {}) = 0;
   // The about box; returns when it closes.
   virtual void ShowAboutBox() = 0;
+
+  // The monitoring window: shows `view` modally and calls `refresh` every 1000 ms, showing `view` again
+  // after each, until the user closes the window or a refresh returns false. Never calls `refresh`
+  // after the window has closed, nor inside another refresh.
+  virtual void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) = 0;
 };
 
 // How an operation ended; the command line turns it into its exit code.

@@ -12,6 +12,7 @@
 #include "platform/SerialPort.h"
 #include "platform/UserInterface.h"
 #include "platform/Utf8Path.h"
+#include "session/MonitorState.h"
 
 namespace velutron {
 
@@ -44,6 +45,8 @@ struct Session {
   ReportState report;
   // The working text of the logger's text fields: the last one read, or the user's edit of it (UTF-8).
   std::string FieldText;
+  // The live monitoring's state, kept from one run to the next.
+  MonitorState monitor;
   // Where "VELUTRON.cfg", "ViewData.CSV" and relative database names live: the working directory.
   std::filesystem::path workDir = ".";
 

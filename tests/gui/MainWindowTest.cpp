@@ -106,10 +106,10 @@ TEST(MainWindowTest, MenuHasEveryItemShortcutAndStateInOrder) {
                                        "Parametry rejestratora | F1 | disabled",
                                        "Parametry czujnika | F2 | disabled",
                                        "-",
-                                       "Monitoring rejestratora | F10 | disabled | bold",
+                                       "Monitoring rejestratora | F10 | enabled | bold",
                                        "-",
-                                       "Zapis obrazu pamięci | Ctrl+S | disabled",
-                                       "Wczytanie obrazu pamięci | Ctrl+W | disabled",
+                                       "Zapis obrazu pamięci | Ctrl+S | enabled",
+                                       "Wczytanie obrazu pamięci | Ctrl+W | enabled",
                                        "Serwis:",
                                        "Formatowanie pamięci !!! |  | disabled",
                                        "-",
@@ -133,7 +133,7 @@ TEST(MainWindowTest, ButtonsViewAndProgressBarAreWhereAndAsTheUserSeesThem) {
   };
   const Expected buttons[] = {
       {w.BitBtn1, "&Baza danych", {8, 344, 97, 25}, QColor(0x80, 0, 0x80), true},
-      {w.BitBtn6, "&Monitoring", {112, 344, 99, 25}, QColor(255, 34, 34), false},
+      {w.BitBtn6, "&Monitoring", {112, 344, 99, 25}, QColor(255, 34, 34), true},
       {w.BitBtn2, "&Zmień tryb", {216, 344, 97, 25}, QColor(0, 0, 0xFF), false},
       {w.BitBtn3, "&Ustaw czas", {320, 344, 97, 25}, QColor(0x80, 0, 0), false},
       {w.BitBtn4, "&Rej. -> 1...N", {424, 344, 97, 25}, QColor(0, 0x80, 0), true},

@@ -126,6 +126,40 @@ TEST_F(LinkTest, AByteThatArrivesBeforeTheCommandIsCompleteIsNeverTakenAsItsAnsw
   }
 }
 
+// A port whose sender is held up right after handing over each byte, as a busy machine may hold it.
+class HeldUpPort final : public SerialPort {
+ public:
+  HeldUpPort(SerialPort& port, sim::VirtualClock& clock) : port_(port), clock_(clock) {}
+  bool Open(const std::string& name, Parity parity) override { return port_.Open(name, parity); }
+  void Close() override { port_.Close(); }
+  bool IsOpen() const override { return port_.IsOpen(); }
+  void SendByte(uint8_t byte) override {
+    port_.SendByte(byte);
+    clock_.SleepMs(2);
+  }
+  uint32_t InputCount() override { return port_.InputCount(); }
+  uint32_t Read(std::span<uint8_t> buffer) override { return port_.Read(buffer); }
+  void DiscardInput() override { port_.DiscardInput(); }
+  void WaitForInput(uint32_t timeoutMs) override { port_.WaitForInput(timeoutMs); }
+  bool WriteBlock(std::span<const uint8_t> bytes) override { return port_.WriteBlock(bytes); }
+
+ private:
+  SerialPort& port_;
+  sim::VirtualClock& clock_;
+};
+
+TEST_F(LinkTest, AnAnswerThatArrivesWhileTheSenderIsHeldUpIsStillTaken) {
+  HeldUpPort port(sim.port, sim.clock);
+  Session s(port, sim.clock, sim.ui, sim.locale);
+  s.link.Test_COM_OK();
+  EXPECT_TRUE(s.link.state.LinkOk);
+  s.link.Read_COM_Byte(30, proto::reg::kSensors);
+  EXPECT_EQ(s.link.state.DataByte, 4);
+  s.link.Write_COM_Byte(20, proto::reg::kThreshold, 5);
+  EXPECT_TRUE(s.link.state.ReplyOk);
+  EXPECT_EQ(sim.ui.events, Events{});
+}
+
 TEST_F(LinkTest, LateOrExtraAnswersNeverBecomeTheAnswersOfLaterCommands) {
   Arm();
   sim.device.faults.answerDelayUs = 600'000;

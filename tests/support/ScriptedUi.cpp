@@ -84,4 +84,15 @@ void ScriptedUi::ShellOpen(std::string_view target, std::string_view parameters)
 
 void ScriptedUi::ShowAboutBox() { events.emplace_back("about"); }
 
+void ScriptedUi::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
+  events.emplace_back("monitor-window");
+  monitorViews.push_back(view);
+  for (int i = 0; i < monitorRefreshes; ++i) {
+    if (beforeRefresh) beforeRefresh();
+    const bool keepOpen = refresh();
+    monitorViews.push_back(view);
+    if (!keepOpen) break;
+  }
+}
+
 }  // namespace velutron::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@ namespace velutron::test {
 // input boxes from a script. Each event is one line:
 //   "message|<caption>|<text>"  "error|<text>"  "question|<caption>|<text>|ok|cancel"
 //   "input|<caption>|<prompt>|<initial>|<answer or cancel>"  "beep"  "open-file|<title>|<path or cancel>"
-//   "print|ok|cancel"  "shell|<target>|<parameters>"  "about"
+//   "print|ok|cancel"  "shell|<target>|<parameters>"  "about"  "monitor-window" (when it opens)
 // Progress and report-view calls are kept apart (progress, reportText) so event lists stay readable.
 class ScriptedUi : public UserInterface {
  public:
@@ -29,6 +30,12 @@ class ScriptedUi : public UserInterface {
   std::string reportText;
   int reportTextSets = 0;
 
+  // The monitoring window runs this many refreshes, then the user closes it (unless a refresh closes it
+  // first). `beforeRefresh` runs before each (SimSession lets the window's 1000 ms pass on its clock).
+  int monitorRefreshes = 0;
+  std::function<void()> beforeRefresh;
+  std::vector<MonitorView> monitorViews;  // what the window showed: when it opened, after each refresh
+
   void ShowMessage(std::string_view caption, std::string_view text) override;
   void ShowError(std::string_view text) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
@@ -42,6 +49,7 @@ class ScriptedUi : public UserInterface {
   bool PrintReportView() override;
   void ShellOpen(std::string_view target, std::string_view parameters) override;
   void ShowAboutBox() override;
+  void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 };
 
 }  // namespace velutron::test

@@ -24,6 +24,7 @@ TempDir::~TempDir() {
 SimSession::SimSession(uint32_t tickBase) : clock(tickBase) {
   bench.ports["COM1"] = {&device, false};
   s.workDir = dir.path();
+  ui.beforeRefresh = [this] { clock.SleepMs(1000); };
 }
 
 bool SimSession::OpenPort() { return s.link.OpenPort("COM1", s.PortParity()); }

@@ -211,6 +211,29 @@ def main():
     c.rect(141, 55, 143, 90, fill='r')
     c.png('product.png')
 
+    # Monitoring window, 32 x 32: a round clock face with a seven-segment display below it.
+    c = Canvas(32, 32)
+    c.ellipse(15.5, 12.5, 12, 12, fill='w', edge='n')
+    for h in range(12):
+        r = math.radians(h * 30)
+        c.dot(15.5 + 10 * math.sin(r), 12.5 - 10 * math.cos(r), 'n')
+    c.line(15.5, 12.5, 15.5, 4.5, 'k')
+    c.line(15.5, 12.5, 21, 15.5, 'k')
+    c.ellipse(15.5, 12.5, 1, 1, fill='r')
+    c.rect(4, 25, 27, 31, fill='k', edge='g')
+    for x in (6, 12, 18, 24):
+        c.line(x, 27, x + 2, 27, 'l'); c.line(x, 29, x + 2, 29, 'l')
+    c.png('monitor-clock.png')
+
+    # Monitoring window, 16 x 48: a thermometer with its scale.
+    c = Canvas(16, 48)
+    c.rect(5, 1, 10, 38, fill='w', edge='k')
+    c.rect(7, 14, 8, 38, fill='r')
+    c.ellipse(7.5, 41.5, 5, 5, fill='r', edge='k')
+    for y in range(4, 36, 4):
+        c.line(11, y, 13 if y % 8 == 0 else 12, y, 'n')
+    c.png('monitor-thermometer.png')
+
 
 if __name__ == '__main__':
     main()
