@@ -6,7 +6,6 @@
 #else
 #include <poll.h>
 #endif
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <span>
 
+#include "platform/Console.h"
 #include "platform/Process.h"
 #include "settings/Sensors.h"
 
@@ -86,7 +86,7 @@ void ConsoleUi::ShowError(std::string_view text) {
 }
 
 bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view text) {
-  if (InterruptRequested() || !::isatty(STDIN_FILENO)) return false;
+  if (InterruptRequested() || !InputIsTerminal()) return false;
   std::fprintf(stderr, "[%s] %s\nOK? [t/N] ", std::string(caption).c_str(), Human(text).c_str());
   std::fflush(stderr);
   std::string reply;

@@ -61,6 +61,9 @@ class Runner {
   Session session_;
 };
 
+// A file named on the command line as the open dialog would return it: absolute when possible, UTF-8.
+std::string ChosenFile(const std::string& name);
+
 // The command chosen on the command line, run once the options are parsed.
 using Command = std::function<Outcome(Runner&)>;
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/Link.h"
@@ -10,6 +11,7 @@
 #include "platform/Locale.h"
 #include "platform/SerialPort.h"
 #include "platform/UserInterface.h"
+#include "platform/Utf8Path.h"
 #include "session/MonitorState.h"
 
 namespace velutron {
@@ -52,8 +54,11 @@ struct Session {
   bool DialogAccepted = false;
 
   Parity PortParity() const { return settings.OddParity != 0 ? Parity::Odd : Parity::Even; }
-  std::filesystem::path InWorkDir(const std::filesystem::path& name) const {
-    return name.is_absolute() ? name : workDir / name;
+  // The file a name given by the user (UTF-8) stands for: itself when absolute, else in the working
+  // directory.
+  std::filesystem::path InWorkDir(std::string_view name) const {
+    const std::filesystem::path path = PathFromUtf8(name);
+    return path.is_absolute() ? path : workDir / path;
   }
 };
 

@@ -1,14 +1,19 @@
 #include "support/SimSession.h"
 
 #include <cstdlib>
+#include <random>
 #include <system_error>
 
 namespace velutron::test {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "velutron-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  path_ = pattern;
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path_ = std::filesystem::temp_directory_path() / ("velutron-test-" + std::to_string(random()));
+    std::error_code ec;
+    if (std::filesystem::create_directory(path_, ec)) return;
+  }
+  std::abort();
 }
 
 TempDir::~TempDir() {
