@@ -10,15 +10,13 @@
 #include "sim/SimPort.h"
 #include "sim/VirtualClock.h"
 #include "support/ScriptedUi.h"
+#include "support/SimSession.h"
 
 using namespace velutron;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::filesystem::path dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velutron-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    return std::filesystem::path(pattern);
-  }();
+  static const test::TempDir work;
+  const std::filesystem::path& dir = work.path();
   std::ofstream(dir / kConfigFileName, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 

@@ -26,6 +26,7 @@
 #include "session/Session.h"
 #include "sim/VirtualClock.h"
 #include "support/ScriptedUi.h"
+#include "support/SimSession.h"
 
 using namespace velutron;
 
@@ -180,12 +181,8 @@ bool SentOnlyItsCommands(const Operation& op, const std::vector<uint8_t>& sent) 
 }
 
 const std::filesystem::path& WorkDir() {
-  static const std::filesystem::path dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velutron-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    return std::filesystem::path(pattern);
-  }();
-  return dir;
+  static const test::TempDir dir;
+  return dir.path();
 }
 
 const std::vector<uint8_t> kOldFile{0xFF, 0xFE, 1, 0, 0, 0, 1, 0, 9, 9, 9};

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "sim/Calendar.h"
 #include "sim/LoggerMap.h"
 
 namespace velutron::sim {
@@ -15,39 +16,6 @@ using namespace velutron::sim::map;
 
 uint8_t ToBcd(int value) { return static_cast<uint8_t>((value / 10) * 16 + value % 10); }
 int FromBcd(uint8_t bcd) { return (bcd >> 4) * 10 + (bcd & 0x0F); }
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-int64_t ToSeconds(const CivilTime& t) {
-  return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
-}
-
-CivilTime FromSeconds(int64_t s) {
-  int64_t days = s >= 0 ? s / 86400 : (s - 86399) / 86400;
-  int64_t rest = s - days * 86400;
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t doe = days - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  CivilTime t;
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
-  t.hour = static_cast<int>(rest / 3600);
-  t.minute = static_cast<int>(rest / 60 % 60);
-  t.second = static_cast<int>(rest % 60);
-  return t;
-}
 
 // A small deterministic generator, so the same seed gives the same memory on every platform.
 class Random {
@@ -95,7 +63,7 @@ int FrameLength(uint8_t first) {
 
 }  // namespace
 
-Device::Device() {
+Device::Device() : declareMs(kDeclareMsDefault) {
   SetSensors(4, false);
   registers[kIdent] = kIdentValue;
   registers[kBus] = kBusOk | 4;
@@ -114,7 +82,7 @@ Device::Device() {
     SetText(kReadName, NameOf(n), kNameLen, kPoints[n - 1]);
     params[LowLimitOf(n)] = static_cast<uint8_t>(-5 + 55);
     params[HighLimitOf(n)] = static_cast<uint8_t>(25 + 55);
-    registers[OffsetOf(n)] = 0;
+    registers[OffsetOf(n)] = kNoOffset;
   }
   GenerateMeasurements(48, 1);
 }
@@ -124,7 +92,7 @@ size_t Device::Capacity() const { return kMemoryBytes / (2 * static_cast<size_t>
 int Device::SensorCount() const { return registers[kSensorSetup] & 0x7F; }
 bool Device::Humidity() const { return (registers[kSensorSetup] & kHumidityFlag) != 0; }
 bool Device::Recording() const { return registers[kRecording] != 0; }
-void Device::SetRecording(bool on) { registers[kRecording] = on ? 1 : 0; }
+void Device::SetRecording(bool on) { registers[kRecording] = on ? kRecordingOn : 0; }
 
 void Device::SetSensors(int count, bool humidity) {
   registers[kSensorSetup] = static_cast<uint8_t>((count & 0x7F) | (humidity ? kHumidityFlag : 0));
@@ -164,7 +132,7 @@ uint16_t Device::CurrentRaw(int n, uint64_t atUs) const {
   const int dryChannel = wet ? n - 1 : n;
   double t = DailyTemperature(dryChannel, secondsOfDay) + noise.Noise(0.15);
   if (wet) t -= WetDepression(n / 2, t);
-  return ToRaw(t + static_cast<int8_t>(registers[OffsetOf(n)]) * 0.1);
+  return ToRaw(t + (registers[OffsetOf(n)] - kNoOffset) * 0.0625);
 }
 
 void Device::GenerateMeasurements(int count, uint32_t seed) {
@@ -367,7 +335,7 @@ void Device::Execute(uint64_t atUs, std::vector<Emitted>& out) {
           code = ReplyFor(command, code);
         }
         if (code == kAddressSaved) declared.push_back(value + 1);
-        Answer(code, atUs, out);
+        Answer(code, atUs + uint64_t{std::min(declareMs, kDeclareMsMax)} * 1000, out);
       } else {
         params[address] = value;
         Answer(ReplyFor(command, kAccepted), atUs, out);

@@ -67,6 +67,7 @@ class Device {
   std::array<uint8_t, 2> carried{0x12, 0x34};  // dump bytes 2 and 3
   Faults faults;
   Parity parity = Parity::Even;  // the parity the logger's UART runs at
+  uint32_t declareMs;            // the sensor declaration is answered this much later (<= 1000 ms)
   // Sensor n -> the raw reading it gives at every moment, instead of the generated one.
   std::map<int, uint16_t> pinnedReadings;
 

@@ -47,7 +47,11 @@ inline constexpr uint8_t kWorkOptions = 74;
 inline constexpr uint8_t kSensorSetup = 75;  // bits 0-6 sensor count, bit 7 humidity pairs
 inline constexpr uint8_t kHumidityFlag = 0x80;
 inline constexpr uint8_t kSwitchThreshold = 77;
+// Recording, as the mode toggle leaves register 14.
+inline constexpr uint8_t kRecordingOn = 100;
+// Offset of sensor n: 48 + sixteenths of a degree (0..96 for -3..+3 degrees).
 constexpr uint8_t OffsetOf(int n) { return static_cast<uint8_t>(77 + n); }
+inline constexpr uint8_t kNoOffset = 48;
 // Current reading of sensor n: low byte first, then high byte.
 constexpr uint8_t ReadingLoOf(int n) { return static_cast<uint8_t>(88 + 2 * (n - 1)); }
 constexpr uint8_t ReadingHiOf(int n) { return static_cast<uint8_t>(89 + 2 * (n - 1)); }
@@ -62,8 +66,11 @@ inline constexpr uint8_t kOwnerAt = 32;
 inline constexpr int kOwnerLen = 35;
 inline constexpr uint8_t kSerialAt = 88;
 inline constexpr int kSerialLen = 16;
-// A write of v here declares the one sensor on the bus as sensor v + 1.
+// A write of v here declares the one sensor on the bus as sensor v + 1; the answer comes once the
+// sensor has been read, up to a second later.
 inline constexpr uint8_t kDeclareAt = 128;
+inline constexpr uint32_t kDeclareMsDefault = 300;
+inline constexpr uint32_t kDeclareMsMax = 1000;
 
 // Point-name memory: 16 bytes per sensor.
 inline constexpr int kNameLen = 16;

@@ -59,6 +59,7 @@ struct Options {
   int64_t dumpCutAfter = -1;
   bool overfull = false;
   int threshold = 0;
+  uint32_t declareMs = velutron::sim::map::kDeclareMsDefault;
   bool verbose = false;
 };
 
@@ -95,6 +96,7 @@ bool ConfigureDevice(const Options& o, Device& device) {
   device.GenerateMeasurements(o.records, o.seed);
   device.SetRecording(o.recording);
   device.threshold = static_cast<uint8_t>(o.threshold);
+  device.declareMs = o.declareMs;
   device.registers[velutron::sim::map::kCrcCount] = static_cast<uint8_t>(o.crc);
   auto& f = device.faults;
   f.silent = o.silent;
@@ -279,6 +281,9 @@ int main(int argc, char** argv) {
       ->check(CLI::NonNegativeNumber);
   app.add_option("--threshold", o.threshold, "ON/OFF switching threshold in degrees C (0 = none)")
       ->check(CLI::Range(0, 255));
+  app.add_option("--declare-ms", o.declareMs,
+                 "milliseconds the sensor declaration takes before it is answered (0..1000, default 300)")
+      ->check(CLI::Range(0u, velutron::sim::map::kDeclareMsMax));
   app.add_flag("--verbose", o.verbose, "log every exchange to standard error");
   CLI11_PARSE(app, argc, argv);
 

@@ -35,7 +35,7 @@ void LoadConfig(Session& s, std::optional<std::string_view> firstArgument) {
   s.link.state.SensorNumber = 1;
   s.settings.ServiceAccess = firstArgument && IsServiceArgument(*firstArgument);
 
-  const auto path = s.InWorkDir(std::string(kConfigFileName));
+  const auto path = s.InWorkDir(kConfigFileName);
   // The file is opened for reading and writing: a read-only or locked file counts as missing, and so does
   // anything that is not a regular file.
   const auto bytes = ReadFileAtMost(path, kConfigRecordSize, FileAccess::ReadWrite);
@@ -59,7 +59,7 @@ void LoadConfig(Session& s, std::optional<std::string_view> firstArgument) {
 
 bool SaveConfig(Session& s) {
   const ConfigRecord r = MakeConfigRecord(s.link.state.PortNumber, s.settings.OddParity);
-  if (!WriteFileAtomically(s.InWorkDir(std::string(kConfigFileName)), r)) {
+  if (!WriteFileAtomically(s.InWorkDir(kConfigFileName), r)) {
     s.ui.ShowMessage(text::kCaptionWarning, kWriteBlocked);
     return false;
   }

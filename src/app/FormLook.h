@@ -52,6 +52,8 @@ inline const QColor kBlack{0x00, 0x00, 0x00};
 inline const QColor kFuchsia{0xFF, 0x00, 0xFF};
 inline const QColor kWhite{0xFF, 0xFF, 0xFF};
 inline const QColor kMonitoringRed{0xFF, 0x22, 0x22};
+// The active-caption colour of the classic Windows scheme.
+inline const QColor kActiveCaption{0x00, 0x00, 0x80};
 // The active-border colour of the classic Windows scheme.
 inline const QColor kActiveBorder{0xB4, 0xB4, 0xB4};
 

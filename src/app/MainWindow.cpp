@@ -22,6 +22,10 @@
 #include "data/ChartWindow.h"
 #include "monitor/MemoryImage.h"
 #include "monitor/Monitoring.h"
+#include "settings/LoggerOptions.h"
+#include "settings/Maintenance.h"
+#include "settings/Sensors.h"
+#include "settings/TextFields.h"
 
 // The resources live in a static library: they must be pulled in by name.
 static void InitVelutronResources() { Q_INIT_RESOURCE(velutron); }
@@ -115,8 +119,10 @@ void TForm1::BuildForm() {
                        [this] { BitBtn1Click(session_); });
   BitBtn6 = MakeButton("BitBtn6", "&Monitoring", {112, 344, 99, 25}, look::kMonitoringRed,
                        [this] { velutron::BitBtn6Click(session_); });
-  BitBtn2 = MakeButton("BitBtn2", QString::fromUtf8("&Zmień tryb"), {216, 344, 97, 25}, look::kBlue, nullptr);
-  BitBtn3 = MakeButton("BitBtn3", "&Ustaw czas", {320, 344, 97, 25}, look::kMaroon, nullptr);
+  BitBtn2 = MakeButton("BitBtn2", QString::fromUtf8("&Zmień tryb"), {216, 344, 97, 25}, look::kBlue,
+                       [this] { BitBtn2Click(session_); });
+  BitBtn3 = MakeButton("BitBtn3", "&Ustaw czas", {320, 344, 97, 25}, look::kMaroon,
+                       [this] { BitBtn3Click(session_); });
   BitBtn4 = MakeButton("BitBtn4", "&Rej. -> 1...N", {424, 344, 97, 25}, look::kGreen,
                        [this] { BitBtn4Click(session_); });
   BitBtn5 = MakeButton("BitBtn5", "&Rej. -> N...1", {528, 344, 97, 25}, look::kGreen,
@@ -157,7 +163,8 @@ void TForm1::BuildMenu() {
       {"System",
        {
            {{"Oprogramie1", "O programie", QKeySequence("Ctrl+I"), "about"}, [this] { Oprogramie1Click(); }},
-           {{"Licencja1", "Licencja", QKeySequence("Ctrl+L"), "licence"}, nullptr},
+           {{"Licencja1", "Licencja", QKeySequence("Ctrl+L"), "licence"},
+            [this] { Licencja1Click(session_); }},
            separator,
            {{"TESTRS2321", "Test RS-232", QKeySequence("Ctrl+T"), "test-rs232"},
             [this] { TESTRS2321Click(session_); }},
@@ -178,17 +185,23 @@ void TForm1::BuildMenu() {
            {{"Wykresbazydanych1", "Wykres bazy danych", QKeySequence("Ctrl+G"), "chart"},
             [this] { Wykresbazydanych1Click(); }},
            separator,
-           {{"Resetuk1", "Reset rejestratora", QKeySequence("Ctrl+R"), "reset"}, nullptr},
+           {{"Resetuk1", "Reset rejestratora", QKeySequence("Ctrl+R"), "reset"},
+            [this] { Resetuk1Click(session_); }},
            separator,
-           {{"Wykasujpomiary1", "Wykasuj pomiary !", QKeySequence("Ctrl+K"), "erase"}, nullptr},
+           {{"Wykasujpomiary1", "Wykasuj pomiary !", QKeySequence("Ctrl+K"), "erase"},
+            [this] { Wykasujpomiary1Click(session_); }},
        }},
       {"Operacje",
        {
-           {{"Zmianatrybupracy1", "Zmiana trybu pracy", QKeySequence("F4"), "mode"}, nullptr},
-           {{"UstawczaszPC1", "Ustaw czas z PC", QKeySequence("F5"), "clock"}, nullptr},
+           {{"Zmianatrybupracy1", "Zmiana trybu pracy", QKeySequence("F4"), "mode"},
+            [this] { BitBtn2Click(session_); }},
+           {{"UstawczaszPC1", "Ustaw czas z PC", QKeySequence("F5"), "clock"},
+            [this] { BitBtn3Click(session_); }},
            separator,
-           {{"Nadzrpomiaru1", "Kontrola pomiaru", QKeySequence("F6"), "supervisor"}, nullptr},
-           {{"Nazwapktpomiar1", "Nazwa pkt. pomiaru", QKeySequence("F7"), "point-name"}, nullptr},
+           {{"Nadzrpomiaru1", "Kontrola pomiaru", QKeySequence("F6"), "supervisor"},
+            [this] { Nadzrpomiaru1Click(session_); }},
+           {{"Nazwapktpomiar1", "Nazwa pkt. pomiaru", QKeySequence("F7"), "point-name"},
+            [this] { Nazwapktpomiar1Click(session_); }},
            separator,
            {{"Wczytajpomiaryod1don1", "Wczytaj pomiary od 1 do n", QKeySequence("F8"), "download-ascending"},
             [this] { BitBtn4Click(session_); }},
@@ -198,8 +211,9 @@ void TForm1::BuildMenu() {
       {"Parametry",
        {
            {{"Parametryrejestratora1", "Parametry rejestratora", QKeySequence("F1"), "logger-params"},
-            nullptr},
-           {{"Parametryczujnika1", "Parametry czujnika", QKeySequence("F2"), "sensor-params"}, nullptr},
+            [this] { Parametryrejestratora1Click(session_); }},
+           {{"Parametryczujnika1", "Parametry czujnika", QKeySequence("F2"), "sensor-params"},
+            [this] { Parametryczujnika1Click(session_); }},
            separator,
            {{"Monitoringrejestratora1", "Monitoring rejestratora", QKeySequence("F10"), "monitor", true},
             [this] { velutron::BitBtn6Click(session_); }},
@@ -211,13 +225,16 @@ void TForm1::BuildMenu() {
        }},
       {"Serwis",
        {
-           {{"Formatowanieukadu1", "Formatowanie pamięci !!!", {}, "format"}, nullptr},
+           {{"Formatowanieukadu1", "Formatowanie pamięci !!!", {}, "format"},
+            [this] { Formatowanieukadu1Click(session_); }},
            separator,
-           {{"Liczbaczujnikw1", "Liczba czujników", {}, "sensor-count"}, nullptr},
-           {{"Deklarowanieczujnika1", "Deklarowanie czujnika", {}, "sensor-declare"}, nullptr},
+           {{"Liczbaczujnikw1", "Liczba czujników", {}, "sensor-count"},
+            [this] { Liczbaczujnikw1Click(session_); }},
+           {{"Deklarowanieczujnika1", "Deklarowanie czujnika", {}, "sensor-declare"},
+            [this] { Deklarowanieczujnika1Click(session_); }},
            separator,
-           {{"Wpislicencji1", "Wpis użytkownika", {}, "owner"}, nullptr},
-           {{"Wpisnrserii1", "Wpis numeru seryjnego", {}, "serial"}, nullptr},
+           {{"Wpislicencji1", "Wpis użytkownika", {}, "owner"}, [this] { Wpislicencji1Click(session_); }},
+           {{"Wpisnrserii1", "Wpis numeru seryjnego", {}, "serial"}, [this] { Wpisnrserii1Click(session_); }},
        }},
   };
 

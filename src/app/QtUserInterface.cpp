@@ -24,6 +24,9 @@
 
 #include "app/AboutBox.h"
 #include "monitor/MonitorWindow.h"
+#include "settings/ChooserDialog.h"
+#include "settings/LoggerOptionsDialog.h"
+#include "settings/SensorParamsDialog.h"
 
 namespace velutron {
 
@@ -230,6 +233,29 @@ void QtUserInterface::ShowAboutBox() {
 void QtUserInterface::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
   TForm6 window(view, refresh);
   Exec(window);
+}
+
+namespace {
+// Fills a settings dialog, shows it modally and reads it back when its accept button closed it.
+template <typename Dialog, typename Values>
+std::optional<Values> RunSettingsDialog(const Values& shown, const std::function<int(QDialog&)>& exec) {
+  Dialog dialog;
+  dialog.Fill(shown);
+  if (exec(dialog) != QDialog::Accepted) return std::nullopt;
+  return dialog.Values();
+}
+}  // namespace
+
+std::optional<ChooserValues> QtUserInterface::ShowChooser(const ChooserValues& shown) {
+  return RunSettingsDialog<TForm3>(shown, [this](QDialog& d) { return Exec(d); });
+}
+
+std::optional<LoggerOptionsValues> QtUserInterface::ShowLoggerOptions(const LoggerOptionsValues& shown) {
+  return RunSettingsDialog<TForm4>(shown, [this](QDialog& d) { return Exec(d); });
+}
+
+std::optional<SensorParamsValues> QtUserInterface::ShowSensorParams(const SensorParamsValues& shown) {
+  return RunSettingsDialog<TForm5>(shown, [this](QDialog& d) { return Exec(d); });
 }
 
 }  // namespace velutron

@@ -48,6 +48,13 @@ class QtUserInterface final : public UserInterface {
   void ShowAboutBox() override;
   void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 
+  // Device settings: the dialogs TForm3, TForm4 and TForm5. Values read are shown in them.
+  std::optional<ChooserValues> ShowChooser(const ChooserValues& shown) override;
+  std::optional<LoggerOptionsValues> ShowLoggerOptions(const LoggerOptionsValues& shown) override;
+  std::optional<SensorParamsValues> ShowSensorParams(const SensorParamsValues& shown) override;
+  void ShowValue(std::string_view, std::string_view) override {}
+  void ShowValue(std::string_view, long long) override {}
+
   // Every about box shown so far; each showing makes a new one.
   const std::vector<std::unique_ptr<TForm2>>& AboutBoxes() const { return aboutBoxes_; }
 

@@ -6,7 +6,6 @@
 #else
 #include <poll.h>
 #endif
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,7 +13,9 @@
 #include <nlohmann/json.hpp>
 #include <span>
 
+#include "platform/Console.h"
 #include "platform/Process.h"
+#include "settings/Sensors.h"
 
 namespace velutron::cli {
 
@@ -85,7 +86,7 @@ void ConsoleUi::ShowError(std::string_view text) {
 }
 
 bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view text) {
-  if (InterruptRequested() || !::isatty(STDIN_FILENO)) return false;
+  if (InterruptRequested() || !InputIsTerminal()) return false;
   std::fprintf(stderr, "[%s] %s\nOK? [t/N] ", std::string(caption).c_str(), Human(text).c_str());
   std::fflush(stderr);
   std::string reply;
@@ -95,6 +96,7 @@ bool ConsoleUi::AnswerFromTerminal(std::string_view caption, std::string_view te
 }
 
 bool ConsoleUi::AskOkCancel(std::string_view caption, std::string_view text) {
+  if (!refusal_.empty()) return false;
   bool ok = false;
   if (text != kSpreadsheetQuestion) ok = yes_ || AnswerFromTerminal(caption, text);
   if (json_) {
@@ -107,13 +109,18 @@ bool ConsoleUi::AskOkCancel(std::string_view caption, std::string_view text) {
 
 std::optional<std::string> ConsoleUi::AskText(std::string_view caption, std::string_view prompt,
                                               std::string_view initial) {
-  const std::string answer = inputAnswer.value_or(std::string(initial));
+  if (!refusal_.empty()) return std::nullopt;
+  std::optional<std::string> answer = inputAnswer.value_or(std::string(initial));
+  if (leaveInputBox) answer.reset();
   inputAnswer.reset();
+  leaveInputBox = false;
   if (json_) {
-    Line(Dump(nlohmann::ordered_json{{"type", "input"}, {"caption", caption}, {"prompt", prompt}, {"default", initial},
-                        {"answer", answer}}));
+    nlohmann::ordered_json j{
+        {"type", "input"}, {"caption", caption}, {"prompt", prompt}, {"default", initial}};
+    j["answer"] = answer ? nlohmann::ordered_json(*answer) : nlohmann::ordered_json(nullptr);
+    Line(Dump(j));
   } else {
-    Line("[" + std::string(caption) + "] " + std::string(prompt) + ": " + answer);
+    Line("[" + std::string(caption) + "] " + std::string(prompt) + ": " + (answer ? *answer : "-> Anuluj"));
   }
   return answer;
 }
@@ -161,7 +168,7 @@ std::string ProgressLine(uint32_t done, uint32_t total, uint32_t doneAtStart, do
 }
 
 void ConsoleUi::TransferProgress(uint32_t done, uint32_t total) {
-  if (!barWanted_) barWanted_ = !json_ && ::isatty(STDERR_FILENO);
+  if (!barWanted_) barWanted_ = !json_ && ErrorIsTerminal();
   if (!*barWanted_) return;
   const auto now = std::chrono::steady_clock::now();
   barDone_ = done;
@@ -210,6 +217,51 @@ void ConsoleUi::Value(std::string_view name, long long value) {
   } else {
     Line(std::string(name) + ": " + std::to_string(value));
   }
+}
+
+void ConsoleUi::Refuse(const std::string& why) {
+  if (why.empty() || !refusal_.empty()) return;
+  refusal_ = why;
+  std::fprintf(stderr, "velutron-cli: %s\n", why.c_str());
+  std::fflush(stderr);
+}
+
+void ConsoleUi::ShowValue(std::string_view name, std::string_view text) {
+  if (refusal_.empty()) Value(name, text);
+}
+
+void ConsoleUi::ShowValue(std::string_view name, long long number) {
+  if (!refusal_.empty()) return;
+  Value(name, number);
+  if (name != kSensorCountValue || !expectedSensor) return;
+  // Below two sensors the chooser is not shown and sensor 1 is taken.
+  const long long highest = std::clamp<long long>(number, 1, proto::kMaxSensors);
+  if (*expectedSensor < 1 || *expectedSensor > highest) {
+    Refuse("sensor " + std::to_string(*expectedSensor) + " refused: the logger has " +
+           std::to_string(number) + (number == 1 ? " sensor" : " sensors") + ", so N must lie in 1.." +
+           std::to_string(highest));
+  }
+}
+
+template <typename Values, typename Given>
+std::optional<Values> ConsoleUi::AnswerDialog(const Values& shown, const Given& given) {
+  if (!refusal_.empty()) return std::nullopt;
+  Values values = shown;
+  Refuse(Answer(values, given));
+  if (!refusal_.empty()) return std::nullopt;
+  return values;
+}
+
+std::optional<ChooserValues> ConsoleUi::ShowChooser(const ChooserValues& shown) {
+  return AnswerDialog(shown, chooserAnswer);
+}
+
+std::optional<LoggerOptionsValues> ConsoleUi::ShowLoggerOptions(const LoggerOptionsValues& shown) {
+  return AnswerDialog(shown, optionsAnswer);
+}
+
+std::optional<SensorParamsValues> ConsoleUi::ShowSensorParams(const SensorParamsValues& shown) {
+  return AnswerDialog(shown, sensorAnswer);
 }
 
 void ConsoleUi::Result(Outcome outcome) {

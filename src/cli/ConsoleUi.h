@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/UserInterface.h"
+#include "settings/DialogAnswers.h"
 
 namespace velutron::cli {
 
@@ -25,6 +26,20 @@ class ConsoleUi final : public UserInterface {
   // a number it runs until interrupted.
   std::optional<int> monitorReadings;
 
+  // Device settings. The dialogs are accepted with these values set and the others as read; a value a
+  // dialog cannot take refuses the command line before anything is written.
+  ChooserAnswer chooserAnswer;
+  LoggerOptionsAnswer optionsAnswer;
+  SensorParamsAnswer sensorAnswer;
+  // The sensor the chooser must offer (N of "text point N", ...); refused when the logger's sensor
+  // count does not have it.
+  std::optional<int> expectedSensor;
+  // Leave the next input box with Cancel: a text field read without a change.
+  bool leaveInputBox = false;
+  // Why the command line was refused part-way (said on standard error); empty when it was not. Once
+  // refused, every later question, input box and dialog is left without a word.
+  const std::string& Refusal() const { return refusal_; }
+
   void ShowMessage(std::string_view caption, std::string_view text) override;
   void ShowError(std::string_view text) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
@@ -41,6 +56,11 @@ class ConsoleUi final : public UserInterface {
   bool PrintReportView() override { return false; }
   void ShellOpen(std::string_view, std::string_view) override {}
   void ShowAboutBox() override {}
+  std::optional<ChooserValues> ShowChooser(const ChooserValues& shown) override;
+  std::optional<LoggerOptionsValues> ShowLoggerOptions(const LoggerOptionsValues& shown) override;
+  std::optional<SensorParamsValues> ShowSensorParams(const SensorParamsValues& shown) override;
+  void ShowValue(std::string_view name, std::string_view text) override;
+  void ShowValue(std::string_view name, long long number) override;
   // One block per reading, a refresh every 1000 ms; Ctrl+C closes the window between two refreshes.
   void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 
@@ -56,6 +76,9 @@ class ConsoleUi final : public UserInterface {
  private:
   bool AnswerFromTerminal(std::string_view caption, std::string_view text);
   void DrawBar(std::chrono::steady_clock::time_point now);
+  void Refuse(const std::string& why);
+  template <typename Values, typename Given>
+  std::optional<Values> AnswerDialog(const Values& shown, const Given& given);
   void PrintMonitor(const MonitorView& view);
   void Line(const std::string& line);
 
@@ -71,6 +94,7 @@ class ConsoleUi final : public UserInterface {
   uint32_t barDone_ = 0;
   uint32_t barTotal_ = 0;
   std::string barLine_;
+  std::string refusal_;
 };
 
 // "  45% [##########              ] 67584/149865 B  5.2 kB/s  ETA 0:16": bytes, and the rate and time

@@ -69,9 +69,7 @@ void AddDataCommands(CLI::App& app, Command& chosen) {
   report->add_option("FILE", *reportFile, "database file (*.DAT)")->required();
   report->callback([&chosen, reportFile] {
     chosen = [reportFile](Runner& r) {
-      std::error_code ec;
-      const auto absolute = std::filesystem::absolute(*reportFile, ec);
-      r.ui().fileAnswer = ec ? *reportFile : absolute.string();
+      r.ui().fileAnswer = ChosenFile(*reportFile);
       return BitBtn1Click(r.session());
     };
   });

@@ -1,7 +1,6 @@
 // monitor, eeprom save, eeprom restore: live monitoring and memory images.
 
 #include <CLI/CLI.hpp>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,9 +53,7 @@ void AddMonitorCommands(CLI::App& app, Command& chosen) {
   restore->callback([&chosen, restoreFile] {
     chosen = [restoreFile](Runner& r) {
       r.Connect();
-      std::error_code ec;
-      const auto absolute = std::filesystem::absolute(*restoreFile, ec);
-      r.ui().fileAnswer = ec ? *restoreFile : absolute.string();
+      r.ui().fileAnswer = ChosenFile(*restoreFile);
       return Wczytanieobrazurej1Click(r.session());
     };
   });

@@ -1,10 +1,20 @@
 #include "cli/Runner.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "app/Config.h"
 #include "app/StartUp.h"
 #include "platform/SystemSerialPort.h"
+#include "platform/Utf8Path.h"
 
 namespace velutron::cli {
+
+std::string ChosenFile(const std::string& name) {
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(PathFromUtf8(name), ec);
+  return ec ? name : Utf8FromPath(absolute);
+}
 
 int ExitCode(Outcome outcome) {
   switch (outcome) {

@@ -61,6 +61,9 @@ class Runner {
   Session session_;
 };
 
+// A file named on the command line as the open dialog would return it: absolute when possible, UTF-8.
+std::string ChosenFile(const std::string& name);
+
 // The command chosen on the command line, run once the options are parsed.
 using Command = std::function<Outcome(Runner&)>;
 
@@ -68,6 +71,7 @@ using Command = std::function<Outcome(Runner&)>;
 // live in the callbacks, so they last as long as the parser.
 void AddLinkCommands(CLI::App& app, Command& chosen);
 void AddDataCommands(CLI::App& app, Command& chosen);
+void AddSettingsCommands(CLI::App& app, Command& chosen);
 void AddMonitorCommands(CLI::App& app, Command& chosen);
 // Drawn with Qt Charts where the build has it; elsewhere the command says it is missing.
 void AddChartCommands(CLI::App& app, Command& chosen);

@@ -1,20 +1,37 @@
 // velutron-cli: one operation of the program per run, for terminals and scripts.
 
 #include <CLI/CLI.hpp>
-#include <QLocale>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/ConsoleUi.h"
 #include "cli/Runner.h"
+#include "platform/Console.h"
 #include "platform/Process.h"
+
+#ifdef VELUTRON_QT_LOCALE
+#include <QLocale>
+
 #include "platform/QtLocale.h"
+#else
+#include "platform/Win32Locale.h"
+#endif
 
 namespace velutron::cli {
 namespace {
 
-int Main(int argc, char** argv) {
-  EnsureStandardDescriptors();
+// The regional settings: Qt's locale data where the program has Qt, the Windows API where it has not.
+std::unique_ptr<Locale> RegionalSettings(const std::string& name) {
+#ifdef VELUTRON_QT_LOCALE
+  return std::make_unique<QtLocale>(name.empty() ? QLocale::system() : QLocale(QString::fromStdString(name)));
+#else
+  return name.empty() ? std::make_unique<Win32Locale>() : std::make_unique<Win32Locale>(name);
+#endif
+}
+
+int Main(std::vector<std::string> arguments) {
   GlobalOptions o;
   CLI::App cli{"velutron-cli: reads out and configures the VELUTRON temperature logger", "velutron-cli"};
   cli.set_version_flag("--version", std::string(VELUTRON_VERSION));
@@ -32,11 +49,14 @@ int Main(int argc, char** argv) {
   Command command;
   AddLinkCommands(cli, command);
   AddDataCommands(cli, command);
+  AddSettingsCommands(cli, command);
   AddMonitorCommands(cli, command);
   AddChartCommands(cli, command);
 
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
   try {
-    cli.parse(argc, argv);
+    cli.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::Success& e) {
     return cli.exit(e);
   } catch (const CLI::ParseError& e) {
@@ -44,15 +64,20 @@ int Main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  QLocale qlocale = o.locale.empty() ? QLocale::system() : QLocale(QString::fromStdString(o.locale));
-  const QtLocale locale(qlocale);
+  const std::unique_ptr<Locale> locale = RegionalSettings(o.locale);
   ConsoleUi ui(stdout, o.json, o.yes);
-  Runner runner(o, ui, locale);
+  Runner runner(o, ui, *locale);
   // Ctrl+C or SIGTERM ends the operation at its next exchange; whatever it had begun to write is removed
   // as it unwinds, and it counts as cancelled.
   InstallInterruptHandlers();
   Outcome outcome = command(runner);
   if (InterruptRequested()) outcome = Outcome::Cancelled;
+  // A value the logger's state rules out (a sensor it lacks, a limit past the other) is a wrong command
+  // line: refused before anything was written.
+  if (!ui.Refusal().empty()) {
+    ui.Result(Outcome::Failed);
+    return kExitUsage;
+  }
   ui.Result(outcome);
   return ExitCode(outcome);
 }
@@ -60,4 +85,8 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace velutron::cli
 
-int main(int argc, char** argv) { return velutron::cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+  velutron::EnsureStandardDescriptors();
+  velutron::PrepareConsoleOutput();
+  return velutron::cli::Main(velutron::Utf8Arguments(argc, argv));
+}

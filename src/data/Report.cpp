@@ -234,7 +234,7 @@ Outcome ViewBufor(Session& s) {
 #ifdef _WIN32
     s.ui.ShellOpen("Excel", "ViewData.csv");
 #else
-    s.ui.ShellOpen(reportPath.string());
+    s.ui.ShellOpen(Utf8FromPath(reportPath));
 #endif
   }
   return Outcome::Completed;

@@ -63,6 +63,7 @@ inline constexpr uint8_t kIntervalLow = 72;
 inline constexpr uint8_t kIntervalHigh = 73;
 inline constexpr uint8_t kOptions = 74;
 inline constexpr uint8_t kSensors = 75;  // bits 0-6 N, bit 7 humidity
+inline constexpr uint8_t kSensorCountMask = 0x7F;
 inline constexpr uint8_t kHumidityBit = 0x80;
 inline constexpr uint8_t kThreshold = 77;
 constexpr uint8_t Offset(int n) { return static_cast<uint8_t>(77 + n); }
@@ -71,6 +72,11 @@ constexpr uint8_t ReadingLow(int n) { return static_cast<uint8_t>(88 + 2 * (n - 
 constexpr uint8_t ReadingHigh(int n) { return static_cast<uint8_t>(89 + 2 * (n - 1)); }
 constexpr uint8_t LowAlarm(int n) { return static_cast<uint8_t>(107 + n); }
 constexpr uint8_t HighAlarm(int n) { return static_cast<uint8_t>(117 + n); }
+// Register 14 while recording, as the mode toggle reports it.
+inline constexpr uint8_t kRecordingActive = 100;
+// An alarm limit byte is degrees + 55; an offset byte is 48 + the offset in sixteenths of a degree.
+inline constexpr int kLimitBias = 55;
+inline constexpr int kOffsetZero = 48;
 // Working option "Maskowanie pomiarów błędnych.": an invalid reading leaves the last value shown.
 inline constexpr uint8_t kMaskErrorsBit = 0x20;
 }  // namespace reg

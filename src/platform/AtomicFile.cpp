@@ -3,7 +3,9 @@
 #include <random>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,11 +15,12 @@ namespace velutron {
 
 namespace {
 
+// Built from the native name: a narrow copy of it would not survive a Polish letter on Windows.
 std::filesystem::path TemporaryBeside(const std::filesystem::path& target) {
   std::random_device rd;
-  std::string name = target.filename().string();
-  name.insert(0, 1, '.');
-  name.append(".").append(std::to_string(rd() & 0xFFFFFF)).append(".part");
+  std::filesystem::path name(".");
+  name += target.filename().native();
+  name += "." + std::to_string(rd() & 0xFFFFFF) + ".part";
   return target.parent_path() / name;
 }
 
@@ -65,8 +68,15 @@ void CopyAttributes([[maybe_unused]] const std::filesystem::path& from, const st
 #endif
 }
 
-void SyncFile([[maybe_unused]] const std::filesystem::path& path) {
-#ifndef _WIN32
+void SyncFile(const std::filesystem::path& path) {
+#ifdef _WIN32
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    FlushFileBuffers(file);
+    CloseHandle(file);
+  }
+#else
   if (int fd = ::open(path.c_str(), O_RDONLY); fd >= 0) {
     ::fsync(fd);
     ::close(fd);

@@ -26,9 +26,16 @@ class Clock {
   virtual CivilTime Now() = 0;
 };
 
-// Steady millisecond clock of the operating system, wrapped to 32 bits.
+// Steady millisecond clock of the operating system, wrapped to 32 bits. On Windows it holds the system
+// timer at 1 ms while it exists: at the default 15.6 ms every 3 ms gap between command bytes would last
+// a whole timer tick.
 class SystemClock final : public Clock {
  public:
+  SystemClock();
+  ~SystemClock() override;
+  SystemClock(const SystemClock&) = delete;
+  SystemClock& operator=(const SystemClock&) = delete;
+
   uint32_t TickMs() override;
   void SleepMs(uint32_t ms) override;
   CivilTime Now() override;

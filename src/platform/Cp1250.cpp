@@ -135,4 +135,15 @@ std::vector<uint8_t> Utf8ToCp1250Lossy(std::string_view text) {
   return out;
 }
 
+std::vector<TypedChar> SplitTypedText(std::string_view text) {
+  std::vector<TypedChar> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t start = pos;
+    auto cp = NextCodePoint(text, pos);
+    out.push_back({text.substr(start, pos - start), cp ? EncodeCodePoint(*cp) : std::nullopt});
+  }
+  return out;
+}
+
 }  // namespace velutron

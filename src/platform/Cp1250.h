@@ -23,4 +23,12 @@ std::optional<std::vector<uint8_t>> Utf8ToCp1250(std::string_view text);
 // characters without a Windows-1250 byte and malformed sequences become '?'.
 std::vector<uint8_t> Utf8ToCp1250Lossy(std::string_view text);
 
+// One character of text the user typed: its UTF-8 as typed and its Windows-1250 byte, if it has one.
+// A malformed byte is a character of its own, without a Windows-1250 byte.
+struct TypedChar {
+  std::string_view typed;
+  std::optional<uint8_t> byte;
+};
+std::vector<TypedChar> SplitTypedText(std::string_view text);
+
 }  // namespace velutron

@@ -4,7 +4,21 @@
 
 #include "platform/Clock.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// timeapi.h needs windows.h first.
+#include <timeapi.h>
+#endif
+
 namespace velutron {
+
+#ifdef _WIN32
+SystemClock::SystemClock() { timeBeginPeriod(1); }
+SystemClock::~SystemClock() { timeEndPeriod(1); }
+#else
+SystemClock::SystemClock() = default;
+SystemClock::~SystemClock() = default;
+#endif
 
 uint32_t SystemClock::TickMs() {
   auto since = std::chrono::steady_clock::now().time_since_epoch();

@@ -17,6 +17,43 @@ struct FileDialogSpec {
   bool hideReadOnly = false;
 };
 
+// ---- Device settings dialogs: plain values in and out, so an operation never sees a widget. ----
+
+// An up-down spinner with the read-only edit attached to it. The operation sets the range and the
+// position shown (inside the range); the front end returns the position the user left and sets
+// `touched` when the user moved it. An untouched spinner is never written back.
+struct Spinner {
+  int minimum = 0;
+  int maximum = 0;
+  int position = 0;
+  bool touched = false;
+};
+
+// The sensor chooser TForm3: caption and label set by the caller, the number spinner from 1.
+struct ChooserValues {
+  std::string caption;
+  std::string label;
+  Spinner number;
+};
+
+// The general options TForm4.
+struct LoggerOptionsValues {
+  Spinner intervalMinutes;  // UpDown1, 1..180
+  Spinner threshold;        // UpDown2, 0..100
+  uint8_t options = 0;      // CheckBox1..CheckBox8, CheckBox1 worth 1
+  bool humidity = false;    // CheckBox9
+};
+
+// The sensor parameters TForm5: the two alarm limits in degrees and the offset field as text. The offset
+// spinner is not attached to its field: each click sets the field from the spinner's position.
+struct SensorParamsValues {
+  std::string caption;
+  Spinner low;                   // UpDown1
+  Spinner high;                  // UpDown2
+  std::string offset;            // Edit3
+  std::string decimalSeparator;  // of the regional settings, for the offset spinner's text
+};
+
 // --- Monitoring window ---
 // The colour of a value label of the monitoring window.
 enum class ValueColour { Green, Blue, Red };
@@ -87,6 +124,17 @@ class UserInterface {
   virtual void ShellOpen(std::string_view target, std::string_view parameters = {}) = 0;
   // The about box; returns when it closes.
   virtual void ShowAboutBox() = 0;
+
+  // ---- Device settings ----
+  // Each dialog is modal and filled from `shown`; it returns the values as the user left them when its
+  // accept button closed it, nullopt when it was closed any other way.
+  virtual std::optional<ChooserValues> ShowChooser(const ChooserValues& shown) = 0;
+  virtual std::optional<LoggerOptionsValues> ShowLoggerOptions(const LoggerOptionsValues& shown) = 0;
+  virtual std::optional<SensorParamsValues> ShowSensorParams(const SensorParamsValues& shown) = 0;
+  // A value an operation read from the logger, by a plain name ("interval_min", "owner"). The desktop
+  // shows values in the dialog or box that follows; the command line prints them.
+  virtual void ShowValue(std::string_view name, std::string_view text) = 0;
+  virtual void ShowValue(std::string_view name, long long number) = 0;
 
   // The monitoring window: shows `view` modally and calls `refresh` every 1000 ms, showing `view` again
   // after each, until the user closes the window or a refresh returns false. Never calls `refresh`

@@ -1,21 +1,15 @@
 #include "platform/Win32SerialPort.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>
 
 #include "platform/PortNames.h"
+#include "platform/Utf16.h"
 
 namespace velutron {
 namespace {
 
-constexpr DWORD kInputQueueBytes = 262144;
 constexpr DWORD kOutputQueueBytes = 655360;
 constexpr DWORD kBaudRate = 57600;
 
@@ -36,18 +30,21 @@ bool Win32SerialPort::IsOpen() const { return handle_ != nullptr; }
 
 bool Win32SerialPort::Open(const std::string& name, Parity parity) {
   Close();
-  std::string device = ResolvePortName(name);
+  const std::wstring device = Utf16FromUtf8(ResolvePortName(name));
   HANDLE handle =
-      CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
-  handle_ = handle;
-
-  SetupComm(handle, kInputQueueBytes, kOutputQueueBytes);
-
   DCB dcb;
   ZeroMemory(&dcb, sizeof(dcb));
   dcb.DCBlength = sizeof(DCB);
-  GetCommState(handle, &dcb);
+  // A handle without a communications state is no serial port: a file, or a port whose device is gone.
+  if (!GetCommState(handle, &dcb)) {
+    CloseHandle(handle);
+    return false;
+  }
+  handle_ = handle;
+
+  SetupComm(handle, kInputQueueBytes, kOutputQueueBytes);
   dcb.BaudRate = kBaudRate;
   // The flag word as a whole is 2: parity checking on, every other flag off, DTR and RTS held inactive.
   dcb.fBinary = 0;
@@ -84,7 +81,8 @@ void Win32SerialPort::Close() {
   if (handle_ == nullptr) return;
   CloseHandle(AsHandle(handle_));
   handle_ = nullptr;
-  pending_.reset();
+  queue_.clear();
+  head_ = 0;
 }
 
 void Win32SerialPort::SendByte(uint8_t byte) {
@@ -99,33 +97,46 @@ uint32_t Win32SerialPort::DriverInputCount() {
   return static_cast<uint32_t>(status.cbInQue);
 }
 
-uint32_t Win32SerialPort::InputCount() {
-  if (handle_ == nullptr) return 0;
-  return DriverInputCount() + (pending_ ? 1u : 0u);
+void Win32SerialPort::Drain() {
+  if (handle_ == nullptr) return;
+  for (;;) {
+    const size_t room = kInputQueueBytes - Queued();
+    const DWORD wanted = static_cast<DWORD>(std::min<size_t>(room, DriverInputCount()));
+    if (wanted == 0) return;
+    if (head_ > 0 && head_ == queue_.size()) {
+      queue_.clear();
+      head_ = 0;
+    }
+    const size_t at = queue_.size();
+    queue_.resize(at + wanted);
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(handle_), queue_.data() + at, wanted, &got, nullptr)) got = 0;
+    queue_.resize(at + got);
+    if (got < wanted) return;
+  }
 }
 
-uint32_t Win32SerialPort::ReadQueued(uint8_t* data, uint32_t count) {
-  DWORD got = 0;
-  if (count == 0 || !ReadFile(AsHandle(handle_), data, count, &got, nullptr)) return 0;
-  return static_cast<uint32_t>(got);
+uint32_t Win32SerialPort::InputCount() {
+  Drain();
+  return static_cast<uint32_t>(Queued());
 }
 
 uint32_t Win32SerialPort::Read(std::span<uint8_t> buffer) {
-  if (handle_ == nullptr || buffer.empty()) return 0;
-  uint32_t delivered = 0;
-  if (pending_) {
-    buffer[0] = *pending_;
-    pending_.reset();
-    delivered = 1;
+  Drain();
+  const size_t n = std::min(buffer.size(), Queued());
+  std::copy_n(queue_.begin() + static_cast<std::ptrdiff_t>(head_), n, buffer.begin());
+  head_ += n;
+  if (head_ == queue_.size()) {
+    queue_.clear();
+    head_ = 0;
   }
-  uint32_t room = static_cast<uint32_t>(std::min<size_t>(buffer.size() - delivered, MAXDWORD));
-  uint32_t wanted = std::min(room, DriverInputCount());
-  return delivered + ReadQueued(buffer.data() + delivered, wanted);
+  return static_cast<uint32_t>(n);
 }
 
 void Win32SerialPort::DiscardInput() {
   if (handle_ == nullptr) return;
-  pending_.reset();
+  queue_.clear();
+  head_ = 0;
   PurgeComm(AsHandle(handle_), PURGE_RXCLEAR);
 }
 
@@ -134,7 +145,7 @@ void Win32SerialPort::WaitForInput(uint32_t timeoutMs) {
     Sleep(timeoutMs);
     return;
   }
-  if (pending_ || DriverInputCount() > 0 || timeoutMs == 0) return;
+  if (InputCount() > 0 || timeoutMs == 0) return;
   // With both interval and multiplier at MAXDWORD a read returns as soon as one byte arrives, or
   // empty after the constant: a blocking wait for input with a time limit, without polling.
   HANDLE handle = AsHandle(handle_);
@@ -148,7 +159,7 @@ void Win32SerialPort::WaitForInput(uint32_t timeoutMs) {
   }
   uint8_t byte = 0;
   DWORD got = 0;
-  if (ReadFile(handle, &byte, 1, &got, nullptr) && got == 1) pending_ = byte;
+  if (ReadFile(handle, &byte, 1, &got, nullptr) && got == 1) queue_.push_back(byte);
   SetImmediateReads(handle);
 }
 

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <vector>
 
 #include "platform/SerialPort.h"
 
 namespace velutron {
 
 // A serial port over the Windows communications API, opened synchronous (no overlapped input/output).
+// Received bytes move from the driver into a queue of the input-queue size whenever the input is looked
+// at: a driver that does not honour SetupComm (wine's, over a tty of a few kilobytes) would otherwise
+// stall a memory dump halfway.
 class Win32SerialPort final : public SerialPort {
  public:
   Win32SerialPort() = default;
@@ -28,13 +32,14 @@ class Win32SerialPort final : public SerialPort {
 
  private:
   uint32_t DriverInputCount();
-  uint32_t ReadQueued(uint8_t* data, uint32_t count);
+  void Drain();
+  size_t Queued() const { return queue_.size() - head_; }
 
-  void* handle_ = nullptr;  // HANDLE; nullptr while closed
-  uint32_t eventMask_ = 0;  // the communication event word, as the port reported it at open
-  // WaitForInput takes the first arriving byte out of the driver to learn that it came; it is handed
-  // out again by the next Read and counted by InputCount.
-  std::optional<uint8_t> pending_;
+  static constexpr size_t kInputQueueBytes = 262144;
+  void* handle_ = nullptr;      // HANDLE; nullptr while closed
+  uint32_t eventMask_ = 0;      // the communication event word, as the port reported it at open
+  std::vector<uint8_t> queue_;  // received bytes not yet read, from head_ on
+  size_t head_ = 0;
 };
 
 }  // namespace velutron

@@ -8,6 +8,8 @@ namespace velutron {
 
 // Packed BCD to binary, unchecked: 0x1F gives 25.
 constexpr uint8_t BcdToByte(uint8_t b) { return static_cast<uint8_t>(b - 6 * (b / 16)); }
+// Binary to packed BCD, modulo 256: 59 gives 0x59 (used for 0..59).
+constexpr uint8_t ByteToBcd(uint8_t b) { return static_cast<uint8_t>(b + 6 * (b / 10)); }
 
 // A value in tenths shown in fixed notation with one decimal: FormatTenths(-1, ",") is "-0,1".
 std::string FormatTenths(int32_t tenths, std::string_view decimalSeparator);

@@ -8,4 +8,10 @@ void ClearReportView(Session& s) {
   s.report.ReportLoaded = false;
 }
 
+bool RefusedWithoutService(Session& s) {
+  if (s.settings.ServiceAccess) return false;
+  s.ui.ShowMessage(text::kCaptionLocked, text::kNoAccess);
+  return true;
+}
+
 }  // namespace velutron

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/Link.h"
@@ -10,6 +11,7 @@
 #include "platform/Locale.h"
 #include "platform/SerialPort.h"
 #include "platform/UserInterface.h"
+#include "platform/Utf8Path.h"
 #include "session/MonitorState.h"
 
 namespace velutron {
@@ -48,13 +50,26 @@ struct Session {
   // Where "VELUTRON.cfg", "ViewData.CSV" and relative database names live: the working directory.
   std::filesystem::path workDir = ".";
 
+  // Device settings: set when the accept button closed the last settings dialog.
+  bool DialogAccepted = false;
+
   Parity PortParity() const { return settings.OddParity != 0 ? Parity::Odd : Parity::Even; }
-  std::filesystem::path InWorkDir(const std::filesystem::path& name) const {
-    return name.is_absolute() ? name : workDir / name;
+  // The file a name given by the user (UTF-8) stands for: itself when absolute, else in the working
+  // directory.
+  std::filesystem::path InWorkDir(std::string_view name) const {
+    const std::filesystem::path path = PathFromUtf8(name);
+    return path.is_absolute() ? path : workDir / path;
   }
 };
 
 // Empties ReportBuffer and the view, clears ReportLoaded.
 void ClearReportView(Session& s);
+
+// Service functions: without service access, shows the refusal and returns true.
+namespace text {
+inline constexpr std::string_view kCaptionLocked = "Blokada funkcji !!!";
+inline constexpr std::string_view kNoAccess = "Użytkownik nie ma dostępu do tej funkcji !";
+}  // namespace text
+bool RefusedWithoutService(Session& s);
 
 }  // namespace velutron

@@ -1,4 +1,6 @@
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <fstream>
 
@@ -43,15 +45,18 @@ TEST_F(ReportFixture, FilesNoDatabaseCouldBeAreRefusedWithoutReadingThemWhole) {
   Store(tooLong, "long.dat");
   { std::ofstream(dir.path() / "huge.dat"); }
   std::filesystem::resize_file(dir.path() / "huge.dat", 3'000'000'000ULL);
-  ASSERT_EQ(::mkfifo((dir.path() / "fifo.dat").c_str(), 0600), 0);
-
-  const std::vector<std::pair<std::string, std::string>> cases = {
+  std::vector<std::pair<std::string, std::string>> cases = {
       {(dir.path() / "long.dat").string(), kDamaged},
       {(dir.path() / "huge.dat").string(), kDamaged},
-      {(dir.path() / "fifo.dat").string(), kUnreadable},
-      {"/dev/zero", kUnreadable},
       {dir.path().string(), kUnreadable},
   };
+#ifdef _WIN32
+  cases.push_back({"NUL", kUnreadable});
+#else
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo.dat").c_str(), 0600), 0);
+  cases.push_back({(dir.path() / "fifo.dat").string(), kUnreadable});
+  cases.push_back({"/dev/zero", kUnreadable});
+#endif
   for (const auto& [path, message] : cases) {
     ui.events.clear();
     ui.files = {path};

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/AtomicFile.h"
 #include "app/Diagnostics.h"
+#include "data/DatabaseCommands.h"
 #include "data/DatabaseFile.h"
 #include "data/Download.h"
+#include "data/Report.h"
+#include "platform/AtomicFile.h"
 #include "platform/Process.h"
+#include "platform/Utf8Path.h"
 #include "support/SimSession.h"
 #include "support/TestFiles.h"
 
@@ -108,6 +111,25 @@ TEST_F(DownloadTest, OpeningTheDataRendersTheReportOfTheNewFile) {
   EXPECT_TRUE(sim.s.report.ReportLoaded);
   EXPECT_NE(sim.ui.reportText.find(" Plik:data.DAT"), std::string::npos);
   EXPECT_EQ(sim.ui.events.back(), "question|Podgląd danych.|Czy otworzyć dane w arkuszu Excel?|cancel");
+}
+
+// On Windows a name read in the ANSI code page would land on another file.
+TEST_F(DownloadTest, APolishNameTypedOrChosenInAPolishFolderIsThatVeryFile) {
+  const std::filesystem::path folder = sim.s.workDir / std::filesystem::path(u8"Żółta teczka");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  sim.s.workDir = folder;
+  sim.ui.inputs.push_back("Pomiary_żółć");
+  sim.ui.answers = {true, false};
+  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
+  const std::filesystem::path file = folder / std::filesystem::path(u8"Pomiary_żółć.DAT");
+  EXPECT_EQ(ReadWholeFile(file), std::optional<Bytes>(Encoded(false)));
+  EXPECT_NE(sim.ui.reportText.find(" Plik:Pomiary_żółć.DAT\r\n"), std::string::npos);
+
+  const std::string chosen = Utf8FromPath(file);
+  sim.ui.files = {chosen};
+  EXPECT_EQ(BitBtn1Click(sim.s), Outcome::Completed);
+  EXPECT_NE(sim.ui.reportText.find(" Plik:" + chosen + "\r\n"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(folder / kReportFileName));
 }
 
 TEST_F(DownloadTest, CancelledNameSendsNoDownload) {
@@ -231,12 +253,14 @@ TEST_F(DownloadTest, AFileTheUserProtectedIsRefusedBeforeTheDownloadAndALinkIsFo
   EXPECT_EQ(sim.TakeSent(), (Bytes{30, 62, 30, 14}));
   ExpectOldFileIntact("data.DAT");
 
+#ifndef _WIN32  // MinGW's library cannot make symbolic links
   std::filesystem::create_directory(File("store"));
   std::filesystem::create_symlink("store/kept.DAT", File("link.DAT"));
   sim.ui.inputs.push_back("link");
   EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
   EXPECT_TRUE(std::filesystem::is_symlink(File("link.DAT")));
   EXPECT_EQ(ReadWholeFile(File("store/kept.DAT")), std::optional<Bytes>(Encoded(false)));
+#endif
 }
 
 TEST_F(DownloadTest, ThePortVanishingMidDumpEndsTheDownloadAndTheScanFindsTheLoggerOnceItIsBack) {

@@ -1,4 +1,5 @@
-// velutron-cli's monitoring and memory images against velutron-sim over a pseudo-terminal.
+// velutron-cli's monitoring and memory images against velutron-sim over a pseudo-terminal, on this
+// machine and (e2e_wine_cli_test) with the Windows program under wine.
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "platform/AtomicFile.h"
+#include "CliRun.h"
 #include "sim/Device.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
@@ -18,16 +19,13 @@ namespace {
 using test::Command;
 using test::CommandResult;
 using test::SimProcess;
+using test::StartSim;
 
 class CliMonitorTest : public ::testing::Test {
  protected:
   Command Cli(const SimProcess& sim, std::vector<std::string> args) {
-    Command c;
-    c.argv = {VELUTRON_CLI_PATH, "--port", "COM1", "--even", "--locale", "pl_PL"};
-    c.argv.insert(c.argv.end(), args.begin(), args.end());
-    c.env = {{"VELUTRON_PORT_DIR", sim.PortDir()}};
-    c.workDir = work.path().string();
-    return c;
+    args.insert(args.begin(), {"--port", "COM1", "--even", "--locale", "pl_PL"});
+    return test::CliCommand(sim, work.path(), args);
   }
   test::TempDir work;
 };
@@ -39,21 +37,10 @@ std::vector<nlohmann::json> Lines(const std::string& out) {
   return lines;
 }
 
-// The bytes the simulator received, from its --verbose log.
-std::vector<int> Received(const SimProcess& sim) {
-  const std::string log = sim.Log();
-  const std::regex arrow("<- +([0-9]+)");
-  std::vector<int> bytes;
-  for (auto it = std::sregex_iterator(log.begin(), log.end(), arrow); it != std::sregex_iterator(); ++it) {
-    bytes.push_back(std::stoi((*it)[1]));
-  }
-  return bytes;
-}
-
 TEST_F(CliMonitorTest, MonitorPrintsOneLinePerReadingThenClosesWithTheLeadIn) {
-  SimProcess sim({"--sensors", "2", "--reading", "1=876", "--reading", "2=2239", "--verbose"});
-  ASSERT_TRUE(sim.Ready());
-  const CommandResult r = RunCommand(Cli(sim, {"--json", "monitor", "--refreshes", "3"}));
+  const auto sim = StartSim({"--sensors", "2", "--reading", "1=876", "--reading", "2=2239"});
+  ASSERT_TRUE(sim->Ready());
+  const CommandResult r = RunCommand(Cli(*sim, {"--json", "monitor", "--refreshes", "3"}));
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 4u) << r.out;
@@ -69,25 +56,25 @@ TEST_F(CliMonitorTest, MonitorPrintsOneLinePerReadingThenClosesWithTheLeadIn) {
                               R"("alarm":0,"extremes":""}])"));
   }
   EXPECT_EQ(lines[3], nlohmann::json::parse(R"({"type":"result","outcome":"completed"})"));
-  sim.Stop();
-  EXPECT_EQ(Received(sim).back(), 75);
+  sim->Stop();
+  EXPECT_EQ(sim->Received().back(), 75);
 }
 
 TEST_F(CliMonitorTest, CtrlCClosesTheMonitoringBetweenTwoRefreshesAndTheRunCompletes) {
-  SimProcess sim({"--sensors", "1", "--bus-down", "--verbose"});
-  ASSERT_TRUE(sim.Ready());
-  Command c = Cli(sim, {"monitor"});
+  const auto sim = StartSim({"--sensors", "1", "--bus-down"});
+  ASSERT_TRUE(sim->Ready());
+  Command c = Cli(*sim, {"monitor"});
   c.signalWhenOutput = "ERROR!";
   c.signal = SIGINT;
   const CommandResult r = RunCommand(c);
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;  // the bus failure seen by the last reading is reported
   EXPECT_TRUE(r.out.ends_with("[Awaria !!!] Brak komunikacji magistralą 1-WIRE z czujnikami!\n")) << r.out;
-  sim.Stop();
-  EXPECT_EQ(Received(sim).back(), 75);
+  sim->Stop();
+  EXPECT_EQ(sim->Received().back(), 75);
 
-  SimProcess healthy({"--sensors", "1"});
-  ASSERT_TRUE(healthy.Ready());
-  c = Cli(healthy, {"--json", "monitor"});
+  const auto healthy = StartSim({"--sensors", "1"});
+  ASSERT_TRUE(healthy->Ready());
+  c = Cli(*healthy, {"--json", "monitor"});
   c.signalWhenOutput = "\"type\":\"monitor\"";
   c.signal = SIGINT;
   const CommandResult h = RunCommand(c);
@@ -95,37 +82,39 @@ TEST_F(CliMonitorTest, CtrlCClosesTheMonitoringBetweenTwoRefreshesAndTheRunCompl
   EXPECT_TRUE(h.out.ends_with("{\"type\":\"result\",\"outcome\":\"completed\"}\n")) << h.out;
 }
 
+// The image's name has Polish letters, which the Windows program must keep.
 TEST_F(CliMonitorTest, EepromSaveThenRestoreRoundTripsTheLoggersMemory) {
-  SimProcess sim({"--verbose"});
-  ASSERT_TRUE(sim.Ready());
-  const CommandResult refused = RunCommand(Cli(sim, {"eeprom", "save", "cfg"}));
+  const auto sim = StartSim();
+  ASSERT_TRUE(sim->Ready());
+  const CommandResult refused = RunCommand(Cli(*sim, {"eeprom", "save", "Obraz_żółć"}));
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(refused.out, "[Blokada funkcji !!!] Użytkownik nie ma dostępu do tej funkcji !\n");
 
-  const CommandResult save = RunCommand(Cli(sim, {"--service", "eeprom", "save", "cfg"}));
+  const CommandResult save = RunCommand(Cli(*sim, {"--service", "eeprom", "save", "Obraz_żółć"}));
   EXPECT_EQ(save.exitCode, 0) << save.out << save.err;
   EXPECT_EQ(save.out,
-            "[Nazwa pliku:] Wprowadź nazwę pliku konfiguracji:: cfg\n"
-            "[Kopia danych z do EEPROM do PC.] Zapisano poprawnie obraz pamięci do pliku:\ncfg\n");
+            "[Nazwa pliku:] Wprowadź nazwę pliku konfiguracji:: Obraz_żółć\n"
+            "[Kopia danych z do EEPROM do PC.] Zapisano poprawnie obraz pamięci do pliku:\nObraz_żółć\n");
   const sim::Device defaults;
   std::vector<uint8_t> expected(defaults.params.begin(), defaults.params.end());
   expected.insert(expected.end(), defaults.names.begin(), defaults.names.end());
   uint16_t sum = 0;
   for (uint8_t b : expected) sum = static_cast<uint16_t>(sum + b);
   expected.insert(expected.end(), {static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum & 0xFF)});
-  EXPECT_EQ(ReadWholeFile(work.path() / "cfg.eep"), expected);
+  const std::filesystem::path image = work.path() / std::filesystem::path(u8"Obraz_żółć.eep");
+  EXPECT_EQ(ReadWholeFile(image), expected);
 
-  const CommandResult restore = RunCommand(Cli(sim, {"--service", "eeprom", "restore", "cfg.eep"}));
+  const CommandResult restore = RunCommand(Cli(*sim, {"--service", "eeprom", "restore", "Obraz_żółć.eep"}));
   EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
   EXPECT_EQ(restore.out, "[Wczytanie danych do EEPROM] Wczytano poprawnie konfigurację z pliku:\n" +
-                             (work.path() / "cfg.eep").string() + "\n");
-  sim.Stop();
+                             test::ShownPath(image) + "\n");
+  sim->Stop();
   // Every cell but the declaration trigger was written back, each with the value saved.
   std::vector<int> writes;
   for (int a = 0; a < 512; ++a) {
     if (a != 128) writes.insert(writes.end(), {a < 256 ? 25 : 27, a % 256, expected[static_cast<size_t>(a)]});
   }
-  const std::vector<int> received = Received(sim);
+  const std::vector<int> received = sim->Received();
   ASSERT_GE(received.size(), writes.size());
   EXPECT_TRUE(std::equal(writes.rbegin(), writes.rend(), received.rbegin()));
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -12,6 +14,25 @@
 
 namespace velutron {
 namespace {
+
+TEST(PortNames, ComNamesNumberPortsOneTo255InAnyCase) {
+  EXPECT_EQ(ComPortNumber("COM1"), 1);
+  EXPECT_EQ(ComPortNumber("com3"), 3);
+  EXPECT_EQ(ComPortNumber("Com255"), 255);
+  for (const char* other : {"COM0", "COM256", "COM01", "COM", "COMx", "COM1 ", "/dev/ttyS0", "LPT1"}) {
+    EXPECT_EQ(ComPortNumber(other), std::nullopt) << other;
+  }
+}
+
+#ifdef _WIN32
+
+TEST(PortNames, ComNamesOpenTheDeviceNamespaceSoThatTenAndAboveWork) {
+  EXPECT_EQ(ResolvePortName("COM1"), "\\\\.\\COM1");
+  EXPECT_EQ(ResolvePortName("com10"), "\\\\.\\COM10");
+  EXPECT_EQ(ResolvePortName("\\\\.\\COM3"), "\\\\.\\COM3");
+}
+
+#else
 
 // Sets (or unsets) VELUTRON_PORT_DIR for one test and puts the old value back.
 class PortDirGuard {
@@ -35,15 +56,6 @@ class PortDirGuard {
  private:
   std::optional<std::string> old_;
 };
-
-TEST(PortNames, ComNamesNumberPortsOneTo255InAnyCase) {
-  EXPECT_EQ(ComPortNumber("COM1"), 1);
-  EXPECT_EQ(ComPortNumber("com3"), 3);
-  EXPECT_EQ(ComPortNumber("Com255"), 255);
-  for (const char* other : {"COM0", "COM256", "COM01", "COM", "COMx", "COM1 ", "/dev/ttyS0", "LPT1"}) {
-    EXPECT_EQ(ComPortNumber(other), std::nullopt) << other;
-  }
-}
 
 TEST(PortNames, ComNamesOpenTheBuiltInUartsWithoutAPortFolder) {
   PortDirGuard guard(nullptr);
@@ -106,6 +118,8 @@ TEST(PortNames, StableNamesAreListedWithTheDeviceTheyLeadTo) {
   EXPECT_TRUE(StablePortNames((root / "absent").string()).empty());
   fs::remove_all(root);
 }
+
+#endif
 
 }  // namespace
 }  // namespace velutron

@@ -183,7 +183,7 @@ TEST(DeviceTest, SensorDeclarationAnswers170OrTheBusFailure) {
 TEST(DeviceTest, ModeToggleAndLeadInAreTakenSilently) {
   Wire w;
   EXPECT_TRUE(w.Bytes({kToggle}).empty());
-  EXPECT_EQ(w.Read(kReadRegister, kRecording), 1);
+  EXPECT_EQ(w.Read(kReadRegister, kRecording), kRecordingOn);
   EXPECT_TRUE(w.Bytes({kToggle}).empty());
   EXPECT_EQ(w.Read(kReadRegister, kRecording), 0);
   // After a lead-in, the next byte starts a new command.

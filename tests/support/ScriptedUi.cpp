@@ -3,6 +3,16 @@
 namespace velutron::test {
 
 namespace {
+template <typename T>
+std::optional<T> Next(std::deque<std::optional<T>>& script) {
+  if (script.empty()) return std::nullopt;
+  std::optional<T> answer = script.front();
+  script.pop_front();
+  return answer;
+}
+
+std::string Range(const Spinner& s) { return std::to_string(s.minimum) + ".." + std::to_string(s.maximum); }
+
 std::string Join(std::initializer_list<std::string_view> parts) {
   std::string out;
   for (auto p : parts) {
@@ -83,6 +93,50 @@ void ScriptedUi::ShellOpen(std::string_view target, std::string_view parameters)
 }
 
 void ScriptedUi::ShowAboutBox() { events.emplace_back("about"); }
+
+std::optional<ChooserValues> ScriptedUi::ShowChooser(const ChooserValues& shown) {
+  std::optional<ChooserValues> result;
+  if (const std::optional<ChooserAnswer> answer = Next(choosers)) {
+    result = shown;
+    Answer(*result, *answer);
+  }
+  events.push_back(
+      Join({"chooser", shown.caption, shown.label, Range(shown.number), std::to_string(shown.number.position),
+            result ? std::to_string(result->number.position) : "close"}));
+  return result;
+}
+
+std::optional<LoggerOptionsValues> ScriptedUi::ShowLoggerOptions(const LoggerOptionsValues& shown) {
+  std::optional<LoggerOptionsValues> result;
+  if (const std::optional<LoggerOptionsAnswer> answer = Next(optionDialogs)) {
+    result = shown;
+    Answer(*result, *answer);
+  }
+  events.push_back(Join({"options", std::to_string(shown.intervalMinutes.position),
+                         std::to_string(shown.threshold.position), std::to_string(shown.options),
+                         shown.humidity ? "1" : "0", result ? "accept" : "close"}));
+  return result;
+}
+
+std::optional<SensorParamsValues> ScriptedUi::ShowSensorParams(const SensorParamsValues& shown) {
+  std::optional<SensorParamsValues> result;
+  if (const std::optional<SensorParamsAnswer> answer = Next(sensorDialogs)) {
+    result = shown;
+    Answer(*result, *answer);
+  }
+  events.push_back(Join({"sensor-params", shown.caption, Range(shown.low), std::to_string(shown.low.position),
+                         Range(shown.high), std::to_string(shown.high.position), shown.offset,
+                         result ? "accept" : "close"}));
+  return result;
+}
+
+void ScriptedUi::ShowValue(std::string_view name, std::string_view text) {
+  events.push_back(Join({"value", name, text}));
+}
+
+void ScriptedUi::ShowValue(std::string_view name, long long number) {
+  events.push_back(Join({"value", name, std::to_string(number)}));
+}
 
 void ScriptedUi::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
   events.emplace_back("monitor-window");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/UserInterface.h"
+#include "settings/DialogAnswers.h"
 
 namespace velutron::test {
 
@@ -15,6 +16,10 @@ namespace velutron::test {
 //   "message|<caption>|<text>"  "error|<text>"  "question|<caption>|<text>|ok|cancel"
 //   "input|<caption>|<prompt>|<initial>|<answer or cancel>"  "beep"  "open-file|<title>|<path or cancel>"
 //   "print|ok|cancel"  "shell|<target>|<parameters>"  "about"  "monitor-window" (when it opens)
+//   "value|<name>|<value>"
+//   "chooser|<caption>|<label>|<min>..<max>|<position>|<number chosen or close>" (ranges as min..max)
+//   "options|<minutes>|<threshold>|<options>|<humidity 0/1>|accept or close"
+//   "sensor-params|<caption>|<low range>|<low>|<high range>|<high>|<offset>|accept or close"
 // Progress and report-view calls are kept apart (progress, reportText) so event lists stay readable.
 class ScriptedUi : public UserInterface {
  public:
@@ -23,6 +28,10 @@ class ScriptedUi : public UserInterface {
   std::deque<std::optional<std::string>> inputs;   // AskText; nullopt = Cancel; when empty: accept initial
   std::deque<std::optional<std::string>> files;    // ChooseFileToOpen; Cancel when empty
   std::deque<bool> prints;                         // PrintReportView; Cancel when empty
+  // The settings dialogs: an answer accepts with the values it gives; nullopt, or none left, closes.
+  std::deque<std::optional<ChooserAnswer>> choosers;
+  std::deque<std::optional<LoggerOptionsAnswer>> optionDialogs;
+  std::deque<std::optional<SensorParamsAnswer>> sensorDialogs;
 
   std::vector<int> progress;  // every maximum set (as -max-1) and step (as the new position)
   int progressMax = 0;
@@ -49,6 +58,11 @@ class ScriptedUi : public UserInterface {
   bool PrintReportView() override;
   void ShellOpen(std::string_view target, std::string_view parameters) override;
   void ShowAboutBox() override;
+  std::optional<ChooserValues> ShowChooser(const ChooserValues& shown) override;
+  std::optional<LoggerOptionsValues> ShowLoggerOptions(const LoggerOptionsValues& shown) override;
+  std::optional<SensorParamsValues> ShowSensorParams(const SensorParamsValues& shown) override;
+  void ShowValue(std::string_view name, std::string_view text) override;
+  void ShowValue(std::string_view name, long long number) override;
   void RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) override;
 };
 

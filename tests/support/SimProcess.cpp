@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -51,12 +52,17 @@ int Reap(pid_t pid, std::chrono::milliseconds limit, bool* killed = nullptr) {
 
 }  // namespace
 
-SimProcess::SimProcess(std::vector<std::string> extraArgs, int com) : com_(com) {
+SimProcess::SimProcess(std::vector<std::string> extraArgs, int com, std::string portDir)
+    : portDir_(std::move(portDir)), com_(com) {
   std::string pattern = (std::filesystem::temp_directory_path() / "velutron-sim-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) return;
   dir_ = pattern;
+  if (portDir_.empty()) portDir_ = dir_;
+  // A shared folder may still hold the link of a simulator that did not end cleanly.
+  std::error_code stale;
+  std::filesystem::remove(PortPath(), stale);
 
-  std::vector<std::string> args{VELUTRON_SIM_PATH, "--port-dir", dir_, "--com", std::to_string(com_)};
+  std::vector<std::string> args{VELUTRON_SIM_PATH, "--port-dir", portDir_, "--com", std::to_string(com_)};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv = CStrings(args);
   const std::string outPath = dir_ + "/sim.out";
@@ -98,7 +104,7 @@ SimProcess::~SimProcess() {
   }
 }
 
-std::string SimProcess::PortPath() const { return dir_ + "/COM" + std::to_string(com_); }
+std::string SimProcess::PortPath() const { return portDir_ + "/COM" + std::to_string(com_); }
 
 int SimProcess::Stop() {
   if (pid_ > 0) {
@@ -115,6 +121,16 @@ std::string SimProcess::Log() const {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::vector<int> SimProcess::Received() const {
+  std::vector<int> bytes;
+  const std::string log = Log();
+  static const std::regex arrow("<- +([0-9]+)");
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), arrow); it != std::sregex_iterator(); ++it) {
+    bytes.push_back(std::stoi((*it)[1]));
+  }
+  return bytes;
 }
 
 CommandResult RunCommand(const Command& command) {

@@ -9,26 +9,29 @@
 namespace velutron::test {
 
 // The built velutron-sim, started for one test: it publishes itself as COMn in a private temporary
-// port folder (hand PortDir() to the program as VELUTRON_PORT_DIR) and is stopped with SIGTERM when the
-// object goes.
+// port folder (hand PortDir() to the program as VELUTRON_PORT_DIR), or in `portDir` when one is given,
+// and is stopped with SIGTERM when the object goes.
 class SimProcess {
  public:
-  explicit SimProcess(std::vector<std::string> extraArgs = {}, int com = 1);
+  explicit SimProcess(std::vector<std::string> extraArgs = {}, int com = 1, std::string portDir = {});
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
   // True once the port link exists and the process runs.
   bool Ready() const { return ready_; }
-  const std::string& PortDir() const { return dir_; }
+  const std::string& PortDir() const { return portDir_; }
   std::string PortPath() const;  // PortDir()/COMn
   // Stops the simulator now; returns its exit status (-1 when it did not end normally).
   int Stop();
   // What the simulator wrote to standard error (its --verbose log).
   std::string Log() const;
+  // The bytes the logger received, in order, from that log.
+  std::vector<int> Received() const;
 
  private:
-  std::string dir_;
+  std::string dir_;  // private: the simulator's output and log, and the port folder unless given
+  std::string portDir_;
   int com_;
   pid_t pid_ = -1;
   bool ready_ = false;

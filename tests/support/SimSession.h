@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
-#include "session/Session.h"
 #include "platform/Locale.h"
+#include "session/Session.h"
 #include "sim/Device.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualClock.h"
@@ -43,6 +43,9 @@ struct SimSession {
   bool OpenPort();
   // The bytes sent to the logger since the last call.
   std::vector<uint8_t> TakeSent();
+  // The same as text: the bytes of one command (3 ms apart) joined by "-", commands by " ":
+  // "30-62 30-14 75 35-32".
+  std::string TakeWire();
 
  private:
   size_t sentSeen_ = 0;
