@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/Runner.h"
+#include "platform/Utf8Path.h"
 #include "data/Measurements.h"
 
 #ifdef VELUTRON_CHARTS
@@ -48,7 +49,7 @@ Outcome Chart(Runner& r, const ChartArgs& a) {
   static char name[] = "velutron-cli";
   static char* argv[] = {name, nullptr};
   QApplication app(argc, argv);
-  const QString title = QString::fromStdString(std::filesystem::path(a.file).filename().string());
+  const QString title = QString::fromStdString(Utf8FromPath(PathFromUtf8(a.file).filename()));
   const PictureFormat format = EndsWithNoCase(a.out, ".svg") ? PictureFormat::Svg : PictureFormat::Png;
   const QByteArray picture = DrawChart(*db, title, QSize(a.width, a.height), format);
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(picture.constData()),

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/Runner.h"
+#include "platform/Utf8Path.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
 #include "data/Export.h"
@@ -32,7 +33,7 @@ Outcome Export(Runner& r, const ExportArgs& a) {
   const auto db = LoadDatabase(s, a.file);
   if (!db) return Outcome::Failed;
   const ExportFormat format = a.format == "json" ? ExportFormat::Json : ExportFormat::Csv;
-  const std::string exported = ExportDatabase(*db, format, std::filesystem::path(a.file).filename().string());
+  const std::string exported = ExportDatabase(*db, format, Utf8FromPath(PathFromUtf8(a.file).filename()));
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(exported.data()), exported.size());
   const bool written = a.out ? WriteFileAtomically(s.InWorkDir(*a.out), bytes)
                              : std::fwrite(exported.data(), 1, exported.size(), stdout) == exported.size() &&

@@ -13,6 +13,7 @@
 #include "data/Chart.h"
 #include "link/Link.h"
 #include "platform/AtomicFile.h"
+#include "platform/Utf8Path.h"
 
 namespace velutron {
 
@@ -127,7 +128,7 @@ bool ChartWindow::SavePicture(const QString& fileName) {
       DrawPicture(*view_->scene(), Chart()->sceneBoundingRect(), Chart()->size().toSize(), format);
   const auto* data = reinterpret_cast<const uint8_t*>(picture.constData());
   if (picture.isEmpty() ||
-      !WriteFileAtomically(fileName.toStdString(),
+      !WriteFileAtomically(PathFromUtf8(fileName.toStdString()),
                            std::span<const uint8_t>(data, static_cast<size_t>(picture.size())))) {
     ui_.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
     return false;

@@ -106,7 +106,7 @@ std::string LoggerText(std::span<const uint8_t> bytes) {
   return Cp1250ToUtf8(text);
 }
 
-std::optional<DatabaseContents> LoadDatabase(Session& s, const std::filesystem::path& file) {
+std::optional<DatabaseContents> LoadDatabase(Session& s, std::string_view file) {
   const auto bytes = ReadFileAtMost(s.InWorkDir(file), dbfile::LargestFileSize());
   if (!bytes) {
     s.ui.ShowMessage(text::kCaptionWarning, "Blokada odczytu danych z dysku !");

@@ -48,8 +48,8 @@ std::vector<ChannelColumn> ChannelColumns(int channels, const std::vector<Measur
 // A logger text as the user reads it: decoded from Windows-1250, trailing padding removed.
 std::string LoggerText(std::span<const uint8_t> bytes);
 
-// Reads and checks a database file for the exports and the chart, with the report's messages when it
-// cannot be read or is damaged.
-std::optional<DatabaseContents> LoadDatabase(Session& s, const std::filesystem::path& file);
+// Reads and checks the database file named `file` (UTF-8) for the exports and the chart, with the
+// report's messages when it cannot be read or is damaged.
+std::optional<DatabaseContents> LoadDatabase(Session& s, std::string_view file);
 
 }  // namespace velutron
