@@ -68,10 +68,11 @@ TEST_F(CliTest, ProbeOfASilentLoggerSaysSoAndFails) {
 }
 
 TEST_F(CliTest, ALinkToTheDeviceIsAcceptedAsItsPortLikeAStableName) {
-  SimProcess sim;
-  ASSERT_TRUE(sim.Ready());
+  if (test::kUnderWine) GTEST_SKIP() << "a device path is a Linux name";
+  const auto sim = StartSim();
+  ASSERT_TRUE(sim->Ready());
   // PortPath() is a link to the simulator's terminal, as /dev/serial/by-id/... is to an adapter.
-  EXPECT_EQ(Cli(sim, {"--port", sim.PortPath(), "--even", "probe"}).exitCode, 0);
+  EXPECT_EQ(Cli(*sim, {"--port", sim->PortPath(), "--even", "probe"}).exitCode, 0);
 }
 
 TEST_F(CliTest, ProbeWithTheWrongParityHearsNothing) {
@@ -151,19 +152,18 @@ TEST_F(CliTest, ACutDumpIsRefusedAndLeavesNoFile) {
 }
 
 TEST_F(CliTest, DownloadDrawsItsProgressBarOnlyOnATerminalAndNeverWithJson) {
-  SimProcess sim({"--records", "300"});
-  ASSERT_TRUE(sim.Ready());
+  if (test::kUnderWine) GTEST_SKIP() << "a pseudo-terminal is no Windows console";
+  const auto sim = StartSim({"--records", "300"});
+  ASSERT_TRUE(sim->Ready());
   struct Case {
     bool terminal;
     bool json;
     bool bar;
   };
   for (const Case c : {Case{true, false, true}, Case{false, false, false}, Case{true, true, false}}) {
-    Command command;
-    command.argv = {VELUTRON_CLI_PATH, "--port", "COM1", "--even", "download", "data"};
-    if (c.json) command.argv.insert(command.argv.begin() + 1, "--json");
-    command.env = {{"VELUTRON_PORT_DIR", sim.PortDir()}};
-    command.workDir = work.path().string();
+    std::vector<std::string> args = {"--port", "COM1", "--even", "download", "data"};
+    if (c.json) args.insert(args.begin(), "--json");
+    Command command = test::CliCommand(*sim, folder, args);
     command.errorOnTerminal = c.terminal;
     const CommandResult r = RunCommand(command);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
