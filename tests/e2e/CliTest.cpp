@@ -200,6 +200,9 @@ TEST_F(CliTest, OptionsPrintWhatIsReadAndWriteOnlyTheValueGiven) {
   EXPECT_EQ(write.exitCode, 0) << write.err;
   EXPECT_EQ(write.out, expected(10));  // the write is acknowledged silently
   EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "--json", "options"}).out, expected(5));
+  // A leading zero is still decimal.
+  EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "options", "--interval", "010"}).exitCode, 0);
+  EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "--json", "options"}).out, expected(10));
   // A value outside the dialog's range is a wrong command line.
   EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "options", "--interval", "181"}).exitCode, 2);
 }
