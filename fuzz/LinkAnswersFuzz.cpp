@@ -1,14 +1,18 @@
 // Plays a logger that answers every byte the program sends with whatever the fuzzer says, as late as it
 // says, and runs one operation against it. Whatever the answers, the operation must end without a
-// crash or a spin, send nothing but its own commands, write no file from a bad dump, leave every
-// existing file as it was unless it completed, leave no partial file, and tell the user why it failed.
+// crash or a spin, send only commands it may send (and nothing that changes the logger when the user
+// said no to everything), write no file from a bad dump or image, leave every existing file as it was
+// unless it completed, leave no partial file, and tell the user why it failed.
 //
-// Input: byte 0 picks the operation, byte 1 answers its questions, bytes 2-4 say which of the ten
-// ports open for the scan; then, for every byte the program sends, one control byte:
+// Input: byte 0 picks the operation, byte 1 how the user answers (bit 0: no to everything, bit 1:
+// service access, bits 2-3: monitoring refreshes, bit 4: restore a valid image rather than 514 bytes
+// from the input, which follow), bytes 2-4 say which of the ten ports open for the scan; then, for every
+// byte the program sends, one control byte:
 //   00xxxxxx  no answer
 //   01ddddnn  nn + 1 answer bytes taken from the input, d × 0.5 ms after the usual latency
 //   10dddddd  a burst: a 16-bit length, then that many bytes, paced at the line rate, d ms late
 //   11dddddd  the port vanishes d × 10 ms from now: nothing crosses any more
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
@@ -23,7 +27,13 @@
 #include "app/Diagnostics.h"
 #include "data/DatabaseFile.h"
 #include "data/Download.h"
+#include "monitor/MemoryImage.h"
+#include "monitor/Monitoring.h"
 #include "session/Session.h"
+#include "settings/LoggerOptions.h"
+#include "settings/Maintenance.h"
+#include "settings/Sensors.h"
+#include "settings/TextFields.h"
 #include "sim/VirtualClock.h"
 #include "support/ScriptedUi.h"
 #include "support/SimSession.h"
@@ -149,35 +159,111 @@ class FuzzPort final : public SerialPort {
   std::vector<uint8_t> scratch_ = std::vector<uint8_t>(proto::kRxBufferSize);
 };
 
-struct Operation {
-  std::function<Outcome(Session&)> run;
-  // Every command the operation may send, in order; what it sends must be a prefix of it (the scan
-  // repeats its probe).
-  std::vector<uint8_t> commands;
-  bool repeats = false;
+// One command as it went over the wire.
+struct Command {
+  uint8_t code;
+  uint8_t address = 0;
+  uint8_t value = 0;
+  bool Changes() const {  // anything but a read, the lead-in or a download
+    return code != proto::kRegisterRead && code != proto::kParamRead && code != proto::kNameRead &&
+           code != proto::kLeadIn && code != proto::kDownloadAscending && code != proto::kDownloadDescending;
+  }
 };
 
+// The bytes sent, as whole commands; false when they are not (a byte no command starts with, a cut one).
+bool Parse(const std::vector<uint8_t>& sent, std::vector<Command>& commands) {
+  for (size_t i = 0; i < sent.size();) {
+    const uint8_t code = sent[i];
+    size_t length = 1;
+    if (code == proto::kRegisterRead || code == proto::kParamRead || code == proto::kNameRead) length = 2;
+    if (code == proto::kRegisterWrite || code == proto::kParamWrite || code == proto::kNameWrite) length = 3;
+    const bool single = code == proto::kLeadIn || code == proto::kModeToggle ||
+                        code == proto::kDownloadAscending || code == proto::kDownloadDescending ||
+                        code == proto::kActionReset.command || code == proto::kActionErase.command ||
+                        code == proto::kActionFormat.command;
+    if ((length == 1 && !single) || i + length > sent.size()) return false;
+    commands.push_back({code, length > 1 ? sent[i + 1] : uint8_t{0}, length > 2 ? sent[i + 2] : uint8_t{0}});
+    i += length;
+  }
+  return true;
+}
+
+using Allowed = std::function<bool(const Command&)>;
+
+Allowed Writes(uint8_t code, std::vector<uint8_t> addresses) {
+  return [code, addresses](const Command& c) {
+    return c.code == code && std::find(addresses.begin(), addresses.end(), c.address) != addresses.end();
+  };
+}
+Allowed WritesFrom(uint8_t code, int first, int length) {
+  return [=](const Command& c) { return c.code == code && ((c.address - first) & 0xFF) < length; };
+}
+Allowed Single(uint8_t code) {
+  return [code](const Command& c) { return c.code == code; };
+}
+const Allowed kNothing = [](const Command&) { return false; };
+
+struct Operation {
+  std::function<Outcome(Session&)> run;
+  // Which commands that change the logger it may send, once the user said yes.
+  Allowed mayChange;
+  bool downloads = false;
+  bool restores = false;  // reads an image file, taken from the input unless bit 4 asks for a valid one
+};
+
+std::vector<uint8_t> SensorRegisters() {
+  std::vector<uint8_t> addresses;
+  for (int n = 1; n <= proto::kMaxSensors; ++n) {
+    addresses.insert(addresses.end(),
+                     {proto::reg::LowAlarm(n), proto::reg::HighAlarm(n), proto::reg::Offset(n)});
+  }
+  return addresses;
+}
+
 const std::vector<Operation>& Operations() {
+  using namespace proto::reg;
   static const std::vector<Operation> ops = {
       {[](Session& s) {
          s.link.Test_COM_OK();
          return s.link.state.LinkOk ? Outcome::Completed : Outcome::Failed;
        },
-       {30, 62}},
-      {[](Session& s) { return TESTRS2321Click(s); }, {30, 62}, true},
-      {[](Session& s) { return Test1Wie1Click(s); }, {30, 62, 30, 46, 30, 69}},
-      {[](Session& s) { return BitBtn4Click(s); }, {30, 62, 30, 14, 50}},
-      {[](Session& s) { return BitBtn5Click(s); }, {30, 62, 30, 14, 55}},
+       kNothing},
+      {[](Session& s) { return TESTRS2321Click(s); }, kNothing},
+      {[](Session& s) { return Test1Wie1Click(s); }, kNothing},
+      {[](Session& s) { return BitBtn4Click(s); }, kNothing, true},
+      {[](Session& s) { return BitBtn5Click(s); }, kNothing, true},
+      {[](Session& s) { return Licencja1Click(s); }, kNothing},
+      {[](Session& s) { return BitBtn6Click(s); }, kNothing},
+      {[](Session& s) { return Zapisobrazurej1Click(s); }, kNothing},
+      {[](Session& s) { return Nadzrpomiaru1Click(s); },
+       WritesFrom(proto::kParamWrite, proto::mem::kSupervisor, 16)},
+      {[](Session& s) { return Nazwapktpomiar1Click(s); }, WritesFrom(proto::kNameWrite, 0, 160)},
+      {[](Session& s) { return Wpislicencji1Click(s); },
+       WritesFrom(proto::kParamWrite, proto::mem::kOwner, 35)},
+      {[](Session& s) { return Wpisnrserii1Click(s); },
+       WritesFrom(proto::kParamWrite, proto::mem::kSerial, 16)},
+      {[](Session& s) { return BitBtn2Click(s); }, Single(proto::kModeToggle)},
+      {[](Session& s) { return BitBtn3Click(s); },
+       Writes(proto::kRegisterWrite, {kSetSeconds, kSetMinutes, kSetHours, kSetDay, kSetMonth, kYear})},
+      {[](Session& s) { return Resetuk1Click(s); }, Single(proto::kActionReset.command)},
+      {[](Session& s) { return Wykasujpomiary1Click(s); }, Single(proto::kActionErase.command)},
+      {[](Session& s) { return Formatowanieukadu1Click(s); }, Single(proto::kActionFormat.command)},
+      {[](Session& s) { return Parametryrejestratora1Click(s); },
+       Writes(proto::kRegisterWrite, {kIntervalLow, kIntervalHigh, kThreshold, kOptions, kSensors})},
+      {[](Session& s) { return Liczbaczujnikw1Click(s); }, Writes(proto::kRegisterWrite, {kSensors})},
+      {[](Session& s) { return Deklarowanieczujnika1Click(s); },
+       Writes(proto::kParamWrite, {proto::kDeclareAddress})},
+      {[](Session& s) { return Parametryczujnika1Click(s); },
+       Writes(proto::kRegisterWrite, SensorRegisters())},
+      // Every byte of the image but the sensor-declaration trigger.
+      {[](Session& s) { return Wczytanieobrazurej1Click(s); },
+       [](const Command& c) {
+         return (c.code == proto::kParamWrite && c.address != proto::kDeclareAddress) ||
+                c.code == proto::kNameWrite;
+       },
+       false, true},
   };
   return ops;
-}
-
-bool SentOnlyItsCommands(const Operation& op, const std::vector<uint8_t>& sent) {
-  for (size_t i = 0; i < sent.size(); ++i) {
-    const size_t k = op.repeats ? i % op.commands.size() : i;
-    if (k >= op.commands.size() || sent[i] != op.commands[k]) return false;
-  }
-  return true;
 }
 
 const std::filesystem::path& WorkDir() {
@@ -192,6 +278,24 @@ std::vector<uint8_t> Contents(const std::filesystem::path& path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+void Put(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The user's answers: everything declined, or yes with values that change something.
+void Script(test::ScriptedUi& ui, uint8_t answers, const std::filesystem::path& image) {
+  const bool no = (answers & 1) != 0;
+  ui.monitorRefreshes = (answers >> 2) & 3;
+  if (no) return;
+  ui.answers = {true, true, true};
+  ui.inputs = {std::optional<std::string>("data"), std::optional<std::string>("data")};
+  ui.files = {image.string()};
+  ui.choosers = {ChooserAnswer{2}, ChooserAnswer{3}};
+  ui.optionDialogs = {LoggerOptionsAnswer{5, 20, 0x25, true}};
+  ui.sensorDialogs = {SensorParamsAnswer{-10, 30, std::string("0.5")}};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -202,24 +306,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::filesystem::path& dir = WorkDir();
   for (const auto& entry : std::filesystem::directory_iterator(dir)) std::filesystem::remove(entry.path());
-  std::ofstream(dir / "data.DAT", std::ios::binary)
-      .write(reinterpret_cast<const char*>(kOldFile.data()), static_cast<std::streamsize>(kOldFile.size()));
+  Put(dir / "data.DAT", kOldFile);
+  MemoryImage memory{};
+  for (size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<uint8_t>(i * 7);
+  const auto intact = ImageFileBytes(memory);
+  std::vector<uint8_t> image(intact.begin(), intact.end());
+  if (op.restores && (answers & 0x10) == 0) {
+    for (uint8_t& b : image) b = in.Byte();
+  }
+  Put(dir / "image.eep", image);
 
   sim::VirtualClock clock;
   FuzzPort port(clock, in, openMask);
   test::ScriptedUi ui;
-  ui.inputs.push_back((answers & 3) == 0 ? std::nullopt
-                                         : std::optional<std::string>((answers & 3) == 1 ? "data" : "fresh"));
-  ui.answers = {(answers & 4) != 0, (answers & 8) != 0};
+  Script(ui, answers, dir / "image.eep");
+  ui.beforeRefresh = [&clock] { clock.SleepMs(1000); };
   const FixedLocale locale(",");
   Session s(port, clock, ui, locale);
   s.workDir = dir;
+  s.settings.ServiceAccess = (answers & 2) != 0;
   port.Open("COM1", Parity::Even);
 
   const Outcome outcome = op.run(s);
 
-  if (!SentOnlyItsCommands(op, port.sent)) std::abort();
+  std::vector<Command> commands;
+  if (!Parse(port.sent, commands)) std::abort();
+  for (const Command& c : commands) {
+    if (c.code == proto::kDownloadAscending || c.code == proto::kDownloadDescending) {
+      if (!op.downloads) std::abort();
+    } else if (c.Changes() && ((answers & 1) != 0 || !op.mayChange(c))) {
+      std::abort();  // sent by mistake: the user said no, or the operation has no business there
+    }
+  }
   if (outcome == Outcome::Failed && ui.events.empty()) std::abort();
+
   bool sawReport = false;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     const std::string name = entry.path().filename().string();
@@ -233,9 +353,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           !std::equal(bytes.begin(), bytes.end(), saved.begin(), saved.end())) {
         std::abort();
       }
+    } else if (name == "image.eep") {
+      if (bytes != image) std::abort();  // a restore only reads its file
+    } else if (name == "data.eep") {
+      if (outcome != Outcome::Completed || ParseImageFile(bytes).check != ImageFileCheck::Intact)
+        std::abort();
     } else if (name == "data.DAT" && bytes == kOldFile) {
       continue;
-    } else if (name != "data.DAT" && name != "fresh.DAT") {
+    } else if (name != "data.DAT") {
       std::abort();  // a partial file left behind, or something nobody asked for
     } else if (outcome != Outcome::Completed || !DecodeDatabase(bytes).Valid()) {
       std::abort();  // a file written from a bad dump, or replaced by a failed download

@@ -120,7 +120,9 @@ std::optional<std::string> ConsoleUi::AskText(std::string_view caption, std::str
     j["answer"] = answer ? nlohmann::ordered_json(*answer) : nlohmann::ordered_json(nullptr);
     Line(Dump(j));
   } else {
-    Line("[" + std::string(caption) + "] " + std::string(prompt) + ": " + (answer ? *answer : "-> Anuluj"));
+    // A prompt that ends in its own colon is not given a second one.
+    const char* colon = prompt.ends_with(':') ? " " : ": ";
+    Line("[" + std::string(caption) + "] " + std::string(prompt) + colon + (answer ? *answer : "-> Anuluj"));
   }
   return answer;
 }

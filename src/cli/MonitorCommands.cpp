@@ -20,6 +20,7 @@ void AddMonitorCommands(CLI::App& app, Command& chosen) {
       "or Ctrl+C");
   monitor
       ->add_option("--refreshes", *readings, "readings shown before the window closes (the first included)")
+      ->transform(Decimal())
       ->check(CLI::PositiveNumber);
   monitor->callback([&chosen, readings] {
     chosen = [readings](Runner& r) {

@@ -1,5 +1,6 @@
 #include "cli/Runner.h"
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <system_error>
 
@@ -14,6 +15,20 @@ std::string ChosenFile(const std::string& name) {
   std::error_code ec;
   const auto absolute = std::filesystem::absolute(PathFromUtf8(name), ec);
   return ec ? name : Utf8FromPath(absolute);
+}
+
+CLI::Validator Decimal() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const size_t sign = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+        if (text.size() == sign || text.find_first_not_of("0123456789", sign) != std::string::npos) {
+          return "not a whole number: " + text;
+        }
+        const size_t first = text.find_first_not_of('0', sign);  // none: the number is zero
+        text.erase(sign, (first == std::string::npos ? text.size() - 1 : first) - sign);
+        return {};
+      },
+      "INT");
 }
 
 int ExitCode(Outcome outcome) {

@@ -12,6 +12,7 @@
 
 namespace CLI {
 class App;
+class Validator;
 }
 
 namespace velutron::cli {
@@ -63,6 +64,10 @@ class Runner {
 
 // A file named on the command line as the open dialog would return it: absolute when possible, UTF-8.
 std::string ChosenFile(const std::string& name);
+
+// Whole numbers as people type them: "010" is ten, not the octal eight the argument parser would read.
+// Hexadecimal stays for the one option that documents it (--bits).
+CLI::Validator Decimal();
 
 // The command chosen on the command line, run once the options are parsed.
 using Command = std::function<Outcome(Runner&)>;

@@ -37,7 +37,9 @@ void AddTextField(CLI::App& text, Command& chosen, const char* name, const char*
   auto args = std::make_shared<Args>();
   CLI::App* sub = text.add_subcommand(name, help);
   if (pointName)
-    sub->add_option("N", args->sensor, "the sensor (1 .. the logger's sensor count)")->required();
+    sub->add_option("N", args->sensor, "the sensor (1 .. the logger's sensor count)")
+        ->required()
+        ->transform(Decimal());
   sub->add_option("--set", args->set,
                   "write TEXT into the field (printable ASCII and €: the logger holds no Polish letters)");
   sub->callback([&chosen, args, operation, pointName] {
@@ -71,8 +73,10 @@ void AddOptions(CLI::App& app, Command& chosen) {
       "Parametry rejestratora: print the recording interval, switching threshold, working options and "
       "humidity flag; with any option, write those values (changing the humidity flag needs --service)");
   options->add_option("--interval", args->interval, "recording interval in minutes")
+      ->transform(Decimal())
       ->check(CLI::Range(1, 180));
   options->add_option("--threshold", args->threshold, "ON/OFF switching threshold in degrees C")
+      ->transform(Decimal())
       ->check(CLI::Range(0, 100));
   options->add_option("--bits", args->bits, "the eight working options as one byte, bit 0 first (e.g. 0x25)")
       ->check(CLI::Range(0, 255));
@@ -99,7 +103,9 @@ void AddSensors(CLI::App& app, Command& chosen) {
   auto count = std::make_shared<std::optional<int>>();
   CLI::App* countCommand = sensors->add_subcommand(
       "count", "Liczba czujników (needs --service): print the sensor count; with --set, write N");
-  countCommand->add_option("--set", *count, "the new sensor count")->check(CLI::Range(1, proto::kMaxSensors));
+  countCommand->add_option("--set", *count, "the new sensor count")
+      ->transform(Decimal())
+      ->check(CLI::Range(1, proto::kMaxSensors));
   countCommand->callback([&chosen, count] {
     chosen = [count](Runner& r) {
       r.Connect();
@@ -113,7 +119,9 @@ void AddSensors(CLI::App& app, Command& chosen) {
       "declare",
       "Deklarowanie czujnika (needs --service): the logger records the signature of sensor N, "
       "the one sensor on its bus (asks first)");
-  declare->add_option("N", *declared, "the sensor (1 .. the logger's sensor count)")->required();
+  declare->add_option("N", *declared, "the sensor (1 .. the logger's sensor count)")
+      ->required()
+      ->transform(Decimal());
   declare->callback([&chosen, declared] {
     chosen = [declared](Runner& r) {
       r.Connect();
@@ -132,11 +140,15 @@ void AddSensors(CLI::App& app, Command& chosen) {
       "params",
       "Parametry czujnika: print the alarm limits and offset of sensor N; with any option, write "
       "those values");
-  paramsCommand->add_option("N", params->sensor, "the sensor (1 .. the logger's sensor count)")->required();
+  paramsCommand->add_option("N", params->sensor, "the sensor (1 .. the logger's sensor count)")
+      ->required()
+      ->transform(Decimal());
   paramsCommand->add_option("--low", params->answer.low, "low alarm limit in degrees C, up to the high limit")
+      ->transform(Decimal())
       ->check(CLI::Range(-55, 125));
   paramsCommand
       ->add_option("--high", params->answer.high, "high alarm limit in degrees C, from the low limit up")
+      ->transform(Decimal())
       ->check(CLI::Range(-55, 125));
   paramsCommand->add_option("--offset", params->answer.offset,
                             "measurement offset in degrees C, -3..3, with '.' or the locale's decimal "

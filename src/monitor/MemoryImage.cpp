@@ -13,8 +13,6 @@ namespace velutron {
 
 namespace {
 
-constexpr std::string_view kCaptionRefused = "Blokada funkcji !!!";
-constexpr std::string_view kNoAccess = "Użytkownik nie ma dostępu do tej funkcji !";
 constexpr std::string_view kPromptFileName = "Wprowadź nazwę pliku konfiguracji:";
 constexpr std::string_view kCaptionSaved = "Kopia danych z do EEPROM do PC.";
 constexpr std::string_view kSaved = "Zapisano poprawnie obraz pamięci do pliku:\r";
@@ -22,8 +20,6 @@ constexpr std::string_view kCannotRead = "Blokada odczytu danych z dysku !";
 constexpr std::string_view kCaptionBadFile = "Błąd strukury pliku.";
 constexpr std::string_view kNotAnImage = "To nie jest plik danych EEPROM !!!";
 constexpr std::string_view kDamaged = "Uszkodzona stuktura pliku danych EEP !!!";
-constexpr std::string_view kCaptionWriteFailed = "Błąd zapisu danych.";
-constexpr std::string_view kWriteInterrupted = "Przerwanie zapisu danych!!!";
 constexpr std::string_view kCaptionRestored = "Wczytanie danych do EEPROM";
 constexpr std::string_view kRestored = "Wczytano poprawnie konfigurację z pliku:\r";
 
@@ -36,12 +32,6 @@ Cell CellOf(size_t offset, uint8_t parameterCommand, uint8_t nameCommand) {
   const auto space = static_cast<size_t>(proto::mem::kSpaceSize);
   return offset < space ? Cell{parameterCommand, static_cast<uint8_t>(offset)}
                         : Cell{nameCommand, static_cast<uint8_t>(offset - space)};
-}
-
-bool ServiceAllowed(Session& s) {
-  if (s.settings.ServiceAccess) return true;
-  s.ui.ShowMessage(kCaptionRefused, kNoAccess);
-  return false;
 }
 
 }  // namespace
@@ -81,7 +71,7 @@ Outcome Zapisobrazurej1Click(Session& s) {
   link.Test_COM_OK();
   link.Test_Job_Rej();
   if (!link.state.LinkOk) return Outcome::Failed;
-  if (!ServiceAllowed(s)) return Outcome::Failed;
+  if (RefusedWithoutService(s)) return Outcome::Failed;
 
   const std::string proposed = FileNameSafe("Config_EEP_" + s.locale.ShortDate(s.clock.Now()));
   const std::optional<std::string> typed = s.ui.AskText(text::kCaptionFileName, kPromptFileName, proposed);
@@ -128,7 +118,7 @@ Outcome Wczytanieobrazurej1Click(Session& s) {
   link.Test_COM_OK();
   link.Test_Job_Rej();
   if (!link.state.LinkOk) return Outcome::Failed;
-  if (!ServiceAllowed(s)) return Outcome::Failed;
+  if (RefusedWithoutService(s)) return Outcome::Failed;
 
   const FileDialogSpec OpenDialog2{"Wybierz nazwę pliku.", "Pliki obrazów pamięci EEPROM", "*.eep", true};
   const std::optional<std::string> chosen = s.ui.ChooseFileToOpen(OpenDialog2);
@@ -164,7 +154,7 @@ Outcome Wczytanieobrazurej1Click(Session& s) {
   s.ui.SetProgressMax(0);
   if (link.Interrupted()) return Outcome::Cancelled;
   if (!written) {
-    s.ui.ShowMessage(kCaptionWriteFailed, kWriteInterrupted);
+    s.ui.ShowMessage(text::kCaptionWriteFailed, text::kWriteInterrupted);
     return Outcome::Failed;
   }
   s.ui.ShowMessage(kCaptionRestored, std::string(kRestored) + *chosen);

@@ -65,11 +65,15 @@ struct Session {
 // Empties ReportBuffer and the view, clears ReportLoaded.
 void ClearReportView(Session& s);
 
-// Service functions: without service access, shows the refusal and returns true.
 namespace text {
 inline constexpr std::string_view kCaptionLocked = "Blokada funkcji !!!";
 inline constexpr std::string_view kNoAccess = "Użytkownik nie ma dostępu do tej funkcji !";
+// A write of many bytes, one exchange each, broken off part-way.
+inline constexpr std::string_view kCaptionWriteFailed = "Błąd zapisu danych.";
+inline constexpr std::string_view kWriteInterrupted = "Przerwanie zapisu danych!!!";
 }  // namespace text
+
+// Service functions: without service access, shows the refusal and returns true.
 bool RefusedWithoutService(Session& s);
 
 }  // namespace velutron

@@ -75,7 +75,7 @@ Outcome Str_To_EEPROM(Session& s, uint8_t writeCommand, uint8_t address, uint8_t
 
   if (written < length) {
     // Stopped on the user's interrupt: no failure to report.
-    if (!link.Interrupted()) s.ui.ShowMessage("Błąd zapisu danych.", "Przerwanie zapisu danych!!!");
+    if (!link.Interrupted()) s.ui.ShowMessage(text::kCaptionWriteFailed, text::kWriteInterrupted);
     return Outcome::Failed;
   }
   s.ui.ShowMessage("Zapis danych.", "Zapisano " + std::string(what));

@@ -93,7 +93,7 @@ TEST_F(CliMonitorTest, EepromSaveThenRestoreRoundTripsTheLoggersMemory) {
   const CommandResult save = RunCommand(Cli(*sim, {"--service", "eeprom", "save", "Obraz_żółć"}));
   EXPECT_EQ(save.exitCode, 0) << save.out << save.err;
   EXPECT_EQ(save.out,
-            "[Nazwa pliku:] Wprowadź nazwę pliku konfiguracji:: Obraz_żółć\n"
+            "[Nazwa pliku:] Wprowadź nazwę pliku konfiguracji: Obraz_żółć\n"
             "[Kopia danych z do EEPROM do PC.] Zapisano poprawnie obraz pamięci do pliku:\nObraz_żółć\n");
   const sim::Device defaults;
   std::vector<uint8_t> expected(defaults.params.begin(), defaults.params.end());

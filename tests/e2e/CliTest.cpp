@@ -214,8 +214,8 @@ TEST_F(CliTest, PortThatCannotBeOpenedIsNamed) {
 }
 
 TEST_F(CliTest, OptionsPrintWhatIsReadAndWriteOnlyTheValueGiven) {
-  SimProcess sim;
-  ASSERT_TRUE(sim.Ready());
+  const auto sim = StartSim();
+  ASSERT_TRUE(sim->Ready());
   const std::string read =
       "{\"type\":\"value\",\"name\":\"interval_min\",\"value\":%d}\n"
       "{\"type\":\"value\",\"name\":\"threshold_c\",\"value\":0}\n"
@@ -227,49 +227,52 @@ TEST_F(CliTest, OptionsPrintWhatIsReadAndWriteOnlyTheValueGiven) {
     out.replace(out.find("%d"), 2, std::to_string(minutes));
     return out;
   };
-  const CommandResult before = Cli(sim, {"--port", "COM1", "--even", "--json", "options"});
+  const CommandResult before = Cli(*sim, {"--port", "COM1", "--even", "--json", "options"});
   EXPECT_EQ(before.exitCode, 0) << before.err;
   EXPECT_EQ(before.out, expected(10));
-  const CommandResult write = Cli(sim, {"--port", "COM1", "--even", "--json", "options", "--interval", "5"});
+  const CommandResult write = Cli(*sim, {"--port", "COM1", "--even", "--json", "options", "--interval", "5"});
   EXPECT_EQ(write.exitCode, 0) << write.err;
   EXPECT_EQ(write.out, expected(10));  // the write is acknowledged silently
-  EXPECT_EQ(Cli(sim, {"--port", "COM1", "--even", "--json", "options"}).out, expected(5));
+  EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "--json", "options"}).out, expected(5));
+  // A leading zero is still decimal.
+  EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "options", "--interval", "010"}).exitCode, 0);
+  EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "--json", "options"}).out, expected(10));
   // A value outside the dialog's range is a wrong command line.
-  EXPECT_EQ(Cli(sim, {"--port", "COM1", "--even", "options", "--interval", "181"}).exitCode, 2);
+  EXPECT_EQ(Cli(*sim, {"--port", "COM1", "--even", "options", "--interval", "181"}).exitCode, 2);
 }
 
 TEST_F(CliTest, PointNameIsWrittenAndReadBackAndASensorTheLoggerLacksIsRefused) {
-  SimProcess sim;
-  ASSERT_TRUE(sim.Ready());
-  const CommandResult write = Cli(sim, {"--port", "COM1", "--even", "text", "point", "2", "--set", "Hala B"});
+  const auto sim = StartSim();
+  ASSERT_TRUE(sim->Ready());
+  const CommandResult write = Cli(*sim, {"--port", "COM1", "--even", "text", "point", "2", "--set", "Hala B"});
   EXPECT_EQ(write.exitCode, 0) << write.err;
   EXPECT_EQ(write.out,
             "sensor_count: 4\n"
             "point_name: Freezer 2       \n"
-            "[Nazwa punktu pomiarowego.] Nazwa pkt. pomiarowego [max.16 znaków]:: Hala B\n"
+            "[Nazwa punktu pomiarowego.] Nazwa pkt. pomiarowego [max.16 znaków]: Hala B\n"
             "[Zapis danych.] Zapisano nazwę punktu pomiarowego.\n");
 
-  const CommandResult refused = Cli(sim, {"--port", "COM1", "--even", "text", "point", "7", "--set", "X"});
+  const CommandResult refused = Cli(*sim, {"--port", "COM1", "--even", "text", "point", "7", "--set", "X"});
   EXPECT_EQ(refused.exitCode, 2);
   EXPECT_EQ(refused.out, "sensor_count: 4\n");
   EXPECT_EQ(refused.err, "velutron-cli: sensor 7 refused: the logger has 4 sensors, so N must lie in 1..4\n");
 
-  const CommandResult read = Cli(sim, {"--port", "COM1", "--even", "--json", "text", "point", "2"});
+  const CommandResult read = Cli(*sim, {"--port", "COM1", "--even", "--json", "text", "point", "2"});
   EXPECT_EQ(read.exitCode, 0);
   EXPECT_NE(read.out.find("{\"type\":\"value\",\"name\":\"point_name\",\"value\":\"Hala B          \"}"),
             std::string::npos);
-  EXPECT_NE(Cli(sim, {"--port", "COM1", "--even", "text", "point", "1"}).out.find("point_name: Freezer 1"),
+  EXPECT_NE(Cli(*sim, {"--port", "COM1", "--even", "text", "point", "1"}).out.find("point_name: Freezer 1"),
             std::string::npos);
 }
 
 TEST_F(CliTest, ServiceFunctionsAreRefusedWithoutServiceAndQuestionsWithoutYesAreCancelled) {
-  SimProcess sim;
-  ASSERT_TRUE(sim.Ready());
-  const CommandResult format = Cli(sim, {"--port", "COM1", "--even", "--yes", "format"});
+  const auto sim = StartSim();
+  ASSERT_TRUE(sim->Ready());
+  const CommandResult format = Cli(*sim, {"--port", "COM1", "--even", "--yes", "format"});
   EXPECT_EQ(format.exitCode, 1);
   EXPECT_EQ(format.out, "[Blokada funkcji !!!] Użytkownik nie ma dostępu do tej funkcji !\n");
 
-  const CommandResult reset = Cli(sim, {"--port", "COM1", "--even", "--json", "reset"});
+  const CommandResult reset = Cli(*sim, {"--port", "COM1", "--even", "--json", "reset"});
   EXPECT_EQ(reset.exitCode, 3);
   EXPECT_EQ(
       reset.out,

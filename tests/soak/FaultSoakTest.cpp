@@ -4,6 +4,7 @@
 //  - a file is written only from a whole, correct dump, and an existing file is byte-identical after a
 //    failure; no partial file is ever left;
 //  - every failure is shown to the user;
+//  - when the user says no to everything, nothing in the logger changes;
 //  - once the fault is gone (and a vanished port is plugged in again and found by the port scan), the
 //    very next operation works.
 
@@ -20,6 +21,12 @@
 #include "data/DatabaseFile.h"
 #include "data/Download.h"
 #include "data/Report.h"
+#include "monitor/MemoryImage.h"
+#include "monitor/Monitoring.h"
+#include "settings/LoggerOptions.h"
+#include "settings/Maintenance.h"
+#include "settings/Sensors.h"
+#include "settings/TextFields.h"
 #include "support/SimSession.h"
 #include "support/TestFiles.h"
 
@@ -33,6 +40,8 @@ class Soak {
  public:
   Soak() {
     sim.bench.ports["COM2"] = {};  // present, nothing on it
+    sim.s.settings.ServiceAccess = true;
+    sim.ui.beforeRefresh = [this] { sim.clock.SleepMs(1000); };
     EXPECT_TRUE(sim.OpenPort());
   }
 
@@ -40,10 +49,14 @@ class Soak {
   bool Step(int step) {
     const std::string fault = InjectFault();
     const Files before = Snapshot();
+    const Memory logger = LoggerMemory();
     sim.ui.events.clear();
+    const bool declines = Below(4) == 0;
+    Script(declines);
     const auto [name, outcome, descending] = RunRandomOperation();
-    trace_ = "step " + std::to_string(step) + ": " + name + " under " + fault;
+    trace_ = "step " + std::to_string(step) + ": " + name + (declines ? " declined" : "") + " under " + fault;
 
+    if (declines && LoggerMemory() != logger) return Broken("the logger changed although the user said no");
     const Files after = Snapshot();
     for (const auto& [file, bytes] : after) {
       if (file.find(".part") != std::string::npos) return Broken("a partial file was left: " + file);
@@ -52,6 +65,7 @@ class Soak {
       if (!changed) continue;
       if (outcome != Outcome::Completed) return Broken(file + " changed by a failed operation");
       if (file.ends_with(".DAT") && bytes != Expected(descending)) return Broken(file + " is not the dump");
+      if (file.ends_with(".eep") && bytes != ImageOfTheLogger()) return Broken(file + " is not the memory");
     }
     for (const auto& [file, bytes] : before) {
       if (!after.contains(file) && file != kReportFileName) return Broken(file + " disappeared");
@@ -64,6 +78,45 @@ class Soak {
 
  private:
   using Files = std::map<std::string, Bytes>;
+  // Everything a write can change: registers, both memory spaces, the recorded measurements.
+  using Memory =
+      std::tuple<std::array<uint8_t, 256>, std::array<uint8_t, 256>, std::array<uint8_t, 256>, size_t>;
+
+  Memory LoggerMemory() const {
+    return {sim.device.registers, sim.device.params, sim.device.names, sim.device.measurements.size()};
+  }
+  Bytes ImageOfTheLogger() const {
+    MemoryImage memory{};
+    std::copy(sim.device.params.begin(), sim.device.params.end(), memory.begin());
+    std::copy(sim.device.names.begin(), sim.device.names.end(), memory.begin() + 256);
+    const auto file = ImageFileBytes(memory);
+    return Bytes(file.begin(), file.end());
+  }
+
+  // The user's answers for the next operation: no to everything, or yes with values that change things.
+  void Script(bool declines) {
+    test::ScriptedUi& ui = sim.ui;
+    ui.answers.clear();
+    ui.inputs.clear();
+    ui.files.clear();
+    ui.choosers.clear();
+    ui.optionDialogs.clear();
+    ui.sensorDialogs.clear();
+    ui.monitorRefreshes = static_cast<int>(Below(3));
+    if (declines) {
+      ui.inputs = {std::nullopt};
+      return;
+    }
+    const std::string file = Below(2) == 0 ? "data" : "fresh";
+    ui.answers = {Below(3) != 0, false};
+    ui.inputs = {Below(8) == 0 ? std::nullopt : std::optional<std::string>(Below(3) == 0 ? "Hala A" : file)};
+    ui.files = {(sim.s.workDir / (Below(2) == 0 ? file + ".DAT" : file + ".eep")).string()};
+    ui.choosers = {ChooserAnswer{1 + static_cast<int>(Below(4))}};
+    ui.optionDialogs = {LoggerOptionsAnswer{1 + static_cast<int>(Below(180)), static_cast<int>(Below(100)),
+                                            static_cast<int>(Below(256)), Below(2) == 0}};
+    ui.sensorDialogs = {SensorParamsAnswer{static_cast<int>(Below(40)) - 20, 20 + static_cast<int>(Below(40)),
+                                           std::to_string(static_cast<int>(Below(5)) - 2)}};
+  }
 
   uint32_t Below(uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng_); }
 
@@ -74,10 +127,13 @@ class Soak {
     sim.device.SetSensors(1 + static_cast<int>(Below(10)), Below(4) == 0);
     sim.device.GenerateMeasurements(1 + static_cast<int>(Below(120)), Below(1000));
     const uint64_t now = sim.clock.NowUs();
-    switch (Below(13)) {
+    switch (Below(14)) {
       case 0:
         f.silent = true;
         return "silence";
+      case 12:
+        f.replyCodes[Below(2) == 0 ? 25 : 20] = static_cast<uint8_t>(Below(3) == 0 ? 255 : 10 * Below(10));
+        return "refused writes";
       case 1:
         f.silentAfter = Below(8);
         return "silence after some answers";
@@ -134,27 +190,41 @@ class Soak {
 
   std::tuple<std::string, Outcome, bool> RunRandomOperation() {
     Session& s = sim.s;
-    switch (Below(7)) {
-      case 0:
-        s.link.Test_COM_OK();
-        return {"probe", s.link.state.LinkOk ? Outcome::Completed : Outcome::Failed, false};
-      case 1:
-        return {"bus test", Test1Wie1Click(s), false};
-      case 2:
-        return {"scan", TESTRS2321Click(s), false};
-      case 3: {
-        sim.ui.files = {(s.workDir / (Below(2) == 0 ? "data.DAT" : "fresh.DAT")).string()};
-        sim.ui.answers = {false};
-        return {"report", BitBtn1Click(s), false};
-      }
-      default: {
-        const bool descending = Below(2) == 0;
-        sim.ui.inputs = {Below(8) == 0 ? std::nullopt
-                                       : std::optional<std::string>(Below(2) ? "data" : "fresh")};
-        sim.ui.answers = {Below(3) == 0, false};
-        return {"download", descending ? BitBtn5Click(s) : BitBtn4Click(s), descending};
-      }
-    }
+    const bool descending = Below(2) == 0;
+    struct Op {
+      const char* name;
+      std::function<Outcome()> run;
+    };
+    const Op ops[] = {
+        {"probe",
+         [&s] {
+           s.link.Test_COM_OK();
+           return s.link.state.LinkOk ? Outcome::Completed : Outcome::Failed;
+         }},
+        {"bus test", [&s] { return Test1Wie1Click(s); }},
+        {"scan", [&s] { return TESTRS2321Click(s); }},
+        {"report", [&s] { return BitBtn1Click(s); }},
+        {"download", [&s, descending] { return descending ? BitBtn5Click(s) : BitBtn4Click(s); }},
+        {"download", [&s, descending] { return descending ? BitBtn5Click(s) : BitBtn4Click(s); }},
+        {"licence", [&s] { return Licencja1Click(s); }},
+        {"monitoring", [&s] { return BitBtn6Click(s); }},
+        {"image save", [&s] { return Zapisobrazurej1Click(s); }},
+        {"image restore", [&s] { return Wczytanieobrazurej1Click(s); }},
+        {"supervisor text", [&s] { return Nadzrpomiaru1Click(s); }},
+        {"point name", [&s] { return Nazwapktpomiar1Click(s); }},
+        {"owner text", [&s] { return Wpislicencji1Click(s); }},
+        {"mode toggle", [&s] { return BitBtn2Click(s); }},
+        {"clock", [&s] { return BitBtn3Click(s); }},
+        {"reset", [&s] { return Resetuk1Click(s); }},
+        {"erase", [&s] { return Wykasujpomiary1Click(s); }},
+        {"format", [&s] { return Formatowanieukadu1Click(s); }},
+        {"logger options", [&s] { return Parametryrejestratora1Click(s); }},
+        {"sensor count", [&s] { return Liczbaczujnikw1Click(s); }},
+        {"sensor declaration", [&s] { return Deklarowanieczujnika1Click(s); }},
+        {"sensor parameters", [&s] { return Parametryczujnika1Click(s); }},
+    };
+    const Op& op = ops[Below(std::size(ops))];
+    return {op.name, op.run(), descending};
   }
 
   // The database a whole, correct dump of the logger's memory makes.
