@@ -40,12 +40,4 @@ foreach(line "[Desktop Entry]" "Type=Application" "Exec=velutron" "Icon=velutron
     message(FATAL_ERROR "velutron.desktop lacks the line ${line}")
   endif()
 endforeach()
-find_program(VALIDATE desktop-file-validate)
-if(VALIDATE)
-  execute_process(COMMAND "${VALIDATE}" "${PREFIX}/share/applications/velutron.desktop"
-                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "velutron.desktop is not valid:\n${out}")
-  endif()
-endif()
 file(REMOVE_RECURSE "${PREFIX}")
