@@ -287,7 +287,10 @@ void Put(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
 void Script(test::ScriptedUi& ui, uint8_t answers, const std::filesystem::path& image) {
   const bool no = (answers & 1) != 0;
   ui.monitorRefreshes = (answers >> 2) & 3;
-  if (no) return;
+  if (no) {
+    ui.inputs = {std::nullopt};  // an input box is cancelled, not accepted as proposed
+    return;
+  }
   ui.answers = {true, true, true};
   ui.inputs = {std::optional<std::string>("data"), std::optional<std::string>("data")};
   ui.files = {image.string()};
