@@ -7,16 +7,21 @@
 
 namespace velutron {
 
-bool InstallQtTranslations(QCoreApplication& app) {
-  const QStringList folders = {QDir(QCoreApplication::applicationDirPath()).filePath("translations"),
-                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+QStringList QtTranslationFolders() {
+  return {QDir(QCoreApplication::applicationDirPath()).filePath("translations"),
+          QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+}
+
+bool InstallQtTranslations(QCoreApplication& app, const QStringList& folders) {
   for (const QString& folder : folders) {
-    auto* translator = new QTranslator(&app);
-    if (translator->load(QStringLiteral("qtbase_pl"), folder)) {
-      QCoreApplication::installTranslator(translator);
-      return true;
+    for (const QString& name : {QStringLiteral("qtbase_pl"), QStringLiteral("qt_pl")}) {
+      auto* translator = new QTranslator(&app);
+      if (translator->load(name, folder)) {
+        QCoreApplication::installTranslator(translator);
+        return true;
+      }
+      delete translator;
     }
-    delete translator;
   }
   return false;
 }

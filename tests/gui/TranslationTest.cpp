@@ -5,9 +5,13 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QLibraryInfo>
 #include <QPrintDialog>
+#include <QTemporaryDir>
 #include <QTranslator>
 
 #include "app/QtUserInterface.h"
@@ -17,6 +21,25 @@ namespace velutron {
 namespace {
 
 std::string Plain(QString text) { return text.remove('&').toStdString(); }
+
+void RemoveTranslators() {
+  for (QTranslator* t : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+    QCoreApplication::removeTranslator(t);
+    delete t;
+  }
+}
+
+// windeployqt bundles Qt's catalogs merged into one "qt_pl.qm" beside the program.
+TEST(TranslationTest, FindsTheMergedCatalogOfAWindowsBundleAndNothingInAnEmptyFolder) {
+  QTemporaryDir empty, bundle;
+  ASSERT_TRUE(QFile::copy(QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).filePath("qtbase_pl.qm"),
+                          QDir(bundle.path()).filePath("qt_pl.qm")));
+  EXPECT_FALSE(InstallQtTranslations(*QCoreApplication::instance(), {empty.path()}));
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+  EXPECT_TRUE(InstallQtTranslations(*QCoreApplication::instance(), {empty.path(), bundle.path()}));
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Anuluj");
+  RemoveTranslators();
+}
 
 TEST(TranslationTest, StandardButtonsOfMessageBoxesFileAndPrintDialogsArePolish) {
   ASSERT_TRUE(InstallQtTranslations(*QCoreApplication::instance()));
@@ -40,10 +63,7 @@ TEST(TranslationTest, StandardButtonsOfMessageBoxesFileAndPrintDialogsArePolish)
                                             "OK", "Anuluj",                               //
                                             "Wybierz nazwę pliku.:", "Otwórz", "Anuluj",  //
                                             "Drukowanie:", "Wydrukuj", "Anuluj", "Opcje >>"}));
-  for (QTranslator* t : QCoreApplication::instance()->findChildren<QTranslator*>()) {
-    QCoreApplication::removeTranslator(t);
-    delete t;
-  }
+  RemoveTranslators();
 }
 
 }  // namespace
