@@ -33,7 +33,7 @@ class Cursor {
 DatabaseWriteResult EncodeDatabase(std::span<const uint8_t> dump, std::vector<uint8_t>& out) {
   out.clear();
   if (dump.size() < kDumpHeaderSize) return DatabaseWriteResult::Truncated;
-  const DumpView header{dump[0], dump[1], static_cast<uint16_t>(dump[4] | dump[5] << 8)};
+  const DumpView header = DumpView::Of(dump);
   if (header.recordCount == 0) return DatabaseWriteResult::NoRecords;
   const int channels = header.Channels();
   if (channels < 1 || channels > dbfile::kMaxChannels) return DatabaseWriteResult::BadChannelCount;

@@ -18,6 +18,8 @@ inline constexpr size_t kHeaderSize = 8;
 inline constexpr size_t kOlderHeaderSize = 5;
 inline constexpr uint8_t kHumidityFlag = 0x80;
 inline constexpr int kMaxChannels = 10;
+// Raw readings above this, and raw 0, mark a sensor out of range.
+inline constexpr uint16_t kRawMaxValid = 4002;
 inline constexpr size_t kOwnerTextSize = 35;
 inline constexpr size_t kSupervisionTextSize = 16;
 inline constexpr size_t kPointNameSize = 16;
@@ -48,6 +50,10 @@ struct DumpView {
   uint8_t channelByte = 0;  // bits 0-6: channel count K, bit 7: humidity mode
   uint8_t switchThreshold = 0;
   uint16_t recordCount = 0;
+  // From the dump's first kDumpHeaderSize bytes.
+  static DumpView Of(std::span<const uint8_t> header) {
+    return {header[0], header[1], static_cast<uint16_t>(header[4] | header[5] << 8)};
+  }
   int Channels() const { return channelByte & 0x7F; }
   // Bytes the header declares: 6 + N(2K + 6) + 51 + 16K.
   size_t DeclaredSize() const {
@@ -122,6 +128,17 @@ struct DatabaseContents {
   RecordView Record(size_t index) const {
     const size_t size = dbfile::RecordSize(channels);
     return RecordView{std::span<const uint8_t>(records).subspan(index * size, size)};
+  }
+  // Whether `channel` of `record` holds the humidity of a pair rather than a temperature. A record with
+  // the single-pair flag has only channel 2 as humidity.
+  bool IsHumidityCell(const RecordView& record, int channel) const {
+    if (!humidity) return false;
+    return record.SinglePairFlag() ? channel == 2 : channel % 2 == 0;
+  }
+  // The switching column: the threshold (whole degrees) above channel 1's temperature, raw x 1/16 - 55,
+  // compared exactly in sixteenths.
+  bool BelowSwitchThreshold(const RecordView& record) const {
+    return uint32_t{switchThreshold} * 16 + 55 * 16 > record.Raw(1);
   }
   std::span<const uint8_t> PointName(int channel) const {
     return std::span<const uint8_t>(pointNames)

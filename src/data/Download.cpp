@@ -46,8 +46,8 @@ uint32_t ReceiveBurst(Session& s) {
     if (taken == 0 && after >= kDumpHeaderSize) {
       taken = link.Port().Read(std::span<uint8_t>(rx, kDumpHeaderSize));
       if (taken == kDumpHeaderSize) {
-        const DumpView header{rx[0], rx[1], static_cast<uint16_t>(rx[4] | rx[5] << 8)};
-        expected = static_cast<uint32_t>(std::min<size_t>(header.DeclaredSize(), UINT32_MAX));
+        const size_t declared = DumpView::Of(std::span<const uint8_t>(rx, kDumpHeaderSize)).DeclaredSize();
+        expected = static_cast<uint32_t>(std::min<size_t>(declared, UINT32_MAX));
       }
     }
     s.ui.TransferProgress(after, expected);

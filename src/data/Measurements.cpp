@@ -11,9 +11,6 @@ namespace velutron {
 
 namespace {
 
-constexpr uint16_t kRawMaxValid = 4002;
-constexpr uint16_t kHumidityNone = 1000;
-
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 int DaysInMonth(int year, int month) {
@@ -30,21 +27,16 @@ std::optional<CivilTime> StampOf(const RecordView& r) {
   return t;
 }
 
-bool IsHumidityCell(const DatabaseContents& db, const RecordView& r, int k) {
-  if (!db.humidity) return false;
-  return r.SinglePairFlag() ? k == 2 : k % 2 == 0;
-}
-
 Reading TemperatureReading(uint16_t raw) {
   if (raw == 0) return {Quantity::Temperature, std::nullopt, "T_min"};
-  if (raw > kRawMaxValid) return {Quantity::Temperature, std::nullopt, "T_max"};
+  if (raw > dbfile::kRawMaxValid) return {Quantity::Temperature, std::nullopt, "T_max"};
   // Sixteenths of a degree are exact in binary.
   return {Quantity::Temperature, raw / 16.0 - 55.0, {}};
 }
 
 Reading HumidityReading(uint16_t wetRaw, uint16_t dryRaw) {
   const HumidityResult h = HumidityFromPsychrometer(wetRaw, dryRaw, ".");
-  if (h.HumidityValue != kHumidityNone && h.HumidityValue != 0) {
+  if (h.HasValue()) {
     return {Quantity::Humidity, h.HumidityValue / 10.0, {}};
   }
   // Saturated: a depression under 0.2 degrees is 100 %RH, a reading rather than a fault.
@@ -66,15 +58,13 @@ std::vector<Measurement> Measurements(const DatabaseContents& db) {
     m.number = j + 1;
     m.time = StampOf(r);
     if (db.switchThreshold > 0) {
-      // As the report decides it: the threshold against channel 1, compared in sixteenths.
-      const bool below = uint32_t{db.switchThreshold} * 16 + 55 * 16 > r.Raw(1);
-      m.switching = below ? 0 : int{db.switchThreshold};
+      m.switching = db.BelowSwitchThreshold(r) ? 0 : int{db.switchThreshold};
     }
     if (r.OnOffFlag()) m.on = r.OnOffState();
     uint16_t previousRaw = 0;
     for (int k = 1; k <= db.channels; ++k) {
       const uint16_t raw = r.Raw(k);
-      if (IsHumidityCell(db, r, k)) {
+      if (db.IsHumidityCell(r, k)) {
         m.readings.push_back(HumidityReading(raw, previousRaw));
       } else {
         previousRaw = raw;

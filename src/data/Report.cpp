@@ -14,10 +14,7 @@ namespace velutron {
 
 namespace {
 
-// Raw readings above this, and raw 0, mark a sensor out of range.
-constexpr uint16_t kRawMaxValid = 4002;
 constexpr uint16_t kNoMinimum = 4096;
-constexpr uint16_t kHumidityNone = 1000;
 
 std::string_view AsText(std::span<const uint8_t> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
@@ -100,11 +97,6 @@ class ReportBuilder {
     Text("\r\n");
   }
 
-  bool IsHumidityCell(const RecordView& record, int k) const {
-    if (!db_.humidity) return false;
-    return record.SinglePairFlag() ? k == 2 : k % 2 == 0;
-  }
-
   void RecordLine(size_t j, const RecordView& record) {
     const std::string day = Padded(BcdToByte(record.DayBcd()), 2, '0');
     const std::string month = Padded(BcdToByte(record.MonthBcd()), 2, '0');
@@ -123,12 +115,12 @@ class ReportBuilder {
       if (k > 1) Text("; ");
       const uint16_t raw = record.Raw(k);
       auto& extremes = extremes_[k - 1];
-      if (IsHumidityCell(record, k)) {
+      if (db_.IsHumidityCell(record, k)) {
         const HumidityResult h = HumidityFromPsychrometer(raw, previousRaw, separator_);
         std::string cell = h.HumidityText;
         if (cell.size() < 4) cell.insert(0, 1, ' ');
         Text(cell);
-        if (h.HumidityValue != kHumidityNone && h.HumidityValue != 0) {
+        if (h.HasValue()) {
           if (h.HumidityValue < extremes.minimum || h.HumidityValue > extremes.maximum) {
             extremes.Offer(h.HumidityValue, label + cell + " Lp.= " + std::to_string(j));
           }
@@ -138,12 +130,10 @@ class ReportBuilder {
       previousRaw = raw;
       std::string cell = FormatTemperature(raw, separator_);
       if (cell.size() < 4) cell.insert(0, 1, ' ');
-      if (raw > kRawMaxValid) cell = "T_max";
+      if (raw > dbfile::kRawMaxValid) cell = "T_max";
       if (raw == 0) cell = "T_min";
       if (k == 1 && db_.switchThreshold > 0) {
-        // Threshold (whole degrees) above the temperature raw x 1/16 - 55, compared exactly in sixteenths.
-        const bool below = uint32_t{db_.switchThreshold} * 16 + 55 * 16 > raw;
-        Text(below ? "  0; " : thresholdText_ + "; ");
+        Text(db_.BelowSwitchThreshold(record) ? "  0; " : thresholdText_ + "; ");
       }
       Text(cell);
       if (raw < extremes.minimum || raw > extremes.maximum) {

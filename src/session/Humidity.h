@@ -11,8 +11,12 @@ namespace velutron {
 
 // Relative humidity of one dry/wet bulb pair.
 struct HumidityResult {
-  uint16_t HumidityValue = 1000;  // tenths of %RH; 1000 when no table value applies, 0 below the table
-  std::string HumidityText;       // UTF-8, e.g. "90,2%RH", or "T suchy!", "100%RH", "Brak tab.", "MIN tab."
+  static constexpr uint16_t kNoValue = 1000;
+  uint16_t HumidityValue = kNoValue;  // tenths of %RH; kNoValue when no table value applies, 0 below it
+  std::string HumidityText;  // UTF-8, e.g. "90,2%RH", or "T suchy!", "100%RH", "Brak tab.", "MIN tab."
+
+  // Whether the table gave a value (the report's extremes and the exports take only these).
+  bool HasValue() const { return HumidityValue != kNoValue && HumidityValue != 0; }
 };
 
 // Looks the pair up in the psychrometric table: row by the dry bulb in whole degrees, column by the
