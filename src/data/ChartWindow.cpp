@@ -90,6 +90,8 @@ ChartWindow::ChartWindow(const DatabaseContents& db, const QString& title, UserI
       new QLabel(QStringLiteral("Kółko myszy: powiększenie.  Lewy przycisk: powiększ zaznaczony obszar.  "
                                 "Prawy przycisk: przesuwanie.  Dwuklik: cały wykres."),
                  this);
+  // Wrapped rather than widening the window past a 1024-pixel screen.
+  hint->setWordWrap(true);
   auto* whole = new QPushButton(QStringLiteral("&Cały wykres"), this);
   auto* save = new QPushButton(QStringLiteral("&Zapisz obraz..."), this);
   save->setObjectName("SaveButton");
