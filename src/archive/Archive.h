@@ -1,0 +1,120 @@
+#pragma once
+
+// The archive: one continuous history of every logger's readings, written by the station and by
+// imported downloads, read by the period queries and reports. Two engines sit behind this interface:
+// an embedded SQLite file and a PostgreSQL server. No exceptions cross it: a failure returns false (or
+// an empty optional) and says why in `error`.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velutron::archive {
+
+enum class Unit : uint8_t { Celsius = 0, RelativeHumidity = 1 };
+enum class Source : uint8_t { Station = 0, Download = 1 };
+
+// A logger as the archive knows it. `name` is the station's configured name or the name the user gave
+// an import; by default the owner text.
+struct LoggerId {
+  std::string name;
+  std::string owner;
+  std::string serial;
+};
+
+// What one channel was at a moment: its measuring point's name, unit and the limits in force (absent
+// when the logger has none for it). Recorded whenever it changes, so that a reading's context is known.
+struct ChannelInfo {
+  int channel = 0;  // 1..10
+  std::string point;
+  Unit unit = Unit::Celsius;
+  std::optional<double> low;
+  std::optional<double> high;
+};
+
+// One reading of one channel: a value at the sensor's full resolution, or no value and the text the
+// window or report shows instead ("ERROR!", "T suchy!", "Brak tab.", "T_min"…). `status` is empty for
+// a valid value.
+struct Reading {
+  int channel = 0;
+  Unit unit = Unit::Celsius;
+  std::optional<double> value;
+  std::string status;
+};
+
+// One answered interval: the PC's time (UTC, milliseconds since the Unix epoch), the logger's own clock
+// as it read (its local wall time in seconds since 1970-01-01 00:00 as if it were UTC; absent when the
+// clock did not read as a date) and every channel read.
+struct Interval {
+  int64_t utc_ms = 0;
+  std::optional<int64_t> logger_clock_s;
+  std::vector<Reading> readings;
+};
+
+enum class GapCause : uint8_t { Silence = 0, PortGone = 1, BusFailure = 2, Paused = 3 };
+
+// A stretch of time without readings of a logger, and why.
+struct Gap {
+  int64_t from_utc_ms = 0;
+  int64_t to_utc_ms = 0;
+  GapCause cause = GapCause::Silence;
+};
+
+// A step in an alarm's life: event "start", "repeat", "ack" or "clear"; kind "high", "low", "sensor",
+// "bus", "link" or "clock"; channel 0 for the logger's own alarms. `json` is the event exactly as the
+// notification commands got it.
+struct AlarmEvent {
+  int64_t utc_ms = 0;
+  std::string event;
+  std::string kind;
+  int channel = 0;
+  std::optional<double> value;
+  std::optional<double> limit;
+  std::string json;
+};
+
+// One run of a notification command for an alarm event. `exit_code` is the command's exit code, or
+// negative: -1 when it was killed at its time limit, -2 when it could not be started.
+struct Notification {
+  int64_t alarm_event_id = 0;
+  int64_t utc_ms = 0;
+  std::vector<std::string> command;
+  int exit_code = 0;
+  std::string error;
+};
+
+// One reading of one channel as the history returns it.
+struct HistoryPoint {
+  int64_t utc_ms = 0;
+  std::optional<double> value;
+  std::string status;
+};
+
+class Archive {
+ public:
+  virtual ~Archive() = default;
+
+  // The logger's key in the archive, created on first use.
+  virtual std::optional<int64_t> Logger(const LoggerId& id, std::string& error) = 0;
+  // Records the channels' names, units and limits as of `utc_ms`; only what changed is stored.
+  virtual bool SetChannels(int64_t logger, int64_t utc_ms, const std::vector<ChannelInfo>& channels,
+                           std::string& error) = 0;
+  // One interval's readings in one transaction: on true they are on disk (or committed on the server).
+  virtual bool AddInterval(int64_t logger, Source source, const Interval& interval, std::string& error) = 0;
+  virtual bool AddGap(int64_t logger, const Gap& gap, std::string& error) = 0;
+  // The event's key, for its notifications.
+  virtual std::optional<int64_t> AddAlarmEvent(int64_t logger, const AlarmEvent& event, std::string& error) = 0;
+  virtual bool AddNotification(const Notification& notification, std::string& error) = 0;
+
+  // The readings of one channel of a logger in [from_ms, to_ms), oldest first.
+  virtual bool History(int64_t logger, int channel, int64_t from_ms, int64_t to_ms,
+                       std::vector<HistoryPoint>& points, std::string& error) = 0;
+};
+
+// Opens (creating and migrating as needed) the archive that `location` names: a "postgresql://" URL, or
+// else a SQLite file.
+std::unique_ptr<Archive> OpenArchive(const std::string& location, std::string& error);
+
+}  // namespace velutron::archive
