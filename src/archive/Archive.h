@@ -98,6 +98,8 @@ class Archive {
 
   // The logger's key in the archive, created on first use.
   virtual std::optional<int64_t> Logger(const LoggerId& id, std::string& error) = 0;
+  // The key of the logger of that name, without creating it; empty (and `error` empty) when unknown.
+  virtual std::optional<int64_t> FindLogger(const std::string& name, std::string& error) = 0;
   // Records the channels' names, units and limits as of `utc_ms`; only what changed is stored.
   virtual bool SetChannels(int64_t logger, int64_t utc_ms, const std::vector<ChannelInfo>& channels,
                            std::string& error) = 0;

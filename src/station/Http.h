@@ -1,0 +1,39 @@
+#pragma once
+
+// The station's HTTP endpoint: /metrics (Prometheus text format), /api/current, /api/history and the
+// status page at /. Everything it serves is read-only.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "station/Snapshot.h"
+
+namespace velutron::station {
+
+class HttpEndpoint {
+ public:
+  using SnapshotSource = std::function<std::vector<LoggerSnapshot>()>;
+
+  // `snapshot` is called from the server's threads; `archive_location` is opened by the endpoint itself
+  // for /api/history and the status page's charts.
+  HttpEndpoint(SnapshotSource snapshot, std::string archive_location);
+  ~HttpEndpoint();
+  HttpEndpoint(const HttpEndpoint&) = delete;
+  HttpEndpoint& operator=(const HttpEndpoint&) = delete;
+
+  // Listens on "ADDR:PORT" (an IPv4 address, or [IPv6]:PORT) and serves in a thread of its own. False,
+  // with the reason, when the address cannot be bound.
+  bool Start(const std::string& listen, std::string& error);
+  // Stops serving and joins the thread; also done by the destructor.
+  void Stop();
+  // The port bound (useful with port 0 in tests).
+  int Port() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velutron::station
