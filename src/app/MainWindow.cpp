@@ -15,11 +15,11 @@
 #include <algorithm>
 
 #include "app/Diagnostics.h"
-#include "app/FormLook.h"
 #include "app/StartUp.h"
+#include "data/ChartWindow.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
-#include "data/ChartWindow.h"
+#include "gui/FormLook.h"
 #include "monitor/MemoryImage.h"
 #include "monitor/Monitoring.h"
 #include "settings/LoggerOptions.h"

@@ -3,7 +3,7 @@
 #include <QStringList>
 
 #include "app/MainWindow.h"
-#include "app/Translations.h"
+#include "gui/Translations.h"
 #include "platform/Process.h"
 #include "platform/SystemSerialPort.h"
 

@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/FormLook.h"
+#include "gui/FormLook.h"
 
 // The pictures live in the GUI library's resources, which a static library must pull in by name.
 static void InitMonitorResources() { Q_INIT_RESOURCE(velutron); }

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/FormLook.h"
+#include "gui/FormLook.h"
 #include "settings/UpDown.h"
 
 namespace velutron {

@@ -14,8 +14,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/DesktopUserInterface.h"
 #include "app/MainWindow.h"
-#include "app/QtUserInterface.h"
 #include "monitor/MonitorWindow.h"
 #include "sim/SimPort.h"
 #include "support/SimSession.h"

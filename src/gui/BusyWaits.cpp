@@ -1,4 +1,4 @@
-#include "app/BusyWaits.h"
+#include "gui/BusyWaits.h"
 
 #include <QCoreApplication>
 #include <QEvent>

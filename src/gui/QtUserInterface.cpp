@@ -1,7 +1,6 @@
-#include "app/QtUserInterface.h"
+#include "gui/QtUserInterface.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -11,22 +10,15 @@
 #include <QPageRanges>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QTextBlock>
-#include <QTextOption>
 #include <QProgressBar>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTextOption>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
-#include <cstdio>
 #include <memory>
-
-#include "app/AboutBox.h"
-#include "monitor/MonitorWindow.h"
-#include "settings/ChooserDialog.h"
-#include "settings/LoggerOptionsDialog.h"
-#include "settings/SensorParamsDialog.h"
 
 namespace velutron {
 
@@ -216,46 +208,6 @@ void QtUserInterface::ShellOpen(std::string_view target, std::string_view parame
 
 void QtUserInterface::OpenUrl(const QUrl& url) {
   if (opener_) opener_(url);
-}
-
-void QtUserInterface::ShowAboutBox() {
-  aboutBoxes_.push_back(std::make_unique<TForm2>());
-  TForm2& box = *aboutBoxes_.back();
-  box.SetUrlOpener([this](const QUrl& url) { OpenUrl(url); });
-  if (qEnvironmentVariableIsSet("VELUTRON_TRACE_STARTUP")) {
-    std::fprintf(stderr, "velutron: about box at %lld ms since the epoch\n",
-                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-    std::fflush(stderr);
-  }
-  Exec(box);
-}
-
-void QtUserInterface::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
-  TForm6 window(view, refresh);
-  Exec(window);
-}
-
-namespace {
-// Fills a settings dialog, shows it modally and reads it back when its accept button closed it.
-template <typename Dialog, typename Values>
-std::optional<Values> RunSettingsDialog(const Values& shown, const std::function<int(QDialog&)>& exec) {
-  Dialog dialog;
-  dialog.Fill(shown);
-  if (exec(dialog) != QDialog::Accepted) return std::nullopt;
-  return dialog.Values();
-}
-}  // namespace
-
-std::optional<ChooserValues> QtUserInterface::ShowChooser(const ChooserValues& shown) {
-  return RunSettingsDialog<TForm3>(shown, [this](QDialog& d) { return Exec(d); });
-}
-
-std::optional<LoggerOptionsValues> QtUserInterface::ShowLoggerOptions(const LoggerOptionsValues& shown) {
-  return RunSettingsDialog<TForm4>(shown, [this](QDialog& d) { return Exec(d); });
-}
-
-std::optional<SensorParamsValues> QtUserInterface::ShowSensorParams(const SensorParamsValues& shown) {
-  return RunSettingsDialog<TForm5>(shown, [this](QDialog& d) { return Exec(d); });
 }
 
 }  // namespace velutron
