@@ -73,6 +73,7 @@ class TForm1 final : public QMainWindow {
   std::unique_ptr<Clock> clock_;
   // The operations wait through these, so the windows repaint while they wait.
   BusyPump pump_;
+  IdlePacer pacer_;
   SlicedClock slicedClock_;
   SlicedPort slicedPort_;
   DesktopUserInterface ui_;
