@@ -27,8 +27,9 @@ class QtUserInterface : public UserInterface {
   // Called with every dialog just after its modal loop has started, so a test can read and answer it.
   using DialogHook = std::function<void(QDialog*)>;
   void SetDialogHook(DialogHook hook) { hook_ = std::move(hook); }
-  // Where links and documents go; QDesktopServices::openUrl unless replaced.
-  using UrlOpener = std::function<void(const QUrl&)>;
+  // Where links and documents go: the desktop's program for them unless replaced. False when nothing
+  // could take them (no program for that kind of file), which the user is then told.
+  using UrlOpener = std::function<bool(const QUrl&)>;
   void SetUrlOpener(UrlOpener opener) { opener_ = std::move(opener); }
 
   void ShowMessage(std::string_view caption, std::string_view text) override;

@@ -107,7 +107,10 @@ TEST(AboutBoxTest, EachShowingIsANewBoxWithItsOwnFreshTimerAndZamknijClosesIt) {
 TEST(AboutBoxTest, ShellOpenHandsUrlsAndDocumentsToTheDesktop) {
   DesktopUserInterface ui;
   std::vector<QUrl> opened;
-  ui.SetUrlOpener([&opened](const QUrl& url) { opened.push_back(url); });
+  ui.SetUrlOpener([&opened](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  });
   test::TempDir dir;
   const QString previous = QDir::currentPath();
   QDir::setCurrent(QString::fromStdString(dir.path().string()));
