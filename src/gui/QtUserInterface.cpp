@@ -93,20 +93,23 @@ void FitWidestLine(QPrinter& printer, QTextDocument& doc, QFont font) {
   doc.setDefaultTextOption(option);
 }
 
-// Whether the desktop names a program for a file of this kind. Opening a file no program is named for
-// goes nowhere visible (or to a web browser), and nothing says so: xdg-open only starts. Where there is no
-// xdg-mime to ask, the desktop's own answer stands.
+// Whether the desktop names a program for a file of this kind or a kind it belongs to (a CSV file is
+// text). Opening a file no program is named for goes nowhere visible (or to a web browser), and nothing
+// says so: xdg-open only starts. Where xdg-mime cannot answer, the desktop's own answer stands.
 bool HasProgramFor(const QString& file) {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
   const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
   if (xdgMime.isEmpty()) return true;
-  QProcess query;
-  query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"),
-                        QMimeDatabase().mimeTypeForFile(file).name()});
-  if (!query.waitForFinished(5000) || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0) {
-    return true;
+  const QMimeType type = QMimeDatabase().mimeTypeForFile(file);
+  for (const QString& kind : QStringList{type.name()} + type.allAncestors()) {
+    QProcess query;
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), kind});
+    if (!query.waitForFinished(5000) || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0) {
+      return true;
+    }
+    if (!query.readAllStandardOutput().trimmed().isEmpty()) return true;
   }
-  return !query.readAllStandardOutput().trimmed().isEmpty();
+  return false;
 #else
   (void)file;
   return true;
