@@ -162,7 +162,7 @@ TEST(TextFieldTest, WriteStopsAtTheFirstByteNotAcknowledgedAndSaysSoAfterTheLogg
   }
 }
 
-TEST(TextFieldTest, AWriteBrokenOffByTheUsersInterruptEndsWithoutAWord) {
+TEST(TextFieldTest, AWriteInterruptedPartWayIsFinishedWholeBeforeTheInterruptCounts) {
   struct InterruptingUi : test::ScriptedUi {
     void StepProgress() override {
       ScriptedUi::StepProgress();
@@ -174,10 +174,12 @@ TEST(TextFieldTest, AWriteBrokenOffByTheUsersInterruptEndsWithoutAWord) {
   ASSERT_TRUE(s.link.OpenPort("COM1", Parity::Even));
   s.link.Test_COM_OK();
   s.FieldText = "NEWS";
-  EXPECT_EQ(Str_To_EEPROM(s, 25, 16, 16, "osobę."), Outcome::Failed);
+  EXPECT_EQ(Str_To_EEPROM(s, 25, 16, 4, "osobę."), Outcome::Completed);
+  EXPECT_EQ(ui.events, std::vector<std::string>{"message|Zapis danych.|Zapisano osobę."});
+  EXPECT_EQ(sim.TakeWire(), "30-62 25-16-78 25-17-69 25-18-87 25-19-83");
+  s.link.Test_COM_OK();
   ClearInterrupt();
-  EXPECT_EQ(ui.events, std::vector<std::string>{});
-  EXPECT_EQ(sim.TakeWire(), "30-62 25-16-78 25-17-69 25-18-87");
+  EXPECT_EQ(sim.TakeWire(), "");
 }
 
 }  // namespace
