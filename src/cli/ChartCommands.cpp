@@ -52,7 +52,7 @@ Outcome Chart(Runner& r, const ChartArgs& a) {
   if (!db) return Outcome::Failed;
   const ChartData chart = ChartOfDatabase(*db, Utf8FromPath(PathFromUtf8(a.file).filename()));
   if (!chart.HasValues()) {
-    s.ui.ShowMessage(text::kCaptionWarning, "Brak pomiarów do narysowania wykresu !");
+    s.ui.ShowMessage(text::kCaptionWarning, kNothingToDraw);
     return Outcome::Failed;
   }
   const auto program = DrawingProgram();

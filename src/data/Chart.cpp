@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QImage>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -336,6 +337,7 @@ void PaintChart(QPainter& painter, const ChartData& chart, const ChartViewport& 
   painter.setClipRect(l.plot.adjusted(-1, -1, 1, 1));
   painter.setRenderHint(QPainter::Antialiasing);
   const int columns = std::max(1, static_cast<int>(std::ceil(l.plot.width())));
+  const bool vector = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::SVG;
   for (size_t i = 0; i < chart.lines.size(); ++i) {
     const ChartLine& line = chart.lines[i];
     const Mapping map{
@@ -351,8 +353,15 @@ void PaintChart(QPainter& painter, const ChartData& chart, const ChartViewport& 
       painter.setBrush(LineColour(i));
       painter.drawEllipse(polyline.front(), 2.5, 2.5);
       painter.setBrush(Qt::NoBrush);
-    } else {
+    } else if (vector) {
       painter.drawPolyline(polyline);
+    } else {
+      // Pixels: a wide polyline that crosses itself thousands of times is filled as one shape, which
+      // takes seconds; its segments one by one give the same pixels at once.
+      QList<QLineF> segments;
+      segments.reserve(polyline.size() - 1);
+      for (qsizetype k = 1; k < polyline.size(); ++k) segments.append(QLineF(polyline[k - 1], polyline[k]));
+      painter.drawLines(segments);
     }
   }
   auto marksAt = [&](const std::vector<ChartPoint>& marks) {

@@ -40,6 +40,9 @@ struct ChartData {
   bool HasValues() const;
 };
 
+// Shown, and the chart not drawn, when no record has a value.
+inline constexpr std::string_view kNothingToDraw = "Brak pomiarów do narysowania wykresu !";
+
 // Every record of `db` on the axis: a record whose stamp is no real time sits between its neighbours
 // with a time (spread evenly between them), and when no record has a time every record sits at its
 // number.

@@ -13,10 +13,17 @@
 #include <iterator>
 #include <span>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "data/Chart.h"
 #include "data/ChartSeries.h"
 #include "platform/AtomicFile.h"
+#include "platform/Console.h"
 #include "platform/TableLocale.h"
 #include "platform/Utf8Path.h"
 
@@ -39,14 +46,20 @@ int main(int argc, char** argv) {
   cli.add_option("--width", width, "width in pixels")->check(CLI::Range(1, 10000));
   cli.add_option("--height", height, "height in pixels")->check(CLI::Range(1, 10000));
   cli.add_option("--locale", localeName, "regional settings (default: the environment's)");
+  std::vector<std::string> arguments = velutron::Utf8Arguments(argc, argv);
+  std::vector<char*> words;
+  for (std::string& a : arguments) words.push_back(a.data());
   try {
-    cli.parse(argc, argv);
+    cli.parse(static_cast<int>(words.size()), words.data());
   } catch (const CLI::ParseError& e) {
     return cli.exit(e) == 0 ? 0 : 2;
   }
   const auto format = velutron::PictureFormatOf(QString::fromStdString(out));
   // A chart's text is a few points a pixel column: far below this for any picture.
   constexpr size_t kLargestInput = 256u << 20;
+#ifdef _WIN32
+  _setmode(_fileno(stdin), _O_BINARY);  // the chart's text as it was written, without CR LF translation
+#endif
   std::string input;
   char buffer[65536];
   size_t n = 0;

@@ -1,9 +1,13 @@
 #include "platform/Spawn.h"
 
+#include <algorithm>
+
 #include "platform/Process.h"
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/Utf16.h"
 #else
 #include <signal.h>
 #include <spawn.h>
@@ -26,10 +30,64 @@ std::filesystem::path ProgramDirectory() {
   return std::filesystem::path(std::wstring(buffer, length)).parent_path();
 }
 
-// The Windows builds have no drawing program yet (it needs Qt), so nothing is run there.
-std::optional<int> RunWithInput(const std::filesystem::path&, const std::vector<std::string>&,
-                                std::string_view) {
-  return std::nullopt;
+namespace {
+
+// One argument as the C runtime of the started program splits its command line again.
+std::wstring Quoted(const std::wstring& arg) {
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(2 * backslashes, L'\\');
+  return out + L"\"";
+}
+
+}  // namespace
+
+std::optional<int> RunWithInput(const std::filesystem::path& program, const std::vector<std::string>& args,
+                                std::string_view input) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return std::nullopt;
+  SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = readEnd;
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  std::wstring commandLine = Quoted(program.wstring());
+  for (const std::string& a : args) commandLine += L" " + Quoted(Utf16FromUtf8(a));
+  PROCESS_INFORMATION child{};
+  const BOOL started = CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                      0, nullptr, nullptr, &startup, &child);
+  CloseHandle(readEnd);
+  if (!started) {
+    CloseHandle(writeEnd);
+    return std::nullopt;
+  }
+  while (!input.empty()) {
+    DWORD written = 0;
+    const auto chunk = static_cast<DWORD>(std::min<size_t>(input.size(), 1 << 20));
+    if (!WriteFile(writeEnd, input.data(), chunk, &written, nullptr) || written == 0) break;
+    input.remove_prefix(written);
+  }
+  CloseHandle(writeEnd);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD code = 0;
+  const bool exited = GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  if (!exited) return std::nullopt;
+  return static_cast<int>(code);
 }
 
 #else
