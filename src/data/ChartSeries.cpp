@@ -109,13 +109,14 @@ std::vector<ChartPoint> ReduceToColumns(std::span<const ChartPoint> points, doub
     size_t high = 0;
     bool any = false;
   };
+  columns = std::max(columns, 1);
   // Two more for the nearest point on each side of the range.
-  std::vector<Extremes> column(static_cast<size_t>(std::max(columns, 1)) + 2);
+  std::vector<Extremes> column(static_cast<size_t>(columns) + 2);
   for (size_t i = 0; i < points.size(); ++i) {
     const double x = points[i].x;
     const double y = points[i].y;
     if (!std::isfinite(x) || !std::isfinite(y)) continue;
-    const long c = Column(x, from, to, std::max(columns, 1));
+    const long c = Column(x, from, to, columns);
     Extremes& e = column[static_cast<size_t>(c + 1)];
     if (!e.any) {
       e = {i, i, true};
@@ -141,13 +142,14 @@ std::vector<ChartPoint> ReduceToColumns(std::span<const ChartPoint> points, doub
 
 std::vector<ChartPoint> OneMarkPerColumn(std::span<const ChartPoint> points, double from, double to,
                                          int columns) {
+  columns = std::max(columns, 1);
   std::vector<ChartPoint> marks;
   long last = std::numeric_limits<long>::min();
   std::vector<ChartPoint> sorted(points.begin(), points.end());
   std::stable_sort(sorted.begin(), sorted.end(),
                    [](const ChartPoint& a, const ChartPoint& b) { return a.x < b.x; });
   for (const ChartPoint& p : sorted) {
-    const long c = Column(p.x, from, to, std::max(columns, 1));
+    const long c = Column(p.x, from, to, columns);
     if (c < 0 || c >= columns || c == last) continue;
     last = c;
     marks.push_back(p);
@@ -191,7 +193,7 @@ ChartData ReducedForWidth(const ChartData& chart, int columns) {
   }
   reduced.on = ReduceToColumns(chart.on, r.low, r.high, columns);
   reduced.off = ReduceToColumns(chart.off, r.low, r.high, columns);
-  // Missing marks stay whole: an hour's gap between them is what the reader looks for; only doubles go.
+  // The records without a value: where they are, at most two a column.
   std::vector<ChartPoint> missing;
   for (double x : chart.missing) missing.push_back({x, 0});
   for (const ChartPoint& p : ReduceToColumns(missing, r.low, r.high, columns)) reduced.missing.push_back(p.x);
