@@ -37,13 +37,16 @@ def program(folder, name, sub):
     raise SystemExit(f"{name} not found in {folder}")
 
 
-def timed(argv, env=None, cwd=None):
-    """Wall milliseconds, peak resident KiB and exit code of one run."""
+def timed(argv, env=None, cwd=None, cpu=None):
+    """Wall milliseconds, peak resident KiB and exit code of one run; its user + system milliseconds
+    (with the programs it ran) are appended to `cpu`."""
     start = time.perf_counter()
     child = subprocess.Popen(argv, env=env, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(child.pid, 0)
     wall = (time.perf_counter() - start) * 1000
     child.returncode = os.waitstatus_to_exitcode(status)
+    if cpu is not None:
+        cpu.append((usage.ru_utime + usage.ru_stime) * 1000)
     return wall, usage.ru_maxrss, child.returncode
 
 
@@ -142,18 +145,20 @@ def main():
         for extension in ("svg", "png") if size == "1200x700" else ("png",):
             walls = {n: [] for n in clis}
             peaks = {n: [] for n in clis}
+            cpus = {n: [] for n in clis}
             for _ in range(runs):
                 for name, cli in clis.items():
                     out = os.path.join(work, f"{name}-{size}.{extension}")
                     wall, peak, code = timed([cli, "chart", db, "--out", out, "--width", width, "--height", height],
-                                             cwd=work)
+                                             cwd=work, cpu=cpus[name])
                     if code != 0:
                         raise SystemExit(f"{name} chart {size}.{extension} exited {code}")
                     walls[name].append(wall)
                     peaks[name].append(peak / 1024)
             for name in clis:
                 bytes_ = os.path.getsize(os.path.join(work, f"{name}-{size}.{extension}"))
-                print(f"{name} chart {size}.{extension:3} {summary(walls[name])}; {bytes_ / 1024:8.0f} KiB; "
+                print(f"{name} chart {size}.{extension:3} {summary(walls[name])}; user+sys median "
+                      f"{statistics.median(cpus[name]):7.1f} ms; {bytes_ / 1024:8.0f} KiB; "
                       f"peak memory {statistics.median(peaks[name]):6.0f} MiB")
 
 

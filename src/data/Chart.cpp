@@ -422,9 +422,12 @@ bool PngStart(png_structp png, png_infop info, QSize size, QByteArray* out) {
   png_set_write_fn(png, out, AppendPngBytes, NoFlush);
   png_set_IHDR(png, info, static_cast<png_uint_32>(size.width()), static_cast<png_uint_32>(size.height()), 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  // Deflate's fastest level: a third of a chart's time at the default, for a file somewhat larger.
-  png_set_compression_level(png, 1);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  // Deflate's fastest level takes a third of a screen-sized chart's time at the default, for a file
+  // somewhat larger; a poster-sized one keeps the default, as its bytes are held in memory until written.
+  if (static_cast<qint64>(size.width()) * size.height() <= 4'000'000) {
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  }
   png_write_info(png, info);
   // QImage's RGB32 rows are B, G, R, 0xFF in memory on a little-endian machine.
   if (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
