@@ -41,6 +41,7 @@ class Runner {
   Runner(const GlobalOptions& o, ConsoleUi& ui, const Locale& locale);
 
   Session& session() { return session_; }
+  const GlobalOptions& options() const { return o_; }
   ConsoleUi& ui() { return ui_; }
 
   // Port number, parity and service access from the configuration file and the options.
@@ -82,7 +83,8 @@ void AddLinkCommands(CLI::App& app, Command& chosen);
 void AddDataCommands(CLI::App& app, Command& chosen);
 void AddSettingsCommands(CLI::App& app, Command& chosen);
 void AddMonitorCommands(CLI::App& app, Command& chosen);
-// Drawn with Qt Charts where the build has it; elsewhere the command says it is missing.
+// Drawn by velutron-draw beside velutron-cli where the build has it; elsewhere the command says it is
+// missing.
 void AddChartCommands(CLI::App& app, Command& chosen);
 
 }  // namespace velutron::cli

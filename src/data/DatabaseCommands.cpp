@@ -1,5 +1,6 @@
 #include "data/DatabaseCommands.h"
 
+#include "data/ChartSeries.h"
 #include "data/Measurements.h"
 #include "data/Report.h"
 
@@ -34,6 +35,10 @@ std::optional<ChosenDatabase> Wykresbazydanych1Click(Session& s) {
   if (!chosen) return std::nullopt;
   auto db = LoadDatabase(s, *chosen);
   if (!db) return std::nullopt;
+  if (!ChartOfDatabase(*db, {}).HasValues()) {
+    s.ui.ShowMessage(text::kCaptionWarning, kNothingToDraw);
+    return std::nullopt;
+  }
   return ChosenDatabase{*chosen, std::move(*db)};
 }
 

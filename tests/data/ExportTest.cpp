@@ -55,20 +55,25 @@ TEST(ExportTest, JsonCarriesTheTextsAndOneObjectPerRecordWithNullsForMarkers) {
 TEST_F(ReportFixture, TheChartItemReadsTheChosenDatabaseOrSaysWhyNot) {
   Store(KnownDump().File(), "known.DAT");
   Store({0xFF, 0xFE, 0x01}, "damaged.DAT");
+  DumpBuilder noValue;
+  noValue.Record({0}).Record({4003});
+  Store(noValue.File(), "novalue.DAT");
   const std::string known = (dir.path() / "known.DAT").string();
   ui.files = {known, (dir.path() / "damaged.DAT").string(), (dir.path() / "absent.DAT").string(),
-              std::nullopt};
+              (dir.path() / "novalue.DAT").string(), std::nullopt};
   const auto chosen = Wykresbazydanych1Click(s);
   ASSERT_TRUE(chosen.has_value());
   EXPECT_EQ(chosen->path, known);
   EXPECT_EQ(chosen->contents.RecordsRead(), 4u);
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Wykresbazydanych1Click(s).has_value());
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(Wykresbazydanych1Click(s).has_value());
   EXPECT_EQ(ui.events, (std::vector<std::string>{
                            "open-file|Wybierz nazwę pliku.|" + known,
                            "open-file|Wybierz nazwę pliku.|" + (dir.path() / "damaged.DAT").string(),
                            "message|Błąd bazy danych!|Uszkodzenie struktury bazy danych !",
                            "open-file|Wybierz nazwę pliku.|" + (dir.path() / "absent.DAT").string(),
                            "message|Uwaga !|Blokada odczytu danych z dysku !",
+                           "open-file|Wybierz nazwę pliku.|" + (dir.path() / "novalue.DAT").string(),
+                           "message|Uwaga !|Brak pomiarów do narysowania wykresu !",
                            "open-file|Wybierz nazwę pliku.|cancel",
                        }));
 }
