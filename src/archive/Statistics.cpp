@@ -29,9 +29,9 @@ struct Spans {
   }
 };
 
-Spans SpansOf(const std::vector<PeriodPoint>& points, int64_t to_ms) {
+Spans SpansOf(std::vector<int64_t> times, int64_t to_ms) {
   Spans s;
-  for (const PeriodPoint& p : points) s.times.push_back(p.utc_ms);
+  s.times = std::move(times);
   std::sort(s.times.begin(), s.times.end());
   s.times.erase(std::unique(s.times.begin(), s.times.end()), s.times.end());
   std::vector<int64_t> spacing;
@@ -169,32 +169,69 @@ class Accumulator {
 
 }  // namespace
 
+struct StatsBuilder::State {
+  Spans spans;
+  std::vector<ChannelEntry> channels;
+  StatsOptions options;
+  std::vector<ChannelStats> result;
+  std::optional<Accumulator> acc;
+  size_t at = 0;  // where in the spans the last point was found
+};
+
+StatsBuilder::StatsBuilder(std::vector<int64_t> times, std::vector<ChannelEntry> channels,
+                           StatsOptions options)
+    : state_(std::make_unique<State>()) {
+  state_->spans = SpansOf(std::move(times), options.to_ms);
+  state_->channels = std::move(channels);
+  state_->options = std::move(options);
+  // Results are filled in place: no reallocation may move one an accumulator is writing.
+  state_->result.reserve(64);
+}
+
+StatsBuilder::~StatsBuilder() = default;
+
+void StatsBuilder::Add(const PeriodPoint& p) {
+  State& st = *state_;
+  const StatsOptions& o = st.options;
+  if (!o.channels.empty() && std::find(o.channels.begin(), o.channels.end(), p.channel) == o.channels.end())
+    return;
+  if (st.result.empty() || st.result.back().channel != p.channel || st.result.back().unit != p.unit) {
+    if (st.acc) st.acc->Finish();
+    st.acc.reset();
+    if (st.result.size() == st.result.capacity()) return;  // more series than any logger has
+    ChannelStats& s = st.result.emplace_back();
+    s.channel = p.channel;
+    s.unit = p.unit;
+    for (const ChannelEntry& e : st.channels) {
+      if (e.info.channel == p.channel && e.from_ms < o.to_ms) s.point = e.info.point;
+    }
+    st.acc.emplace(s, st.options, st.channels);
+    st.at = 0;
+  }
+  // Points come in time order within a series: the search goes on from the last one found.
+  const auto& times = st.spans.times;
+  if (st.at >= times.size() || times[st.at] > p.utc_ms) st.at = 0;
+  st.at = static_cast<size_t>(
+      std::lower_bound(times.begin() + static_cast<std::ptrdiff_t>(st.at), times.end(), p.utc_ms) -
+      times.begin());
+  if (st.at >= times.size() || times[st.at] != p.utc_ms) return;  // not among the logger's times
+  st.acc->Add(p, st.spans.duration_ms[st.at], st.spans.gap_ms[st.at]);
+}
+
+std::vector<ChannelStats> StatsBuilder::Finish() {
+  if (state_->acc) state_->acc->Finish();
+  state_->acc.reset();
+  return std::move(state_->result);
+}
+
 std::vector<ChannelStats> ComputeStats(const std::vector<PeriodPoint>& points,
                                        const std::vector<ChannelEntry>& channels,
                                        const StatsOptions& options) {
-  const Spans spans = SpansOf(points, options.to_ms);
-  std::vector<ChannelStats> result;
-  std::optional<Accumulator> acc;
-  for (const PeriodPoint& p : points) {
-    if (!options.channels.empty() &&
-        std::find(options.channels.begin(), options.channels.end(), p.channel) == options.channels.end())
-      continue;
-    if (result.empty() || result.back().channel != p.channel || result.back().unit != p.unit) {
-      if (acc) acc->Finish();
-      acc.reset();
-      ChannelStats& s = result.emplace_back();
-      s.channel = p.channel;
-      s.unit = p.unit;
-      for (const ChannelEntry& e : channels) {
-        if (e.info.channel == p.channel && e.from_ms < options.to_ms) s.point = e.info.point;
-      }
-      acc.emplace(s, options, channels);
-    }
-    const size_t i = spans.IndexOf(p.utc_ms);
-    acc->Add(p, spans.duration_ms[i], spans.gap_ms[i]);
-  }
-  if (acc) acc->Finish();
-  return result;
+  std::vector<int64_t> times;
+  for (const PeriodPoint& p : points) times.push_back(p.utc_ms);
+  StatsBuilder builder(std::move(times), channels, options);
+  for (const PeriodPoint& p : points) builder.Add(p);
+  return builder.Finish();
 }
 
 std::string StatsJson(const ChannelStats& s, const std::string& logger, const StatsOptions& o,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,23 @@ struct StatsOptions {
 };
 
 inline constexpr double kGasConstant = 8.3144598;  // J/(mol·K)
+
+// The statistics of each channel and unit, fed one reading at a time in channel, unit and time order
+// (as PeriodArchive::Period gives them), so that a year never sits in memory. `times` are the logger's
+// record times in the period, over all its channels (PeriodArchive::Times).
+class StatsBuilder {
+ public:
+  StatsBuilder(std::vector<int64_t> times, std::vector<ChannelEntry> channels, StatsOptions options);
+  ~StatsBuilder();
+  StatsBuilder(const StatsBuilder&) = delete;
+  StatsBuilder& operator=(const StatsBuilder&) = delete;
+  void Add(const PeriodPoint& point);
+  std::vector<ChannelStats> Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // The statistics of each channel (and unit) of `points`, all the logger's readings of the period in
 // channel, unit and time order as PeriodArchive::Period gives them. Durations follow the logger's

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <tuple>
@@ -301,6 +302,39 @@ class Store final : public PeriodArchive {
                 error))
           return false;
       }
+    }
+    return true;
+  }
+
+  bool Times(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<int64_t>& times,
+             std::string& error) override {
+    times.clear();
+    std::vector<int64_t> series, one, merged;
+    if (!db_->Exec(
+            "SELECT id FROM series WHERE logger = $1", std::vector<SqlValue>{logger},
+            [&](const SqlRow& row) { series.push_back(row.Int(0)); }, error))
+      return false;
+    const int64_t to = -Seconds(-to_ms);
+    constexpr int64_t kSlice = 500000;
+    for (int64_t id : series) {
+      one.clear();
+      int64_t from = -Seconds(-from_ms);
+      for (int64_t rows = kSlice; rows == kSlice;) {
+        rows = 0;
+        if (!db_->Exec(
+                "SELECT t FROM readings WHERE series = $1 AND t >= $2 AND t < $3 ORDER BY t LIMIT $4",
+                std::vector<SqlValue>{id, from, to, kSlice},
+                [&](const SqlRow& row) {
+                  ++rows;
+                  from = row.Int(0) + 1;
+                  one.push_back(row.Int(0) * 1000);
+                },
+                error))
+          return false;
+      }
+      merged.clear();
+      std::set_union(times.begin(), times.end(), one.begin(), one.end(), std::back_inserter(merged));
+      times.swap(merged);
     }
     return true;
   }

@@ -96,7 +96,8 @@ struct Period {
   std::vector<ChannelEntry> channels;
 };
 
-bool LoadPeriod(Runner& r, const PeriodArgs& a, Period& p) {
+// With `readings`, the period's readings too; the report reads them itself, one at a time.
+bool LoadPeriod(Runner& r, const PeriodArgs& a, Period& p, bool readings = true) {
   std::string error;
   auto zone = TimeZone::Named(a.zone, error);
   p.zone.emplace(std::move(*zone));
@@ -108,7 +109,7 @@ bool LoadPeriod(Runner& r, const PeriodArgs& a, Period& p) {
   p.from_ms = *ParseTime(a.from, *p.zone);
   p.to_ms = *ParseTime(a.to, *p.zone);
   auto keep = [&](const PeriodPoint& point) { p.points.push_back(point); };
-  if (!p.archive->Period(p.logger.key, p.from_ms, p.to_ms, keep, error) ||
+  if ((readings && !p.archive->Period(p.logger.key, p.from_ms, p.to_ms, keep, error)) ||
       !p.archive->Channels(p.logger.key, p.channels, error)) {
     Failed(r, error);
     return false;
@@ -241,16 +242,33 @@ std::string Number(const std::optional<double>& v, const char* unit) {
   return text + std::string(unit);
 }
 
-std::vector<ChannelStats> Compute(const Period& p, const ReportArgs& a, StatsOptions& options) {
+// The statistics read straight from the archive, a reading at a time.
+std::optional<std::vector<ChannelStats>> Compute(Runner& r, const ReportArgs& a, Period& p,
+                                                 StatsOptions& options) {
+  if (!LoadPeriod(r, a.period, p, false)) return std::nullopt;
   options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
-  return ComputeStats(p.points, p.channels, options);
+  std::vector<int64_t> times;
+  std::string error;
+  if (!p.archive->Times(p.logger.key, p.from_ms, p.to_ms, times, error)) {
+    Failed(r, error);
+    return std::nullopt;
+  }
+  StatsBuilder builder(std::move(times), p.channels, options);
+  if (!p.archive->Period(
+          p.logger.key, p.from_ms, p.to_ms, [&builder](const PeriodPoint& point) { builder.Add(point); },
+          error)) {
+    Failed(r, error);
+    return std::nullopt;
+  }
+  return builder.Finish();
 }
 
 Outcome Report(Runner& r, const ReportArgs& a) {
   Period p;
-  if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
   StatsOptions options;
-  for (const ChannelStats& s : Compute(p, a, options)) {
+  const auto stats = Compute(r, a, p, options);
+  if (!stats) return Outcome::Failed;
+  for (const ChannelStats& s : *stats) {
     const char* unit = s.unit == Unit::RelativeHumidity ? " %RH" : " °C";
     auto time = [&p](int64_t ms) { return p.zone->Format(ms / 1000); };
     std::string human = "ch" + std::to_string(s.channel) + " \"" + s.point + "\": readings " +
@@ -277,9 +295,10 @@ Outcome Report(Runner& r, const ReportArgs& a) {
 
 Outcome Verify(Runner& r, const ReportArgs& a) {
   Period p;
-  if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
   StatsOptions options;
-  for (const ChannelStats& s : Compute(p, a, options)) {
+  const auto stats = Compute(r, a, p, options);
+  if (!stats) return Outcome::Failed;
+  for (const ChannelStats& s : *stats) {
     if (s.sha256 == a.hash) {
       r.ui().Print("ch" + std::to_string(s.channel) + ": the readings still hash to " + a.hash,
                    Dump(Json{{"type", "verified"}, {"channel", s.channel}, {"sha256", s.sha256}}));
