@@ -97,7 +97,7 @@ class Store final : public PeriodArchive {
                      error))
         return Fail();
     }
-    return db_->Commit(error);
+    return Commit(error);
   }
 
   bool AddInterval(int64_t logger, Source source, const Interval& interval, std::string& error) override {
@@ -175,7 +175,7 @@ class Store final : public PeriodArchive {
           !Recheck(logger, std::span<const Row* const>(fresh).subspan(at, n), n - added, counts, error))
         return Fail();
     }
-    return db_->Commit(error);
+    return Commit(error);
   }
 
   bool AddGap(int64_t logger, const Gap& gap, std::string& error) override {
@@ -254,7 +254,7 @@ class Store final : public PeriodArchive {
                      {logger, Seconds(mark.utc_ms), mark.mark}, error))
         return Fail();
     }
-    return db_->Commit(error);
+    return Commit(error);
   }
 
   bool Period(int64_t logger, int64_t from_ms, int64_t to_ms,
@@ -304,6 +304,12 @@ class Store final : public PeriodArchive {
       }
     }
     return true;
+  }
+
+  bool BeginBatch(std::string& error) override { return Begin(error); }
+  bool EndBatch(std::string& error) override { return Commit(error); }
+  void AbandonBatch() override {
+    if (depth_ > 0) Fail();
   }
 
   bool Times(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<int64_t>& times,
@@ -393,8 +399,20 @@ class Store final : public PeriodArchive {
   }
 
  private:
-  bool Begin(std::string& error) { return db_->Begin(error); }
+  // Transactions nest inside a batch: only the outermost one reaches the engine.
+  bool Begin(std::string& error) {
+    if (depth_++ > 0) return true;
+    if (db_->Begin(error)) return true;
+    depth_ = 0;
+    return false;
+  }
+  bool Commit(std::string& error) {
+    if (depth_ == 0 || --depth_ > 0) return true;
+    return db_->Commit(error) || Fail();
+  }
   bool Fail() {
+    // The whole batch is gone; the callers up the chain see false and give up too.
+    if (depth_ > 0) --depth_;
     db_->Rollback();
     // What was cached inside the rolled-back transaction may not exist.
     series_.clear();
@@ -522,6 +540,7 @@ class Store final : public PeriodArchive {
   }
 
   std::unique_ptr<Database> db_;
+  int depth_ = 0;
   std::map<std::tuple<int64_t, int, int>, int64_t> series_;
   std::unordered_map<std::string, int64_t> statuses_;
   std::unordered_map<int64_t, std::string> status_texts_;
