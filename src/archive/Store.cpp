@@ -209,7 +209,7 @@ class Store final : public PeriodArchive {
     auto keep = [&](const PeriodPoint& p) {
       if (p.channel == channel) points.push_back({p.utc_ms, p.value, p.status});
     };
-    if (!Period(logger, from_ms, to_ms, keep, error)) return false;
+    if (!PeriodOf(logger, channel, from_ms, to_ms, keep, error)) return false;
     // A channel that held both units over time comes as two runs.
     std::stable_sort(points.begin(), points.end(),
                      [](const HistoryPoint& a, const HistoryPoint& b) { return a.utc_ms < b.utc_ms; });
@@ -259,11 +259,19 @@ class Store final : public PeriodArchive {
 
   bool Period(int64_t logger, int64_t from_ms, int64_t to_ms,
               const std::function<void(const PeriodPoint&)>& each, std::string& error) override {
+    return PeriodOf(logger, 0, from_ms, to_ms, each, error);
+  }
+
+ private:
+  // One channel's readings, or every channel's with `channel` 0.
+  bool PeriodOf(int64_t logger, int channel, int64_t from_ms, int64_t to_ms,
+                const std::function<void(const PeriodPoint&)>& each, std::string& error) {
     if (!LoadStatuses(error)) return false;
     std::vector<std::tuple<int64_t, int, Unit>> series;
     if (!db_->Exec(
-            "SELECT id, channel, unit FROM series WHERE logger = $1 ORDER BY channel, unit",
-            std::vector<SqlValue>{logger},
+            "SELECT id, channel, unit FROM series WHERE logger = $1 AND ($2 = 0 OR channel = $2) "
+            "ORDER BY channel, unit",
+            std::vector<SqlValue>{logger, int64_t{channel}},
             [&](const SqlRow& row) {
               series.emplace_back(row.Int(0), static_cast<int>(row.Int(1)), static_cast<Unit>(row.Int(2)));
             },
@@ -306,6 +314,7 @@ class Store final : public PeriodArchive {
     return true;
   }
 
+ public:
   bool BeginBatch(std::string& error) override { return Begin(error); }
   bool EndBatch(std::string& error) override { return Commit(error); }
   void AbandonBatch() override {
