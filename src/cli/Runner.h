@@ -33,6 +33,7 @@ struct GlobalOptions {
   bool yes = false;
   bool json = false;
   std::string locale;
+  std::string archive = "velutron.db";  // a SQLite file or a postgresql:// URL
 };
 
 // Settings and port as the desktop program's start-up would have them, without its probe.
@@ -86,5 +87,7 @@ void AddMonitorCommands(CLI::App& app, Command& chosen);
 // Drawn by velutron-draw beside velutron-cli where the build has it; elsewhere the command says it is
 // missing.
 void AddChartCommands(CLI::App& app, Command& chosen);
+// The archive, in a build with SQLite.
+void AddArchiveCommands(CLI::App& app, Command& chosen);
 
 }  // namespace velutron::cli

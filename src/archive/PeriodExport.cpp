@@ -1,0 +1,148 @@
+#include "archive/PeriodExport.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <nlohmann/json.hpp>
+
+namespace velutron::archive {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string UnitText(Unit u) { return u == Unit::RelativeHumidity ? "%RH" : "°C"; }
+std::string Suffix(Unit u) { return u == Unit::RelativeHumidity ? "_RH" : "_C"; }
+
+// As the database export writes numbers: the shortest text that reads back the same, with a decimal part.
+std::string NumberText(double value) {
+  char text[32];
+  std::string s(text, std::to_chars(text, text + sizeof text, value).ptr);
+  if (s.find_first_of(".e") == std::string::npos) s += ".0";
+  return s;
+}
+
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return text;
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+}  // namespace
+
+PeriodWriter::PeriodWriter(const LoggerEntry& logger, const std::vector<ChannelEntry>& channels,
+                           std::vector<SeriesKey> columns, const PeriodExportOptions& options,
+                           const TimeZone& zone, PeriodFormat format)
+    : logger_(logger), columns_(std::move(columns)), options_(options), zone_(zone), format_(format) {
+  std::sort(columns_.begin(), columns_.end());
+  columns_.erase(std::unique(columns_.begin(), columns_.end()), columns_.end());
+  // The point names in force at the period's end.
+  for (const ChannelEntry& e : channels) {
+    const bool shown = std::any_of(columns_.begin(), columns_.end(),
+                                   [&e](const SeriesKey& c) { return c.channel == e.info.channel; });
+    if (e.from_ms < options.to_ms && shown) names_[e.info.channel] = e.info.point;
+  }
+}
+
+std::string PeriodWriter::ColumnName(const SeriesKey& c) const {
+  return "ch" + std::to_string(c.channel) + Suffix(c.unit);
+}
+
+std::string PeriodWriter::Head() const {
+  if (format_ == PeriodFormat::Csv) {
+    std::string out;
+    out += "# logger: " + OneLine(logger_.id.name) + "\n";
+    out += "# owner: " + OneLine(logger_.id.owner) + "\n";
+    out += "# from: " + Time(options_.from_ms) + "\n";
+    out += "# to: " + Time(options_.to_ms) + "\n";
+    out += "# time zone: " + (zone_.Name().empty() ? std::string("local") : zone_.Name()) + "\n";
+    for (const auto& [channel, name] : names_)
+      out += "# ch" + std::to_string(channel) + ": " + OneLine(name) + "\n";
+    out += "time";
+    for (const SeriesKey& c : columns_) out += "," + ColumnName(c);
+    return out + ",status\n";
+  }
+  Json head;
+  head["logger"] = logger_.id.name;
+  head["owner"] = logger_.id.owner;
+  head["from"] = Time(options_.from_ms);
+  head["to"] = Time(options_.to_ms);
+  head["time_zone"] = zone_.Name().empty() ? Json(nullptr) : Json(zone_.Name());
+  head["channels"] = Json::array();
+  for (const SeriesKey& c : columns_) {
+    auto name = names_.find(c.channel);
+    head["channels"].push_back({{"channel", c.channel},
+                                {"name", name != names_.end() ? name->second : std::string()},
+                                {"unit", UnitText(c.unit)}});
+  }
+  head["records"] = Json::array();
+  std::string text = head.dump(-1, ' ', false, Json::error_handler_t::replace);
+  text.erase(text.size() - 2);  // the empty records array's "]}", reopened below one record a line
+  return text;
+}
+
+std::string PeriodWriter::Rows(const std::vector<PeriodPoint>& points) {
+  std::map<int64_t, std::map<SeriesKey, const PeriodPoint*>> rows;
+  for (const PeriodPoint& p : points) {
+    const SeriesKey key{p.channel, p.unit};
+    if (std::binary_search(columns_.begin(), columns_.end(), key)) rows[p.utc_ms][key] = &p;
+  }
+  std::string out;
+  for (const auto& [t, cells] : rows) {
+    if (format_ == PeriodFormat::Csv) {
+      std::string status;
+      out += Time(t);
+      for (const SeriesKey& c : columns_) {
+        out += ",";
+        auto it = cells.find(c);
+        if (it == cells.end()) continue;
+        if (it->second->value) {
+          out += NumberText(*it->second->value);
+        } else {
+          status += (status.empty() ? "" : "; ") + ColumnName(c) + "=" + it->second->status;
+        }
+      }
+      out += "," + CsvField(status) + "\n";
+      continue;
+    }
+    Json readings = Json::array();
+    for (const auto& [c, p] : cells) {
+      readings.push_back({{"channel", c.channel},
+                          {"unit", UnitText(c.unit)},
+                          {"value", p->value ? Json(*p->value) : Json(nullptr)},
+                          {"status", p->value ? Json(nullptr) : Json(p->status)}});
+    }
+    Json record;
+    record["time"] = Time(t);
+    record["readings"] = std::move(readings);
+    out += first_ ? "\n" : ",\n";
+    first_ = false;
+    out += record.dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
+  return out;
+}
+
+std::string PeriodWriter::End() const { return format_ == PeriodFormat::Csv ? "" : "\n]}\n"; }
+
+std::string ExportPeriod(const std::vector<PeriodPoint>& points, const LoggerEntry& logger,
+                         const std::vector<ChannelEntry>& channels, const PeriodExportOptions& options,
+                         const TimeZone& zone, PeriodFormat format) {
+  std::vector<SeriesKey> columns;
+  for (const PeriodPoint& p : points) {
+    if (options.channels.empty() ||
+        std::find(options.channels.begin(), options.channels.end(), p.channel) != options.channels.end())
+      columns.push_back({p.channel, p.unit});
+  }
+  PeriodWriter writer(logger, channels, std::move(columns), options, zone, format);
+  return writer.Head() + writer.Rows(points) + writer.End();
+}
+
+}  // namespace velutron::archive
