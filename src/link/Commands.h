@@ -105,6 +105,9 @@ inline constexpr uint16_t kLeadInGapMs = 1;
 inline constexpr uint16_t kModeToggleGapMs = 50;
 inline constexpr uint16_t kDownloadLeadMs = 100;   // after the download command
 inline constexpr uint16_t kDownloadWindowMs = 50;  // reception ends at the first quiet window
+// ...unless the dump's header declares more than has arrived: a stall of the PC or of a USB adapter's
+// latency timer is waited out through quiet windows up to this much silence.
+inline constexpr uint16_t kDownloadStallMs = 1000;
 inline constexpr uint16_t kImageWriteGapMs = 5;
 
 // Line: 57 600 baud, 8 data bits, parity, 1 stop bit -> 11 bit times per byte.
@@ -133,8 +136,20 @@ inline constexpr uint8_t kImageSaved = 190;
 }  // namespace reply
 
 // The kinds of exchange, for the record and for the simulated logger.
-enum class ExchangeKind { Probe, RegisterRead, RegisterWrite, ParamRead, ParamWrite, NameRead, NameWrite,
-                          Action, SensorDeclaration, LeadIn, ModeToggle, Download };
+enum class ExchangeKind {
+  Probe,
+  RegisterRead,
+  RegisterWrite,
+  ParamRead,
+  ParamWrite,
+  NameRead,
+  NameWrite,
+  Action,
+  SensorDeclaration,
+  LeadIn,
+  ModeToggle,
+  Download
+};
 
 struct ExchangeSpec {
   ExchangeKind kind;
