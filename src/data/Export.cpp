@@ -9,6 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "data/DatabaseCommands.h"
+#include "platform/Utf8Path.h"
+
 namespace velutron {
 
 namespace {
@@ -223,6 +226,23 @@ SheetTable TextsSheet(const ExportTexts& texts) {
 std::vector<SheetTable> DatabaseSheets(const DatabaseContents& db, std::string_view fileName,
                                        std::string_view timeZone) {
   return {RecordsSheet(Measurements(db), db.channels, timeZone), TextsSheet(TextsOf(db, fileName))};
+}
+
+Outcome Eksportdoarkusza1Click(Session& s, const WorkbookTargetChooser& chooseTarget) {
+  const auto chosen = Wykresbazydanych1Click(s);
+  if (!chosen) return Outcome::Failed;
+  const std::filesystem::path database = PathFromUtf8(chosen->path);
+  std::filesystem::path proposed = database;
+  proposed.replace_extension(".xlsx");
+  const auto target = chooseTarget(Utf8FromPath(proposed));
+  if (!target) return Outcome::Cancelled;
+  const auto sheets =
+      DatabaseSheets(chosen->contents, Utf8FromPath(database.filename()), LocalTimeZoneName());
+  if (WriteWorkbook(s.InWorkDir(*target), sheets) != WorkbookResult::Written) {
+    s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
+    return Outcome::Failed;
+  }
+  return Outcome::Completed;
 }
 
 std::string LocalTimeZoneName() {

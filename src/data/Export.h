@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include "data/DatabaseFile.h"
 #include "data/Measurements.h"
 #include "data/Workbook.h"
+#include "session/Session.h"
 
 namespace velutron {
 
@@ -44,6 +46,11 @@ SheetTable RecordsSheet(const std::vector<Measurement>& rows, int channels, std:
 SheetTable TextsSheet(const ExportTexts& texts);
 std::vector<SheetTable> DatabaseSheets(const DatabaseContents& db, std::string_view fileName,
                                        std::string_view timeZone);
+
+// "Eksport do arkusza…": the workbook of a database the user chooses, saved where `chooseTarget` says
+// (given the proposed name, the database's with ".xlsx"; nullopt when cancelled).
+using WorkbookTargetChooser = std::function<std::optional<std::string>(const std::string& proposed)>;
+Outcome Eksportdoarkusza1Click(Session& s, const WorkbookTargetChooser& chooseTarget);
 
 // The zone this machine's local times are in ("Europe/Warsaw"); empty when it cannot tell.
 std::string LocalTimeZoneName();

@@ -113,6 +113,46 @@ TEST_F(ReportFixture, AWorkbookReplacesItsTargetWholeOrLeavesItAsItWas) {
       2);
 }
 
+TEST_F(ReportFixture, TheSpreadsheetItemSavesTheChosenDatabaseWhereTheUserSays) {
+  if (!WorkbookAvailable()) GTEST_SKIP() << "built without libxlsxwriter";
+  Store(KnownDump().File(), "known.DAT");
+  const std::string known = (dir.path() / "known.DAT").string();
+  const std::string proposed = (dir.path() / "known.xlsx").string();
+  struct Case {
+    std::optional<std::string> database;
+    std::optional<std::string> target;
+    Outcome outcome;
+    std::vector<std::string> events;
+  };
+  const std::string chosen = "open-file|Wybierz nazwę pliku.|" + known;
+  const Case cases[] = {
+      {known, "out.xlsx", Outcome::Completed, {chosen, "save|" + proposed}},
+      {known, std::nullopt, Outcome::Cancelled, {chosen, "save|" + proposed}},
+      {known,
+       "no/such/folder.xlsx",
+       Outcome::Failed,
+       {chosen, "save|" + proposed, "message|Uwaga !|Blokada zapisu pliku na dysku !"}},
+      {std::nullopt, std::nullopt, Outcome::Failed, {"open-file|Wybierz nazwę pliku.|cancel"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.events.back());
+    ui.events.clear();
+    ui.files = {c.database};
+    const auto answer = [&](const std::string& name) {
+      ui.events.push_back("save|" + name);
+      return c.target;
+    };
+    EXPECT_EQ(Eksportdoarkusza1Click(s, answer), c.outcome);
+    EXPECT_EQ(ui.events, c.events);
+  }
+  const auto workbook = ReadWholeFile(dir.path() / "out.xlsx");
+  ASSERT_TRUE(workbook.has_value());
+  EXPECT_EQ(std::string(workbook->begin(), workbook->begin() + 2), "PK");
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+      2);
+}
+
 TEST_F(ReportFixture, TheChartItemReadsTheChosenDatabaseOrSaysWhyNot) {
   Store(KnownDump().File(), "known.DAT");
   Store({0xFF, 0xFE, 0x01}, "damaged.DAT");

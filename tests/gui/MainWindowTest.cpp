@@ -91,6 +91,7 @@ TEST(MainWindowTest, MenuHasEveryItemShortcutAndStateInOrder) {
                                        "Wydruk bufora | Ctrl+P | enabled",
                                        "Przegląd baz danych | F3 | enabled | bold",
                                        "Wykres bazy danych | Ctrl+G | enabled",
+                                       "Eksport do arkusza… | Ctrl+E | enabled",
                                        "-",
                                        "Reset rejestratora | Ctrl+R | enabled",
                                        "-",
