@@ -28,8 +28,6 @@ namespace {
 
 constexpr double kMaxColumnWidth = 60;
 constexpr size_t kDateTimeWidth = 19;  // yyyy-mm-dd hh:mm:ss
-// Far above any workbook of the largest database; the scratch copy is only ever our own.
-constexpr size_t kLargestWorkbook = size_t{1} << 30;
 
 // XML cannot carry control characters other than tab and line breaks.
 std::string XmlSafe(std::string text) {
@@ -141,8 +139,12 @@ WorkbookResult WriteWorkbook(const std::filesystem::path& target, const std::vec
   name += "." + std::to_string(rd() & 0xFFFFFF) + ".xlsx";
   const Scratch scratch{target.parent_path() / name};
   if (!WriteScratch(scratch.path, sheets)) return WorkbookResult::Failed;
-  const auto bytes = ReadFileAtMost(scratch.path, kLargestWorkbook);
-  if (!bytes || bytes->size() > kLargestWorkbook || !file.Write(*bytes) || !file.Commit()) {
+  // The reader holds as much as it is allowed to read: allow exactly the scratch copy's size.
+  std::error_code ec;
+  const auto size = static_cast<size_t>(std::filesystem::file_size(scratch.path, ec));
+  if (ec) return WorkbookResult::Failed;
+  const auto bytes = ReadFileAtMost(scratch.path, size);
+  if (!bytes || bytes->size() != size || !file.Write(*bytes) || !file.Commit()) {
     return WorkbookResult::Failed;
   }
   return WorkbookResult::Written;
