@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The exports of the largest databases side by side in one run: CSV, JSON and the xlsx workbook of the
-# same file, each run under /usr/bin/time for its wall time and peak memory (median of RUNS runs). The
+# same file, each run under /usr/bin/time for its wall time, CPU time (user + system) and peak memory
+# (medians of RUNS runs; on a busy machine the CPU time is the steadier figure). The
 # databases are downloaded from velutron-sim first: a full memory of 1 sensor (the most records) and of 10
 # sensors in humidity mode (the most values); the two downloads take about a minute.
 #
@@ -44,15 +45,17 @@ download() {
 download full-1 --sensors 1 --records 18724
 download full-10rh --sensors 10 --humidity --records 5242
 
-printf '%-12s %-6s %10s %12s %12s\n' database format wall_ms peak_rss_kib output_bytes
+median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+printf '%-12s %-6s %8s %8s %13s %13s\n' database format wall_ms cpu_ms peak_rss_kib output_bytes
 for db in full-1 full-10rh; do
   for format in csv json xlsx; do
     : >times
     for ((i = 0; i < runs; i++)); do
-      /usr/bin/time -o times -a -f '%e %M' "$cli" export "$db.DAT" --format "$format" --out "$db.$format" >/dev/null
+      /usr/bin/time -o times -a -f '%e %U %S %M' "$cli" export "$db.DAT" --format "$format" --out "$db.$format" >/dev/null
     done
-    wall=$(awk '{print $1 * 1000}' times | sort -n | awk '{v[NR]=$1} END {print v[int((NR + 1) / 2)]}')
-    rss=$(awk '{print $2}' times | sort -n | awk '{v[NR]=$1} END {print v[int((NR + 1) / 2)]}')
-    printf '%-12s %-6s %10s %12s %12s\n' "$db" "$format" "$wall" "$rss" "$(stat -c %s "$db.$format")"
+    wall=$(awk '{print $1 * 1000}' times | median)
+    cpu=$(awk '{print ($2 + $3) * 1000}' times | median)
+    rss=$(awk '{print $4}' times | median)
+    printf '%-12s %-6s %8s %8s %13s %13s\n' "$db" "$format" "$wall" "$cpu" "$rss" "$(stat -c %s "$db.$format")"
   done
 done
