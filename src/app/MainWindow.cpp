@@ -188,8 +188,9 @@ void TForm1::BuildMenu() {
             [this] { Wykresbazydanych1Click(); }},
            {{"Eksportdoarkusza1", "Eksport do arkusza…", QKeySequence("Ctrl+E"), "database"},
             WorkbookAvailable() ? std::function<void()>([this] {
-              Eksportdoarkusza1Click(
-                  session_, [this](const std::string& proposed) { return AskWorkbookFile(this, proposed); });
+              Eksportdoarkusza1Click(session_, [this](const std::string& proposed) {
+                return AskWorkbookFile(this, proposed, [this](QDialog& d) { return ui_.Exec(d); });
+              });
             })
                                 : nullptr},
            separator,
