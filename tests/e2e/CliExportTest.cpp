@@ -46,6 +46,10 @@ TEST_F(CliExportTest, ExportGoesToStandardOutputOrItsFileWithMessagesKeptOutOfIt
   };
   const Case cases[] = {
       {{"export", "known.DAT", "--format", "csv"}, 0, csv, ""},
+      {{"export", "known.DAT", "--format", "csv", "--texts", "--delimiter", "tab", "--decimal", ","},
+       0,
+       ExportDatabase(known, ExportFormat::Csv, "known.DAT", {'\t', ',', true}),
+       ""},
       {{"--json", "export", "known.DAT", "--format", "json"},
        0,
        json,
