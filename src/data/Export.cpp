@@ -192,16 +192,24 @@ SheetTable RecordsSheet(const std::vector<Measurement>& rows, int channels, std:
   for (const Measurement& m : rows) {
     std::vector<SheetCell> row;
     row.reserve(sheet.headers.size());
-    row.emplace_back(static_cast<double>(m.number));
-    row.push_back(m.time ? SheetCell(*m.time) : SheetCell());
-    row.push_back(m.switching ? SheetCell(static_cast<double>(*m.switching)) : SheetCell());
+    // Cells are built in place: GCC 12 takes a moved conditional variant for uninitialised (-O2).
+    auto add = [&row](auto value) {
+      if (value) {
+        row.emplace_back(*value);
+      } else {
+        row.emplace_back();
+      }
+    };
+    add(std::optional<double>(static_cast<double>(m.number)));
+    add(m.time);
+    add(m.switching ? std::optional<double>(*m.switching) : std::nullopt);
     for (const ChannelColumn& c : columns) {
       const Reading& r = m.readings[static_cast<size_t>(c.channel - 1)];
-      row.push_back(r.quantity == c.quantity && r.value ? SheetCell(*r.value) : SheetCell());
+      add(r.quantity == c.quantity ? r.value : std::nullopt);
     }
-    row.push_back(m.on ? SheetCell(std::string(*m.on ? "ON" : "OFF")) : SheetCell());
+    add(m.on ? std::optional<std::string>(*m.on ? "ON" : "OFF") : std::nullopt);
     std::string status = StatusOf(m, columns);
-    row.push_back(status.empty() ? SheetCell() : SheetCell(std::move(status)));
+    add(status.empty() ? std::nullopt : std::optional<std::string>(std::move(status)));
     sheet.rows.push_back(std::move(row));
   }
   return sheet;
