@@ -238,8 +238,8 @@ void Device::WriteRegister(uint8_t address, uint8_t value, uint64_t atUs) {
   registers[address] = value;
   if (address == kSwitchThreshold) threshold = value;
   if (address >= LowLimitOf(1) && address <= HighLimitOf(kMaxSensors)) params[address] = value;
-  const bool clockField = (address >= kSetSecond && address <= kSetDay) ||
-                          address == kSetMonth || address == kYear;
+  const bool clockField =
+      (address >= kSetSecond && address <= kSetDay) || address == kSetMonth || address == kYear;
   if (!clockField) return;
 
   // Like a real clock chip, the fields are stored as written and an impossible date (29.02 before the
@@ -322,6 +322,11 @@ void Device::Execute(uint64_t atUs, std::vector<Emitted>& out) {
       Answer(names[address], atUs, out);
       break;
     case kWriteRegister:
+      if (const auto refused = faults.refusedRegisters.find(address);
+          refused != faults.refusedRegisters.end()) {
+        Answer(refused->second, atUs, out);
+        break;
+      }
       WriteRegister(address, value, atUs);
       Answer(ReplyFor(command, kAccepted), atUs, out);
       break;

@@ -13,14 +13,16 @@ namespace velutron::sim {
 
 // Switchable faults of the simulated logger.
 struct Faults {
-  bool silent = false;                 // answers nothing at all
+  bool silent = false;                  // answers nothing at all
   std::optional<uint32_t> silentAfter;  // answers this many one-byte answers, then nothing
-  uint32_t answerDelayUs = 0;          // each answer leaves this much later (a late answer)
-  std::optional<uint8_t> wrongAnswer;  // every one-byte answer replaced by this byte
-  bool extraByte = false;              // every one-byte answer followed by a second byte
+  uint32_t answerDelayUs = 0;           // each answer leaves this much later (a late answer)
+  std::optional<uint8_t> wrongAnswer;   // every one-byte answer replaced by this byte
+  bool extraByte = false;               // every one-byte answer followed by a second byte
   // Reply code per command byte (20, 25, 27, 10, 40, 45); the sensor declaration looks up 128 first,
   // then 25. Unlisted: 100 for writes, the action's own code otherwise.
   std::map<uint8_t, uint8_t> replyCodes;
+  // Register -> reply code: a write of that register is refused with the code and not stored.
+  std::map<uint8_t, uint8_t> refusedRegisters;
   bool busDown = false;                    // register 46 bit 7 clear
   std::optional<uint32_t> dumpPauseAfter;  // the dump stops for dumpPauseMs after this many bytes
   uint32_t dumpPauseMs = 0;

@@ -63,6 +63,7 @@ Outcome Workbook(Runner& r, const ExportArgs& a) {
 }
 
 Outcome Export(Runner& r, const ExportArgs& a) {
+  if (a.out && OutputIsInput(r, a.file, *a.out)) return Outcome::Failed;
   if (a.format == "xlsx") return Workbook(r, a);
   // The export itself is standard output when no file is named: the messages must not mix into it.
   if (!a.out) r.ui().SetOutput(stderr);

@@ -109,6 +109,9 @@ inline constexpr uint16_t kDownloadWindowMs = 50;  // reception ends at the firs
 // latency timer is waited out through quiet windows up to this much silence.
 inline constexpr uint16_t kDownloadStallMs = 1000;
 inline constexpr uint16_t kImageWriteGapMs = 5;
+// A one-byte command goes out only once nothing has arrived for this long: the second copy of a
+// doubled answer comes a byte's time after the first, later when a busy machine relays it.
+inline constexpr uint16_t kQuietLineMs = 10;
 
 // Line: 57 600 baud, 8 data bits, parity, 1 stop bit -> 11 bit times per byte.
 inline constexpr uint32_t kBaudRate = 57600;

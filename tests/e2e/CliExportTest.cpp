@@ -88,6 +88,7 @@ TEST_F(CliExportTest, ChoicesThatDoNotFitTheFormatAreUsageErrors) {
       {"--format", "csv", "--delimiter", ",", "--decimal", ","},
       {"--format", "csv", "--decimal", ";"},
       {"--format", "csv", "--delimiter", "x"},
+      {"--format", "xlsx", "--out", "known.DAT"},  // the database itself
   };
   for (std::vector<std::string> args : wrong) {
     SCOPED_TRACE(args.back());
@@ -97,6 +98,7 @@ TEST_F(CliExportTest, ChoicesThatDoNotFitTheFormatAreUsageErrors) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_FALSE(std::filesystem::exists(work.path() / "x.xlsx"));
+  EXPECT_EQ(ReadWholeFile(work.path() / "known.DAT"), std::optional(test::KnownDump().File()));
 }
 
 // The CSV as the tools it is for read it: the first line is the header, numbers are numbers.
