@@ -4,10 +4,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "data/DatabaseFile.h"
+#include "data/Export.h"
+#include "data/Report.h"
 #include "platform/AtomicFile.h"
 #include "session/Session.h"
-#include "data/DatabaseFile.h"
-#include "data/Report.h"
 #include "sim/SimPort.h"
 #include "sim/VirtualClock.h"
 #include "support/ScriptedUi.h"
@@ -98,6 +99,36 @@ void BM_ViewBufor(benchmark::State& state) {
   state.counters["report_bytes"] = static_cast<double>(ui.reportText.size());
 }
 BENCHMARK(BM_ViewBufor)->Apply(Args);
+
+// The exports of the same database side by side: CSV text in memory, and the whole xlsx workbook on disk.
+void BM_ExportCsv(benchmark::State& state) {
+  std::vector<uint8_t> file;
+  EncodeDatabase(FullDump(static_cast<int>(state.range(0)), state.range(1) != 0), file);
+  const DatabaseContents db = DecodeDatabase(file);
+  for (auto _ : state) {
+    auto csv = ExportDatabase(db, ExportFormat::Csv, "full.DAT");
+    benchmark::DoNotOptimize(csv.data());
+  }
+}
+BENCHMARK(BM_ExportCsv)->Apply(Args);
+
+void BM_ExportWorkbook(benchmark::State& state) {
+  if (!WorkbookAvailable()) {
+    state.SkipWithError("built without libxlsxwriter");
+    return;
+  }
+  test::TempDir dir;
+  std::vector<uint8_t> file;
+  EncodeDatabase(FullDump(static_cast<int>(state.range(0)), state.range(1) != 0), file);
+  const DatabaseContents db = DecodeDatabase(file);
+  for (auto _ : state) {
+    if (WriteWorkbook(dir.path() / "full.xlsx", DatabaseSheets(db, "full.DAT", "Europe/Warsaw")) !=
+        WorkbookResult::Written) {
+      state.SkipWithError("writing failed");
+    }
+  }
+}
+BENCHMARK(BM_ExportWorkbook)->Apply(Args);
 
 }  // namespace
 }  // namespace velutron

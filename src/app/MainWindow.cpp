@@ -19,6 +19,8 @@
 #include "data/ChartWindow.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
+#include "data/Export.h"
+#include "data/ExportDialog.h"
 #include "gui/FormLook.h"
 #include "monitor/MemoryImage.h"
 #include "monitor/Monitoring.h"
@@ -185,6 +187,13 @@ void TForm1::BuildMenu() {
             [this] { BitBtn1Click(session_); }},
            {{"Wykresbazydanych1", "Wykres bazy danych", QKeySequence("Ctrl+G"), "chart"},
             [this] { Wykresbazydanych1Click(); }},
+           {{"Eksportdoarkusza1", "Eksport do arkusza…", QKeySequence("Ctrl+E"), "database"},
+            WorkbookAvailable() ? std::function<void()>([this] {
+              Eksportdoarkusza1Click(session_, [this](const std::string& proposed) {
+                return AskWorkbookFile(this, proposed, [this](QDialog& d) { return ui_.Exec(d); });
+              });
+            })
+                                : nullptr},
            separator,
            {{"Resetuk1", "Reset rejestratora", QKeySequence("Ctrl+R"), "reset"},
             [this] { Resetuk1Click(session_); }},

@@ -24,17 +24,56 @@ struct ExportArgs {
   std::string file;
   std::string format;
   std::optional<std::string> out;
+  std::optional<std::string> delimiter;
+  std::optional<std::string> decimal;
+  bool texts = false;
 };
+
+// Choices the parser cannot check one option at a time; a wrong one is a usage error, exit 2.
+void CheckExportArgs(const ExportArgs& a) {
+  if (a.format != "csv" && (a.delimiter || a.decimal || a.texts)) {
+    throw CLI::ValidationError("--delimiter, --decimal and --texts are for --format csv only");
+  }
+  if (a.format == "xlsx" && !a.out) throw CLI::ValidationError("--format xlsx needs --out FILE.xlsx");
+  if (a.delimiter.value_or(",") == a.decimal.value_or(".")) {
+    throw CLI::ValidationError("--delimiter and --decimal must differ");
+  }
+}
+
+char DelimiterOf(const std::optional<std::string>& given) {
+  if (!given) return ',';
+  return *given == "tab" ? '\t' : given->front();
+}
+
+Outcome Workbook(Runner& r, const ExportArgs& a) {
+  if (!WorkbookAvailable()) {
+    std::fputs("velutron-cli: this build writes no xlsx workbooks (it was built without libxlsxwriter)\n",
+               stderr);
+    return Outcome::Failed;
+  }
+  Session& s = r.session();
+  const auto db = LoadDatabase(s, a.file);
+  if (!db) return Outcome::Failed;
+  const auto sheets = DatabaseSheets(*db, Utf8FromPath(PathFromUtf8(a.file).filename()), LocalTimeZoneName());
+  if (WriteWorkbook(s.InWorkDir(*a.out), sheets) != WorkbookResult::Written) {
+    s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
+    return Outcome::Failed;
+  }
+  return Outcome::Completed;
+}
 
 Outcome Export(Runner& r, const ExportArgs& a) {
   if (a.out && OutputIsInput(r, a.file, *a.out)) return Outcome::Failed;
+  if (a.format == "xlsx") return Workbook(r, a);
   // The export itself is standard output when no file is named: the messages must not mix into it.
   if (!a.out) r.ui().SetOutput(stderr);
   Session& s = r.session();
   const auto db = LoadDatabase(s, a.file);
   if (!db) return Outcome::Failed;
   const ExportFormat format = a.format == "json" ? ExportFormat::Json : ExportFormat::Csv;
-  const std::string exported = ExportDatabase(*db, format, Utf8FromPath(PathFromUtf8(a.file).filename()));
+  const CsvStyle style{DelimiterOf(a.delimiter), a.decimal ? a.decimal->front() : '.', a.texts};
+  const std::string exported =
+      ExportDatabase(*db, format, Utf8FromPath(PathFromUtf8(a.file).filename()), style);
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(exported.data()), exported.size());
   const bool written = a.out ? WriteFileAtomically(s.InWorkDir(*a.out), bytes)
                              : std::fwrite(exported.data(), 1, exported.size(), stdout) == exported.size() &&
@@ -77,14 +116,21 @@ void AddDataCommands(CLI::App& app, Command& chosen) {
   });
 
   auto exportArgs = std::make_shared<ExportArgs>();
-  auto* ex = app.add_subcommand("export", "the records of a database as CSV or JSON for other tools");
+  auto* ex = app.add_subcommand("export", "the records of a database as CSV, JSON or an xlsx workbook");
   ex->add_option("FILE", exportArgs->file, "database file (*.DAT)")->required();
-  ex->add_option("--format", exportArgs->format, "csv or json")
+  ex->add_option("--format", exportArgs->format, "csv, json or xlsx")
       ->required()
-      ->check(CLI::IsMember({"csv", "json"}));
-  ex->add_option("--out", exportArgs->out, "file to write (default: standard output)");
-  ex->callback(
-      [&chosen, exportArgs] { chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); }; });
+      ->check(CLI::IsMember({"csv", "json", "xlsx"}));
+  ex->add_option("--out", exportArgs->out, "file to write (default: standard output; required for xlsx)");
+  ex->add_option("--delimiter", exportArgs->delimiter, "CSV field separator: , ; | or tab (default ,)")
+      ->check(CLI::IsMember({",", ";", "|", "\t", "tab"}));
+  ex->add_option("--decimal", exportArgs->decimal, "CSV decimal mark: . or , (default .)")
+      ->check(CLI::IsMember({".", ","}));
+  ex->add_flag("--texts", exportArgs->texts, "CSV: the file's texts as # lines before the header");
+  ex->callback([&chosen, exportArgs] {
+    CheckExportArgs(*exportArgs);
+    chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); };
+  });
 }
 
 }  // namespace velutron::cli

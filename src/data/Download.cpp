@@ -28,7 +28,8 @@ std::string TwoDigits(int v) {
 
 // Reception: the burst is over at the first 50 ms window in which nothing more arrived, or when the
 // user interrupts it. The dump's header is taken as soon as it is there, so the progress can name the
-// total the header declares.
+// total the header declares; while that total has not arrived, quiet windows are waited through up to
+// a second of silence, so that a stall on the PC's side does not cut a whole download.
 uint32_t ReceiveBurst(Session& s) {
   Link& link = s.link;
   uint8_t* const rx = link.state.RxBuffer.data();
@@ -36,10 +37,10 @@ uint32_t ReceiveBurst(Session& s) {
   uint32_t taken = 0;
   uint32_t expected = 0;
   auto received = [&] { return taken + link.Port().InputCount(); };
-  uint32_t before = 0;
   uint32_t after = 0;
-  do {
-    before = received();
+  uint32_t silentMs = 0;
+  while (!link.Interrupted()) {
+    const uint32_t before = received();
     link.DelayMs(proto::kDownloadWindowMs);
     s.ui.StepProgress();
     after = received();
@@ -51,7 +52,13 @@ uint32_t ReceiveBurst(Session& s) {
       }
     }
     s.ui.TransferProgress(after, expected);
-  } while (before != after && !link.Interrupted());
+    if (before != after) {
+      silentMs = 0;
+      continue;
+    }
+    silentMs += proto::kDownloadWindowMs;
+    if (after >= expected || silentMs >= proto::kDownloadStallMs) break;
+  }
   link.state.InputCount = after - taken;
   link.state.BytesRead = 0;
   if (after >= 1 && after <= proto::kRxBufferSize) {
@@ -89,8 +96,8 @@ Outcome Load_Dat(Session& s, uint8_t command) {
   const CivilTime now = s.clock.Now();
   const std::string proposed =
       FileNameSafe("RT_" + s.locale.ShortDate(now) + "_" + TwoDigits(now.hour) + "`" + TwoDigits(now.minute));
-  const std::string_view prompt = command == proto::kDownloadDescending ? "Wprowadź nazwę pliku [N..1]"
-                                                                        : "Wprowadź nazwę pliku [1..N]";
+  const std::string_view prompt =
+      command == proto::kDownloadDescending ? "Wprowadź nazwę pliku [N..1]" : "Wprowadź nazwę pliku [1..N]";
   const std::optional<std::string> typed = s.ui.AskText(text::kCaptionFileName, prompt, proposed);
   if (!typed) return Outcome::Cancelled;
 

@@ -105,6 +105,9 @@ inline constexpr uint16_t kLeadInGapMs = 1;
 inline constexpr uint16_t kModeToggleGapMs = 50;
 inline constexpr uint16_t kDownloadLeadMs = 100;   // after the download command
 inline constexpr uint16_t kDownloadWindowMs = 50;  // reception ends at the first quiet window
+// ...unless the dump's header declares more than has arrived: a stall of the PC or of a USB adapter's
+// latency timer is waited out through quiet windows up to this much silence.
+inline constexpr uint16_t kDownloadStallMs = 1000;
 inline constexpr uint16_t kImageWriteGapMs = 5;
 // A one-byte command goes out only once nothing has arrived for this long: the second copy of a
 // doubled answer comes a byte's time after the first, later when a busy machine relays it.

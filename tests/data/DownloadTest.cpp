@@ -170,12 +170,18 @@ TEST_F(DownloadTest, ShortDumpsAreRefusedAndTheOldFileSurvives) {
   };
   const std::vector<Case> cases = {
       {"cut half-way", [](sim::Faults& f) { f.dumpCutAfter = 200; }},
-      {"cut inside the texts", [this](sim::Faults& f) {
-         f.dumpCutAfter = static_cast<uint32_t>(sim.device.Dump(false).size() - 1);
-       }},
-      {"pause longer than a window", [](sim::Faults& f) {
+      {"cut inside the texts",
+       [this](sim::Faults& f) { f.dumpCutAfter = static_cast<uint32_t>(sim.device.Dump(false).size() - 1); }},
+      // Silence is counted in whole 50 ms windows: a 1050 ms pause holds at least twenty of them.
+      {"pause just over a second",
+       [](sim::Faults& f) {
          f.dumpPauseAfter = 300;
-         f.dumpPauseMs = 120;
+         f.dumpPauseMs = 1050;
+       }},
+      {"pause before the header is complete",
+       [](sim::Faults& f) {
+         f.dumpPauseAfter = 3;
+         f.dumpPauseMs = 250;
        }},
       {"nothing sent", [](sim::Faults& f) { f.dumpCutAfter = 0; }},
       {"starts too late", [](sim::Faults& f) { f.dumpStartDelayMs = 200; }},
@@ -199,12 +205,19 @@ TEST_F(DownloadTest, ShortDumpsAreRefusedAndTheOldFileSurvives) {
   }
 }
 
-TEST_F(DownloadTest, APauseShorterThanAWindowIsBridged) {
-  sim.device.faults.dumpPauseAfter = 300;
-  sim.device.faults.dumpPauseMs = 30;
-  sim.ui.inputs.push_back("data");
-  EXPECT_EQ(BitBtn4Click(sim.s), Outcome::Completed);
-  EXPECT_EQ(ReadWholeFile(File("data.DAT")), std::optional<Bytes>(Encoded(false)));
+TEST_F(DownloadTest, APauseInTheDumpUpToASecondIsWaitedOutWhileTheHeaderDeclaresMore) {
+  for (const uint32_t pauseMs : {30u, 120u, 500u, 990u}) {
+    SCOPED_TRACE(pauseMs);
+    SimSession fresh;
+    ASSERT_TRUE(fresh.OpenPort());
+    fresh.device.faults.dumpPauseAfter = 300;
+    fresh.device.faults.dumpPauseMs = pauseMs;
+    fresh.ui.inputs.push_back("data");
+    EXPECT_EQ(BitBtn4Click(fresh.s), Outcome::Completed);
+    Bytes expected;
+    EXPECT_EQ(EncodeDatabase(fresh.device.Dump(false), expected), DatabaseWriteResult::Ok);
+    EXPECT_EQ(ReadWholeFile(fresh.s.workDir / "data.DAT"), std::optional<Bytes>(expected));
+  }
 }
 
 TEST_F(DownloadTest, DumpsTheReaderWouldRejectAreRefused) {

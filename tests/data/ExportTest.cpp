@@ -12,21 +12,54 @@ namespace {
 
 DatabaseContents KnownDatabase() { return DecodeDatabase(KnownDump().File()); }
 
-TEST(ExportTest, CsvHasOneRowPerRecordWithIsoTimesDotDecimalsAndMarkersInTheStatus) {
-  EXPECT_EQ(ExportDatabase(KnownDatabase(), ExportFormat::Csv, "RT_test.DAT"),
-            "# file: RT_test.DAT\n"
-            "# owner: Zakład Testowy\n"
-            "# supervision: Kontrola 1\n"
-            "# ch1: Suchy\n"
-            "# ch2: Mokry\n"
-            "# ch3: \n"
-            "# ch4: \n"
-            "# switch threshold: 25 °C\n"
-            "record,time,switching,ch1_C,ch2_RH,ch3_C,ch4_C,ch4_RH,on_off,status\n"
-            "1,2009-06-05T14:05:30,0,20.0,90.2,25.0,,91.4,ON,\n"
-            "2,2009-06-05T14:15:30,0,,,25.0,,91.4,OFF,ch1_C=T_min; ch2_RH=T suchy!\n"
-            "3,2009-06-05T14:25:30,25,25.0,91.4,,20.0625,,,ch3_C=T_max\n"
-            "4,,0,20.0,90.2,25.0,,91.4,,time=invalid\n");
+TEST(ExportTest, CsvIsTheHeaderAndOneRowPerRecordInTheSeparatorsAskedFor) {
+  struct Case {
+    const char* what;
+    CsvStyle style;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"RFC 4180",
+       {},
+       "record,time,switching,ch1_C,ch2_RH,ch3_C,ch4_C,ch4_RH,on_off,status\n"
+       "1,2009-06-05T14:05:30,0,20.0,90.2,25.0,,91.4,ON,\n"
+       "2,2009-06-05T14:15:30,0,,,25.0,,91.4,OFF,ch1_C=T_min; ch2_RH=T suchy!\n"
+       "3,2009-06-05T14:25:30,25,25.0,91.4,,20.0625,,,ch3_C=T_max\n"
+       "4,,0,20.0,90.2,25.0,,91.4,,time=invalid\n"},
+      {"a Polish spreadsheet's separators: the status holding ';' is quoted",
+       {';', ',', false},
+       "record;time;switching;ch1_C;ch2_RH;ch3_C;ch4_C;ch4_RH;on_off;status\n"
+       "1;2009-06-05T14:05:30;0;20,0;90,2;25,0;;91,4;ON;\n"
+       "2;2009-06-05T14:15:30;0;;;25,0;;91,4;OFF;\"ch1_C=T_min; ch2_RH=T suchy!\"\n"
+       "3;2009-06-05T14:25:30;25;25,0;91,4;;20,0625;;;ch3_C=T_max\n"
+       "4;;0;20,0;90,2;25,0;;91,4;;time=invalid\n"},
+      {"decimal commas between tabs",
+       {'\t', ',', false},
+       "record\ttime\tswitching\tch1_C\tch2_RH\tch3_C\tch4_C\tch4_RH\ton_off\tstatus\n"
+       "1\t2009-06-05T14:05:30\t0\t20,0\t90,2\t25,0\t\t91,4\tON\t\n"
+       "2\t2009-06-05T14:15:30\t0\t\t\t25,0\t\t91,4\tOFF\tch1_C=T_min; ch2_RH=T suchy!\n"
+       "3\t2009-06-05T14:25:30\t25\t25,0\t91,4\t\t20,0625\t\t\tch3_C=T_max\n"
+       "4\t\t0\t20,0\t90,2\t25,0\t\t91,4\t\ttime=invalid\n"},
+      {"the texts asked for",
+       {',', '.', true},
+       "# file: RT_test.DAT\n"
+       "# owner: Zakład Testowy\n"
+       "# supervision: Kontrola 1\n"
+       "# ch1: Suchy\n"
+       "# ch2: Mokry\n"
+       "# ch3: \n"
+       "# ch4: \n"
+       "# switch threshold: 25 °C\n"
+       "record,time,switching,ch1_C,ch2_RH,ch3_C,ch4_C,ch4_RH,on_off,status\n"
+       "1,2009-06-05T14:05:30,0,20.0,90.2,25.0,,91.4,ON,\n"
+       "2,2009-06-05T14:15:30,0,,,25.0,,91.4,OFF,ch1_C=T_min; ch2_RH=T suchy!\n"
+       "3,2009-06-05T14:25:30,25,25.0,91.4,,20.0625,,,ch3_C=T_max\n"
+       "4,,0,20.0,90.2,25.0,,91.4,,time=invalid\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ExportDatabase(KnownDatabase(), ExportFormat::Csv, "RT_test.DAT", c.style), c.expected);
+  }
 }
 
 TEST(ExportTest, JsonCarriesTheTextsAndOneObjectPerRecordWithNullsForMarkers) {
@@ -50,6 +83,74 @@ TEST(ExportTest, JsonCarriesTheTextsAndOneObjectPerRecordWithNullsForMarkers) {
   EXPECT_EQ(j["records"][3]["time"], nullptr);
   // One record a line, for line tools and diffs.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
+}
+
+TEST_F(ReportFixture, AWorkbookReplacesItsTargetWholeOrLeavesItAsItWas) {
+  if (!WorkbookAvailable()) GTEST_SKIP() << "built without libxlsxwriter";
+  const std::vector<uint8_t> old{'o', 'l', 'd'};
+  Store(old, "kept.xlsx");
+  std::filesystem::permissions(dir.path() / "kept.xlsx", std::filesystem::perms::owner_read);
+  Store(old, "replaced.xlsx");
+  const auto sheets = DatabaseSheets(KnownDatabase(), "RT_test.DAT", "Europe/Warsaw");
+  struct Case {
+    std::string target;
+    WorkbookResult result;
+  };
+  const Case cases[] = {{"kept.xlsx", WorkbookResult::Failed},
+                        {"no/such/folder.xlsx", WorkbookResult::Failed},
+                        {"replaced.xlsx", WorkbookResult::Written}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    EXPECT_EQ(WriteWorkbook(dir.path() / c.target, sheets), c.result);
+  }
+  EXPECT_EQ(ReadWholeFile(dir.path() / "kept.xlsx"), std::optional(old));
+  const auto written = ReadWholeFile(dir.path() / "replaced.xlsx");
+  ASSERT_TRUE(written.has_value());
+  EXPECT_EQ(std::string(written->begin(), written->begin() + 2), "PK");  // a zip container
+  // Nothing of the work is left beside the targets.
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+      2);
+}
+
+TEST_F(ReportFixture, TheSpreadsheetItemSavesTheChosenDatabaseWhereTheUserSays) {
+  if (!WorkbookAvailable()) GTEST_SKIP() << "built without libxlsxwriter";
+  Store(KnownDump().File(), "known.DAT");
+  const std::string known = (dir.path() / "known.DAT").string();
+  const std::string proposed = (dir.path() / "known.xlsx").string();
+  struct Case {
+    std::optional<std::string> database;
+    std::optional<std::string> target;
+    Outcome outcome;
+    std::vector<std::string> events;
+  };
+  const std::string chosen = "open-file|Wybierz nazwę pliku.|" + known;
+  const Case cases[] = {
+      {known, "out.xlsx", Outcome::Completed, {chosen, "save|" + proposed}},
+      {known, std::nullopt, Outcome::Cancelled, {chosen, "save|" + proposed}},
+      {known,
+       "no/such/folder.xlsx",
+       Outcome::Failed,
+       {chosen, "save|" + proposed, "message|Uwaga !|Blokada zapisu pliku na dysku !"}},
+      {std::nullopt, std::nullopt, Outcome::Failed, {"open-file|Wybierz nazwę pliku.|cancel"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.events.back());
+    ui.events.clear();
+    ui.files = {c.database};
+    const auto answer = [&](const std::string& name) {
+      ui.events.push_back("save|" + name);
+      return c.target;
+    };
+    EXPECT_EQ(Eksportdoarkusza1Click(s, answer), c.outcome);
+    EXPECT_EQ(ui.events, c.events);
+  }
+  const auto workbook = ReadWholeFile(dir.path() / "out.xlsx");
+  ASSERT_TRUE(workbook.has_value());
+  EXPECT_EQ(std::string(workbook->begin(), workbook->begin() + 2), "PK");
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+      2);
 }
 
 TEST_F(ReportFixture, TheChartItemReadsTheChosenDatabaseOrSaysWhyNot) {

@@ -46,6 +46,10 @@ TEST_F(CliExportTest, ExportGoesToStandardOutputOrItsFileWithMessagesKeptOutOfIt
   };
   const Case cases[] = {
       {{"export", "known.DAT", "--format", "csv"}, 0, csv, ""},
+      {{"export", "known.DAT", "--format", "csv", "--texts", "--delimiter", "tab", "--decimal", ","},
+       0,
+       ExportDatabase(known, ExportFormat::Csv, "known.DAT", {'\t', ',', true}),
+       ""},
       {{"--json", "export", "known.DAT", "--format", "json"},
        0,
        json,
@@ -59,15 +63,147 @@ TEST_F(CliExportTest, ExportGoesToStandardOutputOrItsFileWithMessagesKeptOutOfIt
        1,
        "[Uwaga !] Blokada zapisu pliku na dysku !\n",
        ""},
+      {{"export", "known.DAT", "--format", "xlsx", "--out", "no/such/folder.xlsx"},
+       1,
+       "[Uwaga !] Blokada zapisu pliku na dysku !\n",
+       ""},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
     const CommandResult r = Cli(c.args);
-    EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back();
-    EXPECT_EQ(r.out, c.out) << c.args.back();
-    EXPECT_EQ(r.err, c.err) << c.args.back();
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
   }
   EXPECT_EQ(File("known.json"), json);
-  EXPECT_EQ(Cli({"export", "known.DAT", "--format", "xml"}).exitCode, 2);
+}
+
+TEST_F(CliExportTest, ChoicesThatDoNotFitTheFormatAreUsageErrors) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {"--format", "xml"},
+      {"--format", "xlsx"},  // a workbook is no text for standard output
+      {"--format", "json", "--delimiter", ";"},
+      {"--format", "xlsx", "--out", "x.xlsx", "--decimal", ","},
+      {"--format", "json", "--texts"},
+      {"--format", "csv", "--delimiter", ",", "--decimal", ","},
+      {"--format", "csv", "--decimal", ";"},
+      {"--format", "csv", "--delimiter", "x"},
+      {"--format", "xlsx", "--out", "known.DAT"},  // the database itself
+  };
+  for (std::vector<std::string> args : wrong) {
+    SCOPED_TRACE(args.back());
+    args.insert(args.begin(), {"export", "known.DAT"});
+    const CommandResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(work.path() / "x.xlsx"));
+  EXPECT_EQ(ReadWholeFile(work.path() / "known.DAT"), std::optional(test::KnownDump().File()));
+}
+
+// The CSV as the tools it is for read it: the first line is the header, numbers are numbers.
+TEST_F(CliExportTest, TheCsvLoadsInPythonSqliteAndPandas) {
+  ASSERT_EQ(Cli({"export", "known.DAT", "--format", "csv", "--out", "known.csv"}).exitCode, 0);
+  ASSERT_EQ(Cli({"export", "known.DAT", "--format", "csv", "--delimiter", ";", "--decimal", ",", "--out",
+                 "polish.csv"})
+                .exitCode,
+            0);
+  struct Case {
+    const char* reader;
+    std::vector<std::string> argv;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"csv module",
+       {"/usr/bin/python3", "-c",
+        "import csv\n"
+        "for name, sep in (('known.csv', ','), ('polish.csv', ';')):\n"
+        "  rows = list(csv.DictReader(open(name, newline='', encoding='utf-8'), delimiter=sep))\n"
+        "  print(len(rows), rows[0]['time'], rows[2]['ch4_C'], rows[1]['status'])\n"},
+       "4 2009-06-05T14:05:30 20.0625 ch1_C=T_min; ch2_RH=T suchy!\n"
+       "4 2009-06-05T14:05:30 20,0625 ch1_C=T_min; ch2_RH=T suchy!\n"},
+      {"sqlite3 .import",
+       {"/usr/bin/sqlite3", ":memory:", ".import --csv known.csv t",
+        "SELECT count(*), sum(ch3_C), count(NULLIF(status, '')) FROM t"},
+       "4|75.0|3\n"},
+      {"pandas",
+       {"/usr/bin/python3", "-c",
+        "import pandas\n"
+        "for frame in (pandas.read_csv('known.csv'),\n"
+        "              pandas.read_csv('polish.csv', sep=';', decimal=',')):\n"
+        "  print(list(frame.columns)[3:6], frame['ch2_RH'].dtype, frame['ch1_C'].sum(), "
+        "frame['ch1_C'].isna().sum())\n"},
+       "['ch1_C', 'ch2_RH', 'ch3_C'] float64 65.0 1\n"
+       "['ch1_C', 'ch2_RH', 'ch3_C'] float64 65.0 1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reader);
+    test::Command command;
+    command.argv = c.argv;
+    command.workDir = work.path().string();
+    const CommandResult r = RunCommand(command);
+    if (r.exitCode != 0 && r.err.find("No module named 'pandas'") != std::string::npos) continue;
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
+}
+
+// A humidity database with markers, read back with openpyxl: numbers are numbers, times are date-times,
+// a marker is an empty cell and a status, and the texts have a sheet of their own.
+TEST_F(CliExportTest, TheWorkbookReadsBackWithTypesValuesAndTexts) {
+  test::Command c;
+  c.argv = {VELUTRON_CLI_PATH, "export", "known.DAT", "--format", "xlsx", "--out", "known.xlsx"};
+  c.env = {{"TZ", "Europe/Warsaw"}};
+  c.workDir = work.path().string();
+  const CommandResult r = RunCommand(c);
+  if (r.exitCode == 1 && r.err.find("without libxlsxwriter") != std::string::npos) {
+    GTEST_SKIP() << "built without libxlsxwriter";
+  }
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+
+  test::Command read;
+  read.argv = {"/usr/bin/python3", "-c", R"(
+import openpyxl
+book = openpyxl.load_workbook('known.xlsx')
+print(book.sheetnames)
+for sheet in book:
+  print(sheet.title, sheet.freeze_panes)
+  for row in sheet.iter_rows(values_only=True):
+    print(list(row))
+  widths = [sheet.column_dimensions[openpyxl.utils.get_column_letter(k + 1)].width
+            for k in range(sheet.max_column)]
+  longest = [max(len(str(cell.value or '')) for cell in column) for column in sheet.iter_cols()]
+  print('widths fit', all(w >= n for w, n in zip(widths, longest)))
+print('time column fits', book['Pomiary'].column_dimensions['B'].width >= 19)
+)"};
+  read.workDir = work.path().string();
+  const CommandResult book = RunCommand(read);
+  ASSERT_EQ(book.exitCode, 0) << book.err;
+  EXPECT_EQ(book.out,
+            "['Pomiary', 'Opis']\n"
+            "Pomiary A2\n"
+            "['Nr', 'Czas (Europe/Warsaw)', 'Przełączanie [°C]', 'Kanał 1 [°C]', 'Kanał 2 [%RH]', "
+            "'Kanał 3 [°C]', 'Kanał 4 [°C]', 'Kanał 4 [%RH]', 'ON/OFF', 'Status']\n"
+            "[1, datetime.datetime(2009, 6, 5, 14, 5, 30), 0, 20, 90.2, 25, None, 91.4, 'ON', None]\n"
+            "[2, datetime.datetime(2009, 6, 5, 14, 15, 30), 0, None, None, 25, None, 91.4, 'OFF', "
+            "'ch1_C=T_min; ch2_RH=T suchy!']\n"
+            "[3, datetime.datetime(2009, 6, 5, 14, 25, 30), 25, 25, 91.4, None, 20.0625, None, None, "
+            "'ch3_C=T_max']\n"
+            "[4, None, 0, 20, 90.2, 25, None, 91.4, None, 'time=invalid']\n"
+            "widths fit True\n"
+            "Opis A2\n"
+            "['Pole', 'Wartość']\n"
+            "['Plik', 'known.DAT']\n"
+            "['Wpis użytkownika', 'Zakład Testowy']\n"
+            "['Kontrola pomiaru', 'Kontrola 1']\n"
+            "['Nazwa pkt. pomiaru 1', 'Suchy']\n"
+            "['Nazwa pkt. pomiaru 2', 'Mokry']\n"
+            "['Nazwa pkt. pomiaru 3', None]\n"
+            "['Nazwa pkt. pomiaru 4', None]\n"
+            "['Próg przełączania [°C]', 25]\n"
+            "widths fit True\n"
+            "time column fits True\n");
 }
 
 TEST_F(CliExportTest, ChartIsDrawnWithoutADisplayAsPngOfTheSizeAskedOrSvg) {

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -14,8 +15,12 @@
 
 #include "app/AboutBox.h"
 #include "app/MainWindow.h"
+#include "data/KnownDatabase.h"
+#include "data/Workbook.h"
+#include "platform/AtomicFile.h"
 #include "sim/SimPort.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron {
 namespace {
@@ -91,6 +96,7 @@ TEST(MainWindowTest, MenuHasEveryItemShortcutAndStateInOrder) {
                                        "Wydruk bufora | Ctrl+P | enabled",
                                        "Przegląd baz danych | F3 | enabled | bold",
                                        "Wykres bazy danych | Ctrl+G | enabled",
+                                       "Eksport do arkusza… | Ctrl+E | enabled",
                                        "-",
                                        "Reset rejestratora | Ctrl+R | enabled",
                                        "-",
@@ -271,6 +277,27 @@ TEST(MainWindowTest, AboutItemShowsANewAboutBox) {
   sw.window->findChild<QAction*>("Oprogramie1")->trigger();
   ASSERT_EQ(sw.window->Ui().AboutBoxes().size(), 2u);
   EXPECT_NE(sw.window->Ui().AboutBoxes()[0].get(), sw.window->Ui().AboutBoxes()[1].get());
+}
+
+TEST(MainWindowTest, TheSpreadsheetItemSavesTheChosenDatabaseAsAWorkbookWhereTheUserSays) {
+  if (!WorkbookAvailable()) GTEST_SKIP() << "built without libxlsxwriter";
+  SimWindow sw;
+  const auto folder = QString::fromStdString(sw.dir.path().string());
+  ASSERT_TRUE(WriteFileAtomically(sw.dir.path() / "known.DAT", test::KnownDump().File()));
+  Lines asked;
+  sw.window->Ui().SetDialogHook([&](QDialog* d) {
+    auto* files = qobject_cast<QFileDialog*>(d);
+    ASSERT_NE(files, nullptr);
+    const bool save = files->acceptMode() == QFileDialog::AcceptSave;
+    asked.push_back(S(d->windowTitle()) + (save ? ": " + S(files->selectedFiles().value(0)) : ""));
+    files->selectFile(folder + (save ? "/out.xlsx" : "/known.DAT"));
+    d->accept();  // QFileDialog::accept, as the dialog's button calls it
+  });
+  sw.window->findChild<QAction*>("Eksportdoarkusza1")->trigger();
+  EXPECT_EQ(asked, (Lines{"Wybierz nazwę pliku.", "Eksport do arkusza: " + S(folder) + "/known.xlsx"}));
+  const auto workbook = ReadWholeFile(sw.dir.path() / "out.xlsx");
+  ASSERT_TRUE(workbook.has_value());
+  EXPECT_EQ(std::string(workbook->begin(), workbook->begin() + 2), "PK");
 }
 
 }  // namespace
