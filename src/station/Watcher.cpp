@@ -179,11 +179,18 @@ void Watcher::SetState(State state, const std::string& why) {
 }
 
 Limits Watcher::LimitsOf(int j) const {
-  if (const auto it = setup_.overrides.find(j); it != setup_.overrides.end()) return it->second;
   const MonitorState& m = session_->monitor;
-  if (m.HumidityMode && j % 2 == 0) return {};
-  const MonitorChannel& c = m.channels[static_cast<size_t>(j - 1)];
-  return {c.AlarmLow - kLimitZero, c.AlarmHigh - kLimitZero};
+  Limits limits;
+  if (!(m.HumidityMode && j % 2 == 0)) {
+    const MonitorChannel& c = m.channels[static_cast<size_t>(j - 1)];
+    limits = {c.AlarmLow - kLimitZero, c.AlarmHigh - kLimitZero};
+  }
+  // An override replaces the bounds it gives and keeps the logger's other one.
+  if (const auto it = setup_.overrides.find(j); it != setup_.overrides.end()) {
+    if (it->second.low) limits.low = it->second.low;
+    if (it->second.high) limits.high = it->second.high;
+  }
+  return limits;
 }
 
 void Watcher::Run() {
