@@ -186,19 +186,19 @@ std::multiset<std::string> ExpectedSteps(const Logger& l, const std::map<int64_t
   return steps;
 }
 
-int Days() {
-  if (const char* days = std::getenv("VELUTRON_WEEK_DAYS")) return std::atoi(days);
+// VELUTRON_WEEK_HOURS shortens or lengthens the run (4 hours at least).
+int Hours() {
+  if (const char* hours = std::getenv("VELUTRON_WEEK_HOURS")) return std::max(4, std::atoi(hours));
 #ifdef NDEBUG
-  return 7;
+  return 7 * 24;
 #else
   // Under the sanitizers a week takes minutes: the Release build's test runs the whole week.
-  return 1;
+  return 24;
 #endif
 }
 
 TEST(StationWeekTest, TwoLoggersWithRandomFaultsLeaveExactlyTheRecordTheRulesSay) {
-  const int days = Days();
-  const int64_t end = kBaseMs + days * 86400 * kS;
+  const int64_t end = kBaseMs + Hours() * 3600 * kS;
   FastTempDir dir;
   const std::string archivePath = (dir.path() / "week.db").string();
   const std::string notes = (dir.path() / "notes.jsonl").string();
@@ -343,7 +343,8 @@ TEST(StationWeekTest, TwoLoggersWithRandomFaultsLeaveExactlyTheRecordTheRulesSay
     }
   }
   EXPECT_EQ(notified, archivedJson);
-  EXPECT_EQ(NotificationExitCodes(archivePath), (std::map<int, size_t>{{0, archivedJson.size()}}));
+  const std::map<int, size_t> allRan{{0, archivedJson.size()}};
+  EXPECT_EQ(NotificationExitCodes(archivePath), archivedJson.empty() ? std::map<int, size_t>{} : allRan);
 }
 
 }  // namespace
