@@ -322,6 +322,11 @@ void Device::Execute(uint64_t atUs, std::vector<Emitted>& out) {
       Answer(names[address], atUs, out);
       break;
     case kWriteRegister:
+      if (const auto refused = faults.refusedRegisters.find(address);
+          refused != faults.refusedRegisters.end()) {
+        Answer(refused->second, atUs, out);
+        break;
+      }
       WriteRegister(address, value, atUs);
       Answer(ReplyFor(command, kAccepted), atUs, out);
       break;

@@ -21,6 +21,8 @@ struct Faults {
   // Reply code per command byte (20, 25, 27, 10, 40, 45); the sensor declaration looks up 128 first,
   // then 25. Unlisted: 100 for writes, the action's own code otherwise.
   std::map<uint8_t, uint8_t> replyCodes;
+  // Register -> reply code: a write of that register is refused with the code and not stored.
+  std::map<uint8_t, uint8_t> refusedRegisters;
   bool busDown = false;                    // register 46 bit 7 clear
   std::optional<uint32_t> dumpPauseAfter;  // the dump stops for dumpPauseMs after this many bytes
   uint32_t dumpPauseMs = 0;

@@ -35,6 +35,7 @@ void SimSerialPort::SendByte(uint8_t byte) {
   if (!open_) return;
   const uint64_t now = clock_.NowUs();
   if (keepHistory) sent.push_back({name_, now, byte});
+  if (afterSend) afterSend(sent.size());
   const uint64_t departs = std::max(now, lineFreeUs_);
   lineFreeUs_ = departs + LineTimeUs(1);
   if (!Connected(lineFreeUs_)) return;

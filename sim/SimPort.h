@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -57,6 +58,9 @@ class SimSerialPort final : public SerialPort {
     uint8_t byte;
   };
   std::vector<Sent> sent;
+  // Called after each byte the program sends, with the count sent so far: a test's way to make
+  // something happen at an exact point of an exchange (an interrupt after the tenth write).
+  std::function<void(size_t)> afterSend;
   // Names of every Open call, in order, and whether it succeeded.
   std::vector<std::pair<std::string, bool>> opens;
   // Off for runs of days, whose wire would fill the memory; `sent` and `opens` then stay empty.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -60,6 +62,7 @@ struct Options {
   bool overfull = false;
   int threshold = 0;
   uint32_t declareMs = velutron::sim::map::kDeclareMsDefault;
+  std::string memory;
   bool verbose = false;
 };
 
@@ -123,6 +126,18 @@ bool ConfigureDevice(const Options& o, Device& device) {
       return false;
     }
     device.pinnedReadings[static_cast<int>(pair->first)] = static_cast<uint16_t>(pair->second);
+  }
+  if (!o.memory.empty()) {
+    // An image file: the parameter space, then the point-name space (any checksum after them is ignored).
+    std::ifstream in(o.memory, std::ios::binary);
+    std::vector<char> bytes(device.params.size() + device.names.size());
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+      std::fprintf(stderr, "velutron-sim: --memory needs a file of at least %zu bytes\n", bytes.size());
+      return false;
+    }
+    std::copy_n(bytes.begin(), device.params.size(), device.params.begin());
+    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(device.params.size()), bytes.end(),
+              device.names.begin());
   }
   return true;
 }
@@ -245,7 +260,7 @@ int main(int argc, char** argv) {
   Options o;
   CLI::App app{
       "Simulated VELUTRON logger behind a pseudo-terminal. Prints the slave device path on the first line "
-      "of standard output and serves until SIGINT or SIGTERM."};
+      "of standard output and serves until SIGINT, SIGTERM or SIGHUP."};
   app.add_option("--parity", o.parity, "parity of the logger's line: even or odd")
       ->check(CLI::IsMember({"even", "odd"}));
   app.add_option("--port-dir", o.portDir,
@@ -284,6 +299,9 @@ int main(int argc, char** argv) {
   app.add_option("--declare-ms", o.declareMs,
                  "milliseconds the sensor declaration takes before it is answered (0..1000, default 300)")
       ->check(CLI::Range(0u, velutron::sim::map::kDeclareMsMax));
+  app.add_option("--memory", o.memory,
+                 "start with the configuration memory of an image file (*.eep: the parameters, then the "
+                 "point names)");
   app.add_flag("--verbose", o.verbose, "log every exchange to standard error");
   CLI11_PARSE(app, argc, argv);
 
@@ -328,11 +346,13 @@ int main(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
   sigprocmask(SIG_BLOCK, &stopSignals, nullptr);  // delivered only inside the poll
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   std::printf("%s\n", slavePath.c_str());

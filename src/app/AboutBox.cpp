@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/FormLook.h"
+#include "gui/FormLook.h"
 
 namespace velutron {
 

@@ -15,11 +15,11 @@
 #include <algorithm>
 
 #include "app/Diagnostics.h"
-#include "app/FormLook.h"
 #include "app/StartUp.h"
+#include "data/ChartWindow.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
-#include "data/ChartWindow.h"
+#include "gui/FormLook.h"
 #include "monitor/MemoryImage.h"
 #include "monitor/Monitoring.h"
 #include "settings/LoggerOptions.h"
@@ -49,8 +49,9 @@ TForm1::TForm1(std::unique_ptr<SerialPort> port, std::unique_ptr<Clock> clock,
                               Qt::WindowCloseButtonHint),
       port_(std::move(port)),
       clock_(std::move(clock)),
-      slicedClock_(*clock_, [this] { pump_.Pump(); }),
-      slicedPort_(*port_, *clock_, [this] { pump_.Pump(); }),
+      pacer_(*clock_, [this] { pump_.Pump(); }),
+      slicedClock_(*clock_, pacer_),
+      slicedPort_(*port_, pacer_),
       session_(slicedPort_, slicedClock_, ui_, locale_),
       firstArgument_(std::move(firstArgument)) {
   InitVelutronResources();

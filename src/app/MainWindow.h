@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "app/BusyWaits.h"
-#include "app/QtUserInterface.h"
-#include "session/Session.h"
+#include "app/DesktopUserInterface.h"
+#include "gui/BusyWaits.h"
 #include "platform/QtLocale.h"
+#include "session/Session.h"
 
 class QAction;
 class QProgressBar;
@@ -34,7 +34,7 @@ class TForm1 final : public QMainWindow {
   ~TForm1() override;
 
   Session& GetSession() { return session_; }
-  QtUserInterface& Ui() { return ui_; }
+  DesktopUserInterface& Ui() { return ui_; }
   // True while an operation runs: one started from the menu, a button or the start-up.
   bool Busy() const { return busy_; }
 
@@ -73,9 +73,10 @@ class TForm1 final : public QMainWindow {
   std::unique_ptr<Clock> clock_;
   // The operations wait through these, so the windows repaint while they wait.
   BusyPump pump_;
+  IdlePacer pacer_;
   SlicedClock slicedClock_;
   SlicedPort slicedPort_;
-  QtUserInterface ui_;
+  DesktopUserInterface ui_;
   QtLocale locale_;
   Session session_;
   std::optional<std::string> firstArgument_;

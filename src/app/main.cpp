@@ -3,7 +3,7 @@
 #include <QStringList>
 
 #include "app/MainWindow.h"
-#include "app/Translations.h"
+#include "gui/Translations.h"
 #include "platform/Process.h"
 #include "platform/SystemSerialPort.h"
 
@@ -11,8 +11,9 @@ int main(int argc, char* argv[]) {
   velutron::EnsureStandardDescriptors();
   QApplication app(argc, argv);
   velutron::InstallQtTranslations(app);
-  // SIGINT or SIGTERM: every open dialog and the main loop end, a running operation stops at its next
-  // exchange and removes what it had begun to write, and the program exits.
+  // SIGINT, SIGTERM or SIGHUP: every open dialog and the main loop end, a running operation stops at its
+  // next exchange (a short write into the logger is finished first) and removes the file it had begun to
+  // write, and the program exits.
   velutron::InstallInterruptHandlers();
   if (const int fd = velutron::InterruptNotifierFd(); fd >= 0) {
     auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &app);

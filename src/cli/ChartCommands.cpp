@@ -10,8 +10,8 @@
 #include <string>
 
 #include "cli/Runner.h"
-#include "platform/Utf8Path.h"
 #include "data/Measurements.h"
+#include "platform/Utf8Path.h"
 
 #ifdef VELUTRON_CHARTS
 #include <QApplication>
@@ -39,6 +39,7 @@ bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
 }
 
 Outcome Chart(Runner& r, const ChartArgs& a) {
+  if (OutputIsInput(r, a.file, a.out)) return Outcome::Failed;
 #ifdef VELUTRON_CHARTS
   Session& s = r.session();
   const auto db = LoadDatabase(s, a.file);
@@ -81,8 +82,11 @@ void AddChartCommands(CLI::App& app, Command& chosen) {
                    ? std::string()
                    : std::string("must end in .png or .svg");
       });
-  chart->add_option("--width", args->width, "width in pixels (default 1200)")->check(CLI::Range(100, 10000));
+  chart->add_option("--width", args->width, "width in pixels (default 1200)")
+      ->transform(Decimal())
+      ->check(CLI::Range(100, 10000));
   chart->add_option("--height", args->height, "height in pixels (default 700)")
+      ->transform(Decimal())
       ->check(CLI::Range(100, 10000));
   chart->callback([&chosen, args] { chosen = [args](Runner& r) { return Chart(r, *args); }; });
 }

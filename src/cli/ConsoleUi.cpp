@@ -24,10 +24,27 @@ namespace {
 // The spreadsheet hand-off is a desktop matter; the command line leaves the report in its file.
 constexpr std::string_view kSpreadsheetQuestion = "Czy otworzyć dane w arkuszu Excel?";
 
+// Text for a terminal: a carriage return starts a new line, and every other control character (an ESC
+// sequence or a zero byte a restored image put into the logger) is shown as its code, never obeyed.
 std::string Human(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r') c = '\n';
+  std::string out;
+  out.reserve(text.size());
+  char code[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r') {
+      out += '\n';
+    } else if (c < 0x20 || c == 0x7F) {
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      out += code;
+    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+      // U+0080..U+009F, the C1 controls: CSI among them starts a sequence on many terminals.
+      std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(text[++i]));
+      out += code;
+    } else {
+      out += static_cast<char>(c);
+    }
   }
   return out;
 }
@@ -100,7 +117,8 @@ bool ConsoleUi::AskOkCancel(std::string_view caption, std::string_view text) {
   bool ok = false;
   if (text != kSpreadsheetQuestion) ok = yes_ || AnswerFromTerminal(caption, text);
   if (json_) {
-    Line(Dump(nlohmann::ordered_json{{"type", "question"}, {"caption", caption}, {"text", text}, {"answer", ok ? "ok" : "cancel"}}));
+    Line(Dump(nlohmann::ordered_json{
+        {"type", "question"}, {"caption", caption}, {"text", text}, {"answer", ok ? "ok" : "cancel"}}));
   } else {
     Line("[" + std::string(caption) + "] " + Human(text) + (ok ? " -> OK" : " -> Anuluj"));
   }
@@ -122,7 +140,8 @@ std::optional<std::string> ConsoleUi::AskText(std::string_view caption, std::str
   } else {
     // A prompt that ends in its own colon is not given a second one.
     const char* colon = prompt.ends_with(':') ? " " : ": ";
-    Line("[" + std::string(caption) + "] " + std::string(prompt) + colon + (answer ? *answer : "-> Anuluj"));
+    Line("[" + std::string(caption) + "] " + std::string(prompt) + colon +
+         (answer ? Human(*answer) : "-> Anuluj"));
   }
   return answer;
 }
@@ -209,7 +228,7 @@ void ConsoleUi::Value(std::string_view name, std::string_view value) {
   if (json_) {
     Line(Dump(nlohmann::ordered_json{{"type", "value"}, {"name", name}, {"value", value}}));
   } else {
-    Line(std::string(name) + ": " + std::string(value));
+    Line(std::string(name) + ": " + Human(value));
   }
 }
 
@@ -259,7 +278,9 @@ std::optional<ChooserValues> ConsoleUi::ShowChooser(const ChooserValues& shown) 
 }
 
 std::optional<LoggerOptionsValues> ConsoleUi::ShowLoggerOptions(const LoggerOptionsValues& shown) {
-  return AnswerDialog(shown, optionsAnswer);
+  std::optional<LoggerOptionsValues> values = AnswerDialog(shown, optionsAnswer);
+  if (values) values->givenValues = true;
+  return values;
 }
 
 std::optional<SensorParamsValues> ConsoleUi::ShowSensorParams(const SensorParamsValues& shown) {
@@ -305,8 +326,8 @@ void ConsoleUi::PrintMonitor(const MonitorView& view) {
   std::string block = "\n" + view.time + "  " + view.date;
   for (const MonitorRow& row : rows) {
     const char* alarm = row.alarm == 1 ? "  alarm niski" : row.alarm == 2 ? "  alarm wysoki" : "";
-    block +=
-        "\n" + Padded(row.name, 22) + Padded(row.band, 16) + Padded(row.value, 10) + row.extremes + alarm;
+    block += "\n" + Padded(Human(row.name), 22) + Padded(row.band, 16) + Padded(row.value, 10) +
+             row.extremes + alarm;
   }
   Line(block);
 }

@@ -69,6 +69,9 @@ class ConsoleUi final : public UserInterface {
   void Value(std::string_view name, long long value);
   void Result(Outcome outcome);
 
+  // Refuses the command line: `why` on standard error, exit code 2.
+  void Refuse(const std::string& why);
+
   // Where messages go from now on; a command whose product is standard output moves them to standard
   // error.
   void SetOutput(std::FILE* out) { out_ = out; }
@@ -76,7 +79,6 @@ class ConsoleUi final : public UserInterface {
  private:
   bool AnswerFromTerminal(std::string_view caption, std::string_view text);
   void DrawBar(std::chrono::steady_clock::time_point now);
-  void Refuse(const std::string& why);
   template <typename Values, typename Given>
   std::optional<Values> AnswerDialog(const Values& shown, const Given& given);
   void PrintMonitor(const MonitorView& view);

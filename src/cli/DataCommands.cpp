@@ -9,12 +9,12 @@
 #include <string>
 
 #include "cli/Runner.h"
-#include "platform/Utf8Path.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
 #include "data/Export.h"
 #include "data/Measurements.h"
 #include "platform/AtomicFile.h"
+#include "platform/Utf8Path.h"
 
 namespace velutron::cli {
 
@@ -27,6 +27,7 @@ struct ExportArgs {
 };
 
 Outcome Export(Runner& r, const ExportArgs& a) {
+  if (a.out && OutputIsInput(r, a.file, *a.out)) return Outcome::Failed;
   // The export itself is standard output when no file is named: the messages must not mix into it.
   if (!a.out) r.ui().SetOutput(stderr);
   Session& s = r.session();

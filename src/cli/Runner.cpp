@@ -17,9 +17,13 @@ std::string ChosenFile(const std::string& name) {
   return ec ? name : Utf8FromPath(absolute);
 }
 
-CLI::Validator Decimal() {
+CLI::Validator Decimal(bool hex) {
   return CLI::Validator(
-      [](std::string& text) -> std::string {
+      [hex](std::string& text) -> std::string {
+        if (hex && text.size() > 2 && (text.starts_with("0x") || text.starts_with("0X")) &&
+            text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) {
+          return {};
+        }
         const size_t sign = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
         if (text.size() == sign || text.find_first_not_of("0123456789", sign) != std::string::npos) {
           return "not a whole number: " + text;
@@ -29,6 +33,15 @@ CLI::Validator Decimal() {
         return {};
       },
       "INT");
+}
+
+bool OutputIsInput(Runner& r, const std::string& input, const std::string& output) {
+  const Session& s = r.session();
+  std::error_code ec;
+  // A missing output is no file at all, so it is not the input either.
+  if (!std::filesystem::equivalent(s.InWorkDir(input), s.InWorkDir(output), ec) || ec) return false;
+  r.ui().Refuse("the output " + output + " is the database " + input + " itself; name another file");
+  return true;
 }
 
 int ExitCode(Outcome outcome) {

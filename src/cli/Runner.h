@@ -13,7 +13,7 @@
 namespace CLI {
 class App;
 class Validator;
-}
+}  // namespace CLI
 
 namespace velutron::cli {
 
@@ -66,8 +66,12 @@ class Runner {
 std::string ChosenFile(const std::string& name);
 
 // Whole numbers as people type them: "010" is ten, not the octal eight the argument parser would read.
-// Hexadecimal stays for the one option that documents it (--bits).
-CLI::Validator Decimal();
+// `hex` keeps "0x25" for the one option that documents it (--bits).
+CLI::Validator Decimal(bool hex = false);
+
+// The check every command that writes a file from a database makes first: the output must not be the
+// input (the same file, or a link to it). Refuses the command line and returns true when it is.
+bool OutputIsInput(Runner& r, const std::string& input, const std::string& output);
 
 // The command chosen on the command line, run once the options are parsed.
 using Command = std::function<Outcome(Runner&)>;

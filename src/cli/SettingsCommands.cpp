@@ -79,6 +79,7 @@ void AddOptions(CLI::App& app, Command& chosen) {
       ->transform(Decimal())
       ->check(CLI::Range(0, 100));
   options->add_option("--bits", args->bits, "the eight working options as one byte, bit 0 first (e.g. 0x25)")
+      ->transform(Decimal(true))
       ->check(CLI::Range(0, 255));
   options->add_option("--humidity", args->humidity, "record humidity as well: on or off")
       ->check(CLI::IsMember({"on", "off"}));

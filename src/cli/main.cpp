@@ -67,11 +67,12 @@ int Main(std::vector<std::string> arguments) {
   const std::unique_ptr<Locale> locale = RegionalSettings(o.locale);
   ConsoleUi ui(stdout, o.json, o.yes);
   Runner runner(o, ui, *locale);
-  // Ctrl+C or SIGTERM ends the operation at its next exchange; whatever it had begun to write is removed
-  // as it unwinds, and it counts as cancelled.
+  // Ctrl+C, SIGTERM or SIGHUP ends the operation at its next exchange, once a short unit it is writing
+  // into the logger is whole. Only an operation the interrupt stopped counts as cancelled: one that
+  // finished meanwhile is completed, and its failure is a failure.
   InstallInterruptHandlers();
   Outcome outcome = command(runner);
-  if (InterruptRequested()) outcome = Outcome::Cancelled;
+  if (outcome == Outcome::Failed && runner.session().link.StoppedByInterrupt()) outcome = Outcome::Cancelled;
   // A value the logger's state rules out (a sensor it lacks, a limit past the other) is a wrong command
   // line: refused before anything was written.
   if (!ui.Refusal().empty()) {

@@ -106,6 +106,9 @@ inline constexpr uint16_t kModeToggleGapMs = 50;
 inline constexpr uint16_t kDownloadLeadMs = 100;   // after the download command
 inline constexpr uint16_t kDownloadWindowMs = 50;  // reception ends at the first quiet window
 inline constexpr uint16_t kImageWriteGapMs = 5;
+// A one-byte command goes out only once nothing has arrived for this long: the second copy of a
+// doubled answer comes a byte's time after the first, later when a busy machine relays it.
+inline constexpr uint16_t kQuietLineMs = 10;
 
 // Line: 57 600 baud, 8 data bits, parity, 1 stop bit -> 11 bit times per byte.
 inline constexpr uint32_t kBaudRate = 57600;
@@ -133,8 +136,20 @@ inline constexpr uint8_t kImageSaved = 190;
 }  // namespace reply
 
 // The kinds of exchange, for the record and for the simulated logger.
-enum class ExchangeKind { Probe, RegisterRead, RegisterWrite, ParamRead, ParamWrite, NameRead, NameWrite,
-                          Action, SensorDeclaration, LeadIn, ModeToggle, Download };
+enum class ExchangeKind {
+  Probe,
+  RegisterRead,
+  RegisterWrite,
+  ParamRead,
+  ParamWrite,
+  NameRead,
+  NameWrite,
+  Action,
+  SensorDeclaration,
+  LeadIn,
+  ModeToggle,
+  Download
+};
 
 struct ExchangeSpec {
   ExchangeKind kind;

@@ -11,29 +11,52 @@ ReplyMessage ReplyCodeMessage(uint8_t code) {
   const std::string warn(text::kCaptionWarning);
   const std::string answer(text::kCaptionAnswer);
   switch (code) {
-    case 0: return {warn, std::string(text::kNoLink)};
-    case 10: return {warn, "Przerwanie transmisji danych !!!"};
-    case 20: return {warn, "Uszkodzenie bufora danych EEPROM !"};
-    case 30: return {warn, "Uszkodzenie zegara C-MOS !!!"};
-    case 40: return {warn, "Uszkodzenie bufora danych EEPROM !!!"};
-    case 50: return {warn, "Rozmiar danych jest niepoprawny !"};
-    case 60: return {warn, "Przerwanie transmisji pliku wynikowego !"};
-    case 70: return {warn, "Niepoprawny formatu transmitowanego pliku !"};
-    case 80: return {warn, "Brak danych do transmisji !"};
-    case 90: return {warn, "Popraw format alarmu temperatury <-50..120°C>."};
-    case 97: return {warn, "Brak odpowiedzi z czujnika temperatury !!!"};
-    case proto::reply::kAccepted: return {"", ""};
-    case proto::reply::kWriteDone: return {answer, "Zapis danych wykonany poprawnie !"};
-    case proto::reply::kResetDone: return {answer, "Układ zresetowany !!!"};
-    case proto::reply::kErased: return {answer, "BUFOR DANYCH WYKASOWANY !!!"};
-    case proto::reply::kClockSet: return {answer, "Zegar układu ustawiony poprawnie."};
-    case proto::reply::kAlarmSaved: return {answer, "Nastawa alarmu zapisana poprawnie."};
-    case proto::reply::kOptionsSet: return {answer, "Ustawiono opcje robocze poprawnie."};
-    case proto::reply::kSensorsSaved: return {answer, "Zapisano stan czujników poprawnie."};
-    case proto::reply::kAddressSaved: return {answer, "Zapisano adres czujnika poprawnie."};
-    case proto::reply::kCorrectionSaved: return {answer, "Zapisano korekte czujnika poprawnie."};
-    case proto::reply::kImageSaved: return {answer, "Zapisano dane z PC do EEPROMu poprawnie."};
-    default: return {"Error", "Niezdefiniowany kod: " + std::to_string(code) + " !!!", true};
+    case 0:
+      return {warn, std::string(text::kNoLink)};
+    case 10:
+      return {warn, "Przerwanie transmisji danych !!!"};
+    case 20:
+      return {warn, "Uszkodzenie bufora danych EEPROM !"};
+    case 30:
+      return {warn, "Uszkodzenie zegara C-MOS !!!"};
+    case 40:
+      return {warn, "Uszkodzenie bufora danych EEPROM !!!"};
+    case 50:
+      return {warn, "Rozmiar danych jest niepoprawny !"};
+    case 60:
+      return {warn, "Przerwanie transmisji pliku wynikowego !"};
+    case 70:
+      return {warn, "Niepoprawny formatu transmitowanego pliku !"};
+    case 80:
+      return {warn, "Brak danych do transmisji !"};
+    case 90:
+      return {warn, "Popraw format alarmu temperatury <-50..120°C>."};
+    case 97:
+      return {warn, "Brak odpowiedzi z czujnika temperatury !!!"};
+    case proto::reply::kAccepted:
+      return {"", ""};
+    case proto::reply::kWriteDone:
+      return {answer, "Zapis danych wykonany poprawnie !"};
+    case proto::reply::kResetDone:
+      return {answer, "Układ zresetowany !!!"};
+    case proto::reply::kErased:
+      return {answer, "BUFOR DANYCH WYKASOWANY !!!"};
+    case proto::reply::kClockSet:
+      return {answer, "Zegar układu ustawiony poprawnie."};
+    case proto::reply::kAlarmSaved:
+      return {answer, "Nastawa alarmu zapisana poprawnie."};
+    case proto::reply::kOptionsSet:
+      return {answer, "Ustawiono opcje robocze poprawnie."};
+    case proto::reply::kSensorsSaved:
+      return {answer, "Zapisano stan czujników poprawnie."};
+    case proto::reply::kAddressSaved:
+      return {answer, "Zapisano adres czujnika poprawnie."};
+    case proto::reply::kCorrectionSaved:
+      return {answer, "Zapisano korekte czujnika poprawnie."};
+    case proto::reply::kImageSaved:
+      return {answer, "Zapisano dane z PC do EEPROMu poprawnie."};
+    default:
+      return {"Error", "Niezdefiniowany kod: " + std::to_string(code) + " !!!", true};
   }
 }
 
@@ -50,17 +73,48 @@ void Link::DelayMs(uint16_t ms) {
 }
 
 void Link::SendRaw(uint8_t byte) {
+  answerLast_ = false;
   if (port_.IsOpen()) port_.SendByte(byte);
 }
 
-bool Link::Interrupted() const { return stopOnInterrupt && InterruptRequested(); }
+bool Link::Interrupted() const { return stopOnInterrupt && unitDepth_ == 0 && InterruptRequested(); }
 
 bool Link::Ready() {
-  if (Interrupted()) state.LinkOk = false;
+  if (state.LinkOk && Interrupted()) {
+    state.LinkOk = false;
+    stoppedByInterrupt_ = true;
+  }
   return state.LinkOk;
 }
 
+bool Link::BeginUnit() {
+  if (Interrupted()) {
+    if (state.LinkOk) stoppedByInterrupt_ = true;
+    state.LinkOk = false;
+    return false;
+  }
+  ++unitDepth_;
+  return true;
+}
+
+void Link::AwaitQuietLine() {
+  if (!port_.IsOpen() || !answerLast_) return;
+  // A line that keeps talking (the rest of a dump) is not waited out: the discard before the byte
+  // still throws away what came.
+  const uint32_t start = clock_.TickMs();
+  for (;;) {
+    const uint32_t quiet = clock_.TickMs() - lastReceivedTick_;
+    if (quiet >= proto::kQuietLineMs || clock_.TickMs() - start >= proto::kReplyTimeoutMs) break;
+    port_.WaitForInput(proto::kQuietLineMs - quiet);
+    if (port_.InputCount() > 0) {
+      port_.DiscardInput();
+      lastReceivedTick_ = clock_.TickMs();
+    }
+  }
+}
+
 void Link::SendCommand(std::initializer_list<uint8_t> bytes) {
+  if (bytes.size() == 1) AwaitQuietLine();
   size_t left = bytes.size();
   for (uint8_t byte : bytes) {
     if (left != bytes.size()) DelayMs(proto::kByteGapMs);
@@ -80,6 +134,8 @@ bool Link::Read_Comm(uint32_t maxBytes) {
   }
   const uint32_t want = std::min({maxBytes, state.InputCount, proto::kRxBufferSize});
   state.BytesRead = port_.Read(std::span<uint8_t>(state.RxBuffer.data(), want));
+  answerLast_ = true;
+  lastReceivedTick_ = clock_.TickMs();
   return true;
 }
 
@@ -162,6 +218,7 @@ bool Link::Write_Comm(uint32_t count, const std::vector<uint8_t>& source) {
 void Link::Test_COM_OK() {
   if (Interrupted()) {
     state.LinkOk = false;
+    stoppedByInterrupt_ = true;
     return;
   }
   if (!port_.IsOpen()) {

@@ -58,11 +58,18 @@ class Link {
   Link(SerialPort& port, Clock& clock, UserInterface& ui) : port_(port), clock_(clock), ui_(ui) {}
 
   LinkState state;
-  // After Ctrl+C or SIGTERM every primitive finds the link down, so the running operation ends at its
-  // next exchange, never in the middle of one, and without the messages of a failure. The command-line
-  // monitoring turns this off: there an interrupt closes the window between two refreshes.
+  // After Ctrl+C, SIGTERM or SIGHUP every primitive finds the link down, so the running operation ends
+  // at its next exchange, never in the middle of one, and without the messages of a failure. The
+  // command-line monitoring turns this off: there an interrupt closes the window between two refreshes.
   bool stopOnInterrupt = true;
+  // True when an interrupt asks to stop and no unit is being written (see WholeUnit).
   bool Interrupted() const;
+  // Whether an interrupt took the link down: the running operation was stopped, not failed.
+  bool StoppedByInterrupt() const { return stoppedByInterrupt_; }
+  // A unit the logger must get whole (WholeUnit): false, and the link down, when an interrupt came
+  // before it began; otherwise interrupts wait until EndUnit.
+  bool BeginUnit();
+  void EndUnit() { --unitDepth_; }
 
   SerialPort& Port() { return port_; }
   Clock& GetClock() { return clock_; }
@@ -75,7 +82,8 @@ class Link {
   // Raw send: one byte ahead of the queue, not guarded by LinkOk, no reply awaited.
   void SendRaw(uint8_t byte);
   // Sends the bytes of one command 3 ms apart and throws away every byte received before its last byte,
-  // so that a late answer, an extra byte or the rest of a cut dump is never taken as its answer.
+  // so that a late answer, an extra byte or the rest of a cut dump is never taken as its answer. A
+  // one-byte command has no gap of its own: it first waits for the line to be quiet.
   void SendCommand(std::initializer_list<uint8_t> bytes);
   // One poll of the input queue; true when bytes were waiting and were read into RxBuffer.
   bool Read_Comm(uint32_t maxBytes);
@@ -93,10 +101,35 @@ class Link {
  private:
   // True when a guarded primitive may run: the link is up and no interrupt asks to stop.
   bool Ready();
+  // Before a one-byte command that follows an answer: waits until nothing has arrived for kQuietLineMs
+  // and throws away what came meanwhile, so that the second copy of a doubled answer is not taken as
+  // this command's answer. After raw bytes (the head of a declaration) the line has had its gaps.
+  void AwaitQuietLine();
 
   SerialPort& port_;
   Clock& clock_;
   UserInterface& ui_;
+  int unitDepth_ = 0;
+  bool stoppedByInterrupt_ = false;
+  bool answerLast_ = false;  // the last thing on the line was a byte received, at lastReceivedTick_
+  uint32_t lastReceivedTick_ = 0;
+};
+
+// Holds interrupts back while one short unit is written (a text field, the clock's registers, one
+// sensor's parameters, the toggle and its state), so that the logger holds all of it or none of it.
+class WholeUnit {
+ public:
+  explicit WholeUnit(Link& link) : link_(link), begun_(link.BeginUnit()) {}
+  ~WholeUnit() {
+    if (begun_) link_.EndUnit();
+  }
+  WholeUnit(const WholeUnit&) = delete;
+  WholeUnit& operator=(const WholeUnit&) = delete;
+  bool Begun() const { return begun_; }
+
+ private:
+  Link& link_;
+  bool begun_;
 };
 
 }  // namespace velutron

@@ -22,6 +22,8 @@ constexpr std::string_view kNotAnImage = "To nie jest plik danych EEPROM !!!";
 constexpr std::string_view kDamaged = "Uszkodzona stuktura pliku danych EEP !!!";
 constexpr std::string_view kCaptionRestored = "Wczytanie danych do EEPROM";
 constexpr std::string_view kRestored = "Wczytano poprawnie konfigurację z pliku:\r";
+// Every byte of the image but the sensor-declaration trigger.
+constexpr size_t kImageWrites = kImageMemorySize - 1;
 
 // Where an image offset lives in the logger: page 0 is the parameter space, page 1 the point names.
 struct Cell {
@@ -141,6 +143,7 @@ Outcome Wczytanieobrazurej1Click(Session& s) {
   link.SendRaw(proto::kLeadIn);
   link.DelayMs(proto::kLeadInGapMs);
   bool written = true;
+  int acknowledged = 0;
   for (size_t offset = 0; offset < kImageMemorySize && written; ++offset) {
     // These two bytes would begin a sensor declaration, not store a value.
     if (offset == proto::kDeclareAddress) continue;
@@ -150,9 +153,16 @@ Outcome Wczytanieobrazurej1Click(Session& s) {
     link.DelayMs(proto::kImageWriteGapMs);
     // A time-out leaves ReplyOk as it was, so the link flag decides too.
     written = link.state.ReplyOk && link.state.LinkOk;
+    if (written) ++acknowledged;
   }
   s.ui.SetProgressMax(0);
-  if (link.Interrupted()) return Outcome::Cancelled;
+  if (link.StoppedByInterrupt()) {
+    // Too long to finish on an interrupt: the user learns how much of the image the logger now holds.
+    s.ui.ShowMessage(text::kCaptionWriteFailed, std::string(text::kWriteInterrupted) + "\rZapisano " +
+                                                    std::to_string(acknowledged) + " z " +
+                                                    std::to_string(kImageWrites) + " bajtów.");
+    return Outcome::Cancelled;
+  }
   if (!written) {
     s.ui.ShowMessage(text::kCaptionWriteFailed, text::kWriteInterrupted);
     return Outcome::Failed;

@@ -10,7 +10,8 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/FormLook.h"
+#include "gui/FormLook.h"
+#include "gui/ShownText.h"
 
 // The pictures live in the GUI library's resources, which a static library must pull in by name.
 static void InitMonitorResources() { Q_INIT_RESOURCE(velutron); }
@@ -79,7 +80,7 @@ void SetColour(QLabel* label, const QColor& colour) {
 }
 
 void SetText(QLabel* label, const std::string& text) {
-  QString s = QString::fromStdString(text);
+  QString s = ShownText(text);
   s.replace('\r', '\n');
   label->setText(s);
   label->adjustSize();

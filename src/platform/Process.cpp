@@ -55,6 +55,8 @@ void InstallInterruptHandlers() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or SSH session: stop as on SIGTERM rather than die part-way through a write.
+  sigaction(SIGHUP, &action, nullptr);
 #endif
 }
 

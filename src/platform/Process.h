@@ -7,7 +7,7 @@ namespace velutron {
 // receive the program's own text as commands. Call first thing in main().
 void EnsureStandardDescriptors();
 
-// Ctrl+C, SIGTERM or the console closing: the user asked the running operation to stop. The flag is
+// Ctrl+C, SIGTERM, SIGHUP or the console closing: the user asked the running operation to stop. The flag is
 // program-wide because a signal handler can reach nothing else; everything else reads it through these.
 void InstallInterruptHandlers();
 // Async-signal-safe.

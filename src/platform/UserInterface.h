@@ -42,6 +42,9 @@ struct LoggerOptionsValues {
   Spinner threshold;        // UpDown2, 0..100
   uint8_t options = 0;      // CheckBox1..CheckBox8, CheckBox1 worth 1
   bool humidity = false;    // CheckBox9
+  // Answered with given values (the command line) rather than by a user: a given interval is written
+  // whenever it differs from the seconds the logger holds, and every right is checked before any write.
+  bool givenValues = false;
 };
 
 // The sensor parameters TForm5: the two alarm limits in degrees and the offset field as text. The offset

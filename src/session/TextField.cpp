@@ -11,16 +11,17 @@ constexpr uint8_t kLowestAllowed = 32;
 constexpr uint8_t kHighestAllowed = 128;
 }  // namespace
 
-void Str_Read_EEPROM(Session& s, uint8_t readCommand, uint8_t address, uint8_t length) {
+bool Str_Read_EEPROM(Session& s, uint8_t readCommand, uint8_t address, uint8_t length) {
   Link& link = s.link;
   link.SendRaw(proto::kLeadIn);
   link.DelayMs(proto::kLeadInGapMs);
 
   std::vector<uint8_t> text;
   bool seenNonSpace = false;
+  int read = 0;
   s.ui.SetProgressMax(length);
-  for (int i = 0; i < length; ++i) {
-    link.Read_COM_Byte(readCommand, static_cast<uint8_t>(address + i));
+  for (; read < length; ++read) {
+    link.Read_COM_Byte(readCommand, static_cast<uint8_t>(address + read));
     if (link.state.TimedOut || !link.state.LinkOk) break;
     const uint8_t byte = link.state.DataByte;
     if (byte != ' ') seenNonSpace = true;
@@ -29,6 +30,7 @@ void Str_Read_EEPROM(Session& s, uint8_t readCommand, uint8_t address, uint8_t l
   }
   s.FieldText = seenNonSpace ? Cp1250ToUtf8(text) : std::string(kEmptyFieldText);
   s.ui.SetProgressMax(0);
+  return read == length;
 }
 
 Outcome Str_To_EEPROM(Session& s, uint8_t writeCommand, uint8_t address, uint8_t length,
@@ -60,6 +62,8 @@ Outcome Str_To_EEPROM(Session& s, uint8_t writeCommand, uint8_t address, uint8_t
   }
 
   Link& link = s.link;
+  const WholeUnit unit(link);
+  if (!unit.Begun()) return Outcome::Cancelled;
   s.ui.SetProgressMax(kWriteProgressMax);
   int written = 0;
   for (int k = 0; k < length; ++k) {
@@ -74,8 +78,7 @@ Outcome Str_To_EEPROM(Session& s, uint8_t writeCommand, uint8_t address, uint8_t
   s.ui.SetProgressMax(0);
 
   if (written < length) {
-    // Stopped on the user's interrupt: no failure to report.
-    if (!link.Interrupted()) s.ui.ShowMessage(text::kCaptionWriteFailed, text::kWriteInterrupted);
+    s.ui.ShowMessage(text::kCaptionWriteFailed, text::kWriteInterrupted);
     return Outcome::Failed;
   }
   s.ui.ShowMessage("Zapis danych.", "Zapisano " + std::string(what));

@@ -5,7 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/FormLook.h"
+#include "gui/FormLook.h"
+#include "gui/ShownText.h"
 #include "settings/UpDown.h"
 
 namespace velutron {
@@ -26,12 +27,14 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   UpDown1->SetPosition(1);
   Button1 = MakeDialogButton(this, QStringLiteral("&Wybierz"), {64, 72, 73, 25}, look::kRed);
   Button1->setObjectName("Button1");
+  // The one thing to do here: Return chooses.
+  Button1->setDefault(true);
   connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
 }
 
 void TForm3::Fill(const ChooserValues& values) {
-  setWindowTitle(QString::fromStdString(values.caption));
-  Label1->setText(QString::fromStdString(values.label));
+  setWindowTitle(ShownText(values.caption));
+  Label1->setText(ShownText(values.label));
   Label1->adjustSize();
   UpDown1->SetRange(values.number.minimum, values.number.maximum);
   UpDown1->SetPosition(values.number.position);

@@ -44,8 +44,19 @@ std::string Answer(LoggerOptionsValues& dialog, const LoggerOptionsAnswer& answe
 }
 
 std::string Answer(SensorParamsValues& dialog, const SensorParamsAnswer& answer) {
+  // Given limits are checked as they will stand after the write, not against the other one as read:
+  // each within the whole range, and the low one not above the high one.
+  const int lowest = dialog.low.minimum;
+  const int highest = dialog.high.maximum;
+  const int low = answer.low.value_or(dialog.low.position);
+  const int high = answer.high.value_or(dialog.high.position);
+  dialog.low.maximum = highest;
+  dialog.high.minimum = lowest;
   std::string problem =
       FirstOf({Set(dialog.low, answer.low, "low_c"), Set(dialog.high, answer.high, "high_c")});
+  if (problem.empty() && low > high) {
+    problem = "low_c " + std::to_string(low) + " is above high_c " + std::to_string(high);
+  }
   if (answer.offset) {
     dialog.offset = *answer.offset;
     const std::optional<int> sixteenths = ParseOffset(*answer.offset, dialog.decimalSeparator);

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "app/FormLook.h"
+#include "gui/FormLook.h"
 #include "settings/UpDown.h"
 
 namespace velutron {

@@ -32,6 +32,9 @@ Outcome BitBtn2Click(Session& s) {
   if (!s.ui.AskOkCancel("Przełączenie trybu pracy.", "Czy napewno chcesz zmienić tryb pracy?")) {
     return Outcome::Cancelled;
   }
+  // Once the toggle has gone out, the user learns the state it left, interrupt or not.
+  const WholeUnit unit(link);
+  if (!unit.Begun()) return Outcome::Cancelled;
   link.SendRaw(proto::kModeToggle);
   link.DelayMs(proto::kModeToggleGapMs);
   const uint8_t state = ReadRegister(link, proto::reg::kRecording);
@@ -61,9 +64,11 @@ Outcome BitBtn3Click(Session& s) {
     s.clock.SleepMs(kSecondsPollMs);
     now = s.clock.Now();
   }
-  auto write = [&link](uint8_t address, int value) {
-    link.Write_COM_Byte(proto::kRegisterWrite, address, static_cast<uint8_t>(value));
-  };
+  // The six registers are one time: an interrupt waits until all of them are written.
+  const WholeUnit unit(link);
+  if (!unit.Begun()) return Outcome::Cancelled;
+  RegisterWriter writer(link);
+  auto write = [&writer](uint8_t address, int value) { writer.Write(address, static_cast<uint8_t>(value)); };
   write(proto::reg::kSetSeconds, ByteToBcd(static_cast<uint8_t>(now.second + 1)));
   write(proto::reg::kSetMinutes, ByteToBcd(static_cast<uint8_t>(now.minute)));
   write(proto::reg::kSetHours, ByteToBcd(static_cast<uint8_t>(now.hour)));
@@ -75,8 +80,8 @@ Outcome BitBtn3Click(Session& s) {
   const CivilTime done = s.clock.Now();
   const std::string text = "Ustawiono czas zegara poprawnie!\rData= " + s.locale.ShortDate(done) + "\r" +
                            "Czas= " + s.locale.LongTime(done);
-  // A time-out leaves ReplyOk as it was: only an armed link tells the year was acknowledged.
-  if (!(link.state.ReplyOk && link.state.LinkOk)) return Outcome::Failed;
+  // The clock is set only when every register took its value; a refusal has shown its own message.
+  if (!writer.Confirmed()) return Outcome::Failed;
   s.ui.ShowMessage("Zegar OK!", text);
   return Outcome::Completed;
 }

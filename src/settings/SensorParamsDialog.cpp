@@ -5,7 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/FormLook.h"
+#include "gui/FormLook.h"
+#include "gui/ShownText.h"
 #include "settings/Sensors.h"
 #include "settings/UpDown.h"
 
@@ -54,7 +55,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 }
 
 void TForm5::Fill(const SensorParamsValues& values) {
-  setWindowTitle(QString::fromStdString(values.caption));
+  setWindowTitle(ShownText(values.caption));
   UpDown1->SetRange(values.low.minimum, values.low.maximum);
   UpDown1->SetPosition(values.low.position);
   UpDown2->SetRange(values.high.minimum, values.high.maximum);

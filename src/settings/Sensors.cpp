@@ -53,7 +53,7 @@ Outcome Liczbaczujnikw1Click(Session& s) {
   s.DialogAccepted = false;
   const uint8_t humidity = setup & proto::reg::kHumidityBit;
   const int count = setup & proto::reg::kSensorCountMask;
-  s.ui.ShowValue(kSensorCountValue, count);
+  if (link.state.LinkOk) s.ui.ShowValue(kSensorCountValue, count);
   ChooserValues shown{"Deklaruj liczbę czujników:",
                       "Liczba czujników:",
                       {1, proto::kMaxSensors, std::clamp(count, 1, proto::kMaxSensors)}};
@@ -92,13 +92,15 @@ Outcome Parametryczujnika1Click(Session& s) {
   const int n = link.state.SensorNumber;
   s.DialogAccepted = false;
 
-  const uint8_t low = ReadRegister(link, proto::reg::LowAlarm(n));
-  const uint8_t high = ReadRegister(link, proto::reg::HighAlarm(n));
-  const uint8_t offset = ReadRegister(link, proto::reg::Offset(n));
+  // A time-out takes the link down, so the link tells which of the three reads were answered; only
+  // those are reported.
   const std::string separator = s.locale.DecimalSeparator();
-  s.ui.ShowValue("low_c", low - kLimitBias);
-  s.ui.ShowValue("high_c", high - kLimitBias);
-  s.ui.ShowValue("offset_c", OffsetText(offset - kOffsetZero, separator));
+  const uint8_t low = ReadRegister(link, proto::reg::LowAlarm(n));
+  if (link.state.LinkOk) s.ui.ShowValue("low_c", low - kLimitBias);
+  const uint8_t high = ReadRegister(link, proto::reg::HighAlarm(n));
+  if (link.state.LinkOk) s.ui.ShowValue("high_c", high - kLimitBias);
+  const uint8_t offset = ReadRegister(link, proto::reg::Offset(n));
+  if (link.state.LinkOk) s.ui.ShowValue("offset_c", OffsetText(offset - kOffsetZero, separator));
 
   // Each limit moves between the far end and the other limit as read; a limit read outside the range
   // is shown at its nearest end.
@@ -114,11 +116,19 @@ Outcome Parametryczujnika1Click(Session& s) {
   s.DialogAccepted = answer.has_value();
   if (!answer) return Outcome::Cancelled;
 
+  // The sensor's parameters are written whole: an interrupt waits for the last of them.
+  const WholeUnit unit(link);
+  if (!unit.Begun()) return Outcome::Cancelled;
   RegisterWriter writer(link);
   const auto newLow = static_cast<uint8_t>(answer->low.position + kLimitBias);
-  if (answer->low.touched && newLow != low) writer.Write(proto::reg::LowAlarm(n), newLow);
   const auto newHigh = static_cast<uint8_t>(answer->high.position + kLimitBias);
-  if (answer->high.touched && newHigh != high) writer.Write(proto::reg::HighAlarm(n), newHigh);
+  const bool writeLow = answer->low.touched && newLow != low;
+  const bool writeHigh = answer->high.touched && newHigh != high;
+  // Both limits moving up past the old high: the high goes first, so the low never stands above it.
+  const bool highFirst = writeLow && writeHigh && newLow > high;
+  if (highFirst) writer.Write(proto::reg::HighAlarm(n), newHigh);
+  if (writeLow) writer.Write(proto::reg::LowAlarm(n), newLow);
+  if (writeHigh && !highFirst) writer.Write(proto::reg::HighAlarm(n), newHigh);
   // An untouched offset field reads back as the byte it was made from.
   if (const std::optional<int> sixteenths = ParseOffset(answer->offset, separator)) {
     const auto newOffset = static_cast<uint8_t>(*sixteenths + kOffsetZero);

@@ -67,7 +67,8 @@ Outcome EditField(Session& s, const Editor& e, bool pointName) {
     WyborKanalu(s);
     address = proto::mem::PointName(s.link.state.SensorNumber);
   }
-  Str_Read_EEPROM(s, e.readCommand, address, e.length);
+  // Part of a field is not the field: neither shown nor offered for editing.
+  if (!Str_Read_EEPROM(s, e.readCommand, address, e.length)) return Outcome::Failed;
   s.ui.ShowValue(e.valueName, s.FieldText);
 
   const std::optional<std::string> entered = s.ui.AskText(e.caption, e.prompt, s.FieldText);
@@ -87,14 +88,18 @@ Outcome Licencja1Click(Session& s) {
   Link& link = s.link;
   link.Test_COM_OK();
   if (!link.state.LinkOk) return Outcome::Failed;
-  Str_Read_EEPROM(s, proto::kParamRead, proto::mem::kOwner, proto::mem::kOwnerLength);
+  if (!Str_Read_EEPROM(s, proto::kParamRead, proto::mem::kOwner, proto::mem::kOwnerLength)) {
+    return Outcome::Failed;
+  }
   const std::string owner = s.FieldText;
-  Str_Read_EEPROM(s, proto::kParamRead, proto::mem::kSerial, proto::mem::kSerialLength);
+  if (!Str_Read_EEPROM(s, proto::kParamRead, proto::mem::kSerial, proto::mem::kSerialLength)) {
+    return Outcome::Failed;
+  }
   const std::string serial = s.FieldText;
   s.ui.ShowValue(kOwner.valueName, owner);
   s.ui.ShowValue(kSerial.valueName, serial);
   s.ui.ShowMessage("Licencja.", "Licencja użytkownika:\r" + owner + "\rNumer seryjny:\r" + serial);
-  return link.state.LinkOk ? Outcome::Completed : Outcome::Failed;
+  return Outcome::Completed;
 }
 
 }  // namespace velutron

@@ -11,7 +11,7 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "app/FormLook.h"
+#include "gui/FormLook.h"
 
 namespace velutron {
 

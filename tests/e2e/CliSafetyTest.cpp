@@ -68,10 +68,10 @@ TEST_F(CliSafetyTest, ClosedStandardDescriptorsNeverBecomeThePort) {
 #endif
 
 // Under wine SIGINT is the console's Ctrl+C, which the program's console control handler receives;
-// SIGTERM has no Windows counterpart and ends a wine process at once.
+// SIGTERM and SIGHUP have no Windows counterpart and end a wine process at once.
 TEST_F(CliSafetyTest, AnInterruptedDownloadLeavesNothingBehindAndEndsCancelled) {
   const std::vector<int> signals =
-      test::kUnderWine ? std::vector<int>{SIGINT} : std::vector<int>{SIGINT, SIGTERM};
+      test::kUnderWine ? std::vector<int>{SIGINT} : std::vector<int>{SIGINT, SIGTERM, SIGHUP};
   for (const int signal : signals) {
     SCOPED_TRACE(signal);
     const auto sim = StartSim({"--sensors", "1", "--records", "3000"});  // about 4 s of dump

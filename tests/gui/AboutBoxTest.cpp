@@ -14,7 +14,7 @@
 #include <QUrl>
 
 #include "app/AboutBox.h"
-#include "app/QtUserInterface.h"
+#include "app/DesktopUserInterface.h"
 #include "support/SimSession.h"
 
 namespace velutron {
@@ -75,7 +75,7 @@ TEST(AboutBoxTest, LinksChangeColourOnHoverAndOpenTheirTextOnClick) {
 }
 
 TEST(AboutBoxTest, ClosesItselfAfterEightSecondsWhenNobodyClosesIt) {
-  QtUserInterface ui;
+  DesktopUserInterface ui;
   QElapsedTimer elapsed;
   elapsed.start();
   ui.ShowAboutBox();  // returns only when the box has closed
@@ -86,7 +86,7 @@ TEST(AboutBoxTest, ClosesItselfAfterEightSecondsWhenNobodyClosesIt) {
 }
 
 TEST(AboutBoxTest, EachShowingIsANewBoxWithItsOwnFreshTimerAndZamknijClosesIt) {
-  QtUserInterface ui;
+  DesktopUserInterface ui;
   std::vector<TForm2*> seen;
   std::vector<int> remaining;
   ui.SetDialogHook([&](QDialog* d) {
@@ -105,9 +105,12 @@ TEST(AboutBoxTest, EachShowingIsANewBoxWithItsOwnFreshTimerAndZamknijClosesIt) {
 }
 
 TEST(AboutBoxTest, ShellOpenHandsUrlsAndDocumentsToTheDesktop) {
-  QtUserInterface ui;
+  DesktopUserInterface ui;
   std::vector<QUrl> opened;
-  ui.SetUrlOpener([&opened](const QUrl& url) { opened.push_back(url); });
+  ui.SetUrlOpener([&opened](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  });
   test::TempDir dir;
   const QString previous = QDir::currentPath();
   QDir::setCurrent(QString::fromStdString(dir.path().string()));

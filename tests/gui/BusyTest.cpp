@@ -4,12 +4,15 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/MainWindow.h"
 #include "sim/SimPort.h"
@@ -91,6 +94,83 @@ TEST(BusyTest, AWaitRepaintsTheWindowButTakesNoClickCloseOrTimerAndStartsNoSecon
   EXPECT_TRUE(window.isVisible());
   EXPECT_GT(ticks, 0);  // the timer goes on after the wait
   EXPECT_TRUE(window.close());
+}
+
+// Notes every moment the program handles events, as it does a window's paint: one posted event is
+// taken at each chance and posts the next.
+class EventWatcher final : public QObject {
+ public:
+  explicit EventWatcher(const sim::VirtualClock& clock) : clock_(clock) { Post(); }
+  std::vector<uint64_t> atUs;
+
+ protected:
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::User) return QObject::event(event);
+    atUs.push_back(clock_.NowUs());
+    Post();
+    return true;
+  }
+
+ private:
+  void Post() { QCoreApplication::postEvent(this, new QEvent(QEvent::User)); }
+  const sim::VirtualClock& clock_;
+};
+
+TEST(BusyTest, EventsAreHandledEvery25MsThroughAnImageSaveAndRestoreOfManyShortWaits) {
+  sim::Device device;
+  sim::SimBench bench;
+  bench.ports["COM1"] = {&device, false};
+  auto clock = std::make_unique<sim::VirtualClock>();
+  const sim::VirtualClock& time = *clock;
+  auto port = std::make_unique<sim::SimSerialPort>(*clock, bench);
+  TForm1 window(std::move(port), std::move(clock), std::nullopt);
+  test::TempDir dir;
+  window.GetSession().workDir = dir.path();
+  std::vector<std::string> messages;
+  window.Ui().SetDialogHook([&](QDialog* d) {
+    if (auto* input = qobject_cast<QInputDialog*>(d)) {
+      input->setTextValue("obraz");
+      input->accept();
+    } else if (auto* files = qobject_cast<QFileDialog*>(d)) {
+      files->selectFile(QString::fromStdString((dir.path() / "obraz.eep").string()));
+      static_cast<QDialog*>(files)->accept();
+    } else {
+      auto* box = qobject_cast<QMessageBox*>(d);
+      messages.push_back(box ? box->text().toStdString() : d->windowTitle().toStdString());
+      d->close();
+    }
+  });
+  window.show();
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return !messages.empty() && messages.back() == "O programie..."; }, 5000));
+  messages.clear();
+  window.GetSession().settings.ServiceAccess = true;
+
+  struct Row {
+    const char* item;
+    uint64_t leastUs;  // the operation takes at least this long
+  };
+  for (const Row& row : {Row{"Zapisobrazurej1", 1'900'000}, Row{"Wczytanieobrazurej1", 5'000'000}}) {
+    SCOPED_TRACE(row.item);
+    EventWatcher watcher(time);
+    const uint64_t start = time.NowUs();
+    window.findChild<QAction*>(row.item)->trigger();
+    const uint64_t end = time.NowUs();
+    ASSERT_GE(end - start, row.leastUs);
+    std::vector<uint64_t> moments{start};
+    for (uint64_t at : watcher.atUs) {
+      if (at > start && at < end) moments.push_back(at);
+    }
+    moments.push_back(end);
+    uint64_t longestGapUs = 0;
+    for (size_t i = 1; i < moments.size(); ++i) {
+      longestGapUs = std::max(longestGapUs, moments[i] - moments[i - 1]);
+    }
+    EXPECT_LE(longestGapUs, 25'000u);
+  }
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], "Zapisano poprawnie obraz pamięci do pliku:\nobraz");
+  EXPECT_EQ(messages[1], "Wczytano poprawnie konfigurację z pliku:\n" + (dir.path() / "obraz.eep").string());
 }
 
 }  // namespace

@@ -8,14 +8,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QLibraryInfo>
+#include <QMessageBox>
 #include <QPrintDialog>
 #include <QTemporaryDir>
 #include <QTranslator>
 
-#include "app/QtUserInterface.h"
-#include "app/Translations.h"
+#include "app/DesktopUserInterface.h"
+#include "gui/Translations.h"
 
 namespace velutron {
 namespace {
@@ -43,7 +43,7 @@ TEST(TranslationTest, FindsTheMergedCatalogOfAWindowsBundleAndNothingInAnEmptyFo
 
 TEST(TranslationTest, StandardButtonsOfMessageBoxesFileAndPrintDialogsArePolish) {
   ASSERT_TRUE(InstallQtTranslations(*QCoreApplication::instance()));
-  QtUserInterface ui;
+  DesktopUserInterface ui;
   std::vector<std::string> seen;
   ui.SetDialogHook([&seen](QDialog* dialog) {
     if (auto* box = qobject_cast<QMessageBox*>(dialog)) {

@@ -1,7 +1,10 @@
-# Includes point one way: platform -> link -> session -> the operation rooms -> the front ends.
-# A room never includes another room; Qt files (windows, dialogs) and the command line are front ends
-# and may include any room. The simulated logger sees only the platform interfaces.
+# Includes point one way: platform -> link -> session -> the operation rooms -> the rooms' windows over
+# gui/ -> app/ (the main window and start-up) and the command line. A room never includes another room
+# or app/; a room's windows may include gui/ and other rooms' operations, but never another room's
+# windows or app/. gui/ sees only what is below the rooms. The simulated logger sees only the platform
+# interfaces.
 #   cmake -DSOURCE_DIR=<repository> -P CheckIncludes.cmake
+cmake_minimum_required(VERSION 3.25)
 
 set(rooms app settings data monitor)
 set(allowed_platform platform)
@@ -10,7 +13,22 @@ set(allowed_session platform link session)
 foreach(room IN LISTS rooms)
   set(allowed_${room} platform link session ${room})
 endforeach()
+set(allowed_gui platform link session gui)
 set(allowed_sim platform sim)
+
+# A Qt window or dialog: it includes Qt or the windows' shared pieces.
+set(qt_include "^#include (<Q|\"gui/)")
+
+# True in `out` when `file` (relative to src/) is a Qt window or dialog.
+function(is_qt_file file out)
+  set(${out} FALSE PARENT_SCOPE)
+  if(EXISTS "${SOURCE_DIR}/src/${file}")
+    file(STRINGS "${SOURCE_DIR}/src/${file}" qt REGEX "${qt_include}")
+    if(qt)
+      set(${out} TRUE PARENT_SCOPE)
+    endif()
+  endif()
+endfunction()
 
 file(GLOB_RECURSE files RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp"
      "${SOURCE_DIR}/sim/*.h" "${SOURCE_DIR}/sim/*.cpp")
@@ -25,16 +43,35 @@ foreach(file IN LISTS files)
     continue()  # a front end: cli
   endif()
   file(STRINGS "${SOURCE_DIR}/${file}" lines REGEX "^#include [<\"]")
-  # A Qt window or dialog beside its room's operations is a front end too.
-  if(NOT folder STREQUAL "platform" AND lines MATCHES "#include <Q")
-    continue()
+  set(window FALSE)
+  set(qt_lines ${lines})
+  list(FILTER qt_lines INCLUDE REGEX "${qt_include}")
+  if(folder IN_LIST rooms AND qt_lines)
+    if(folder STREQUAL "app")
+      continue()  # the main window sits above every room
+    endif()
+    set(window TRUE)
   endif()
   foreach(line IN LISTS lines)
-    if(line MATCHES "^#include \"([a-z]+)/")
-      list(FIND allowed_${folder} "${CMAKE_MATCH_1}" found)
-      if(found EQUAL -1)
-        string(APPEND violations "  ${file}: ${line}\n")
+    if(NOT line MATCHES "^#include \"(([a-z]+)/[^\"]+)\"")
+      continue()
+    endif()
+    set(included ${CMAKE_MATCH_1})
+    set(target ${CMAKE_MATCH_2})
+    list(FIND allowed_${folder} "${target}" found)
+    if(window AND found EQUAL -1)
+      # A window leans on gui/ and on any room's operations, never on app/ or another room's windows.
+      if(target STREQUAL "gui")
+        set(found 0)
+      elseif(target IN_LIST rooms AND NOT target STREQUAL "app")
+        is_qt_file("${included}" included_window)
+        if(NOT included_window)
+          set(found 0)
+        endif()
       endif()
+    endif()
+    if(found EQUAL -1)
+      string(APPEND violations "  ${file}: ${line}\n")
     endif()
   endforeach()
 endforeach()

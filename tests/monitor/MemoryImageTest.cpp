@@ -11,6 +11,7 @@
 
 #include "monitor/MemoryImage.h"
 #include "platform/AtomicFile.h"
+#include "platform/Process.h"
 #include "support/SimSession.h"
 #include "support/TestFiles.h"
 
@@ -174,6 +175,22 @@ TEST(MemoryImageTest, ARestoreStopsAtTheFirstWriteThatIsRefusedOrUnanswered) {
                                    "message|Błąd zapisu danych.|Przerwanie zapisu danych!!!"}));
     EXPECT_EQ(m.TakeSent().size(), kChecks.size() + 1 + 3 * c.writes);
   }
+}
+
+TEST(MemoryImageTest, AnInterruptedRestoreStopsAtTheNextWriteAndSaysHowFarItGot) {
+  Images m;
+  ASSERT_TRUE(WriteFileAtomically(m.File("img.eep"), Bytes(514, 0)));
+  const size_t opening = kChecks.size() + 1;
+  m.port.afterSend = [&](size_t sent) {
+    if (sent == opening + 3 * 300) RequestInterrupt();
+  };
+  EXPECT_EQ(m.Restore("img.eep"), Outcome::Cancelled);
+  ClearInterrupt();
+  EXPECT_EQ(m.ui.events,
+            (Events{"open-file|Wybierz nazwę pliku.|" + m.File("img.eep"),
+                    "message|Błąd zapisu danych.|Przerwanie zapisu danych!!!\rZapisano 300 z 511 bajtów."}));
+  EXPECT_EQ(m.TakeSent().size(), opening + 3 * 300);
+  EXPECT_TRUE(m.s.link.StoppedByInterrupt());
 }
 
 TEST(MemoryImageTest, AFailedSaveLeavesAnOlderFileOfThatNameWhole) {

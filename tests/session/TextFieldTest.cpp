@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "platform/Process.h"
 #include "session/TextField.h"
 #include "support/SimSession.h"
 
@@ -160,24 +159,6 @@ TEST(TextFieldTest, WriteStopsAtTheFirstByteNotAcknowledgedAndSaysSoAfterTheLogg
     EXPECT_EQ(sim.ui.events, expected);
     EXPECT_EQ(sim.TakeSent().size(), 3 * c.writesSent);
   }
-}
-
-TEST(TextFieldTest, AWriteBrokenOffByTheUsersInterruptEndsWithoutAWord) {
-  struct InterruptingUi : test::ScriptedUi {
-    void StepProgress() override {
-      ScriptedUi::StepProgress();
-      if (progressPos == 3) RequestInterrupt();
-    }
-  } ui;
-  SimSession sim;
-  Session s(sim.port, sim.clock, ui, sim.locale);
-  ASSERT_TRUE(s.link.OpenPort("COM1", Parity::Even));
-  s.link.Test_COM_OK();
-  s.FieldText = "NEWS";
-  EXPECT_EQ(Str_To_EEPROM(s, 25, 16, 16, "osobę."), Outcome::Failed);
-  ClearInterrupt();
-  EXPECT_EQ(ui.events, std::vector<std::string>{});
-  EXPECT_EQ(sim.TakeWire(), "30-62 25-16-78 25-17-69 25-18-87");
 }
 
 }  // namespace

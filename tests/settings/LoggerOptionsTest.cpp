@@ -86,6 +86,34 @@ TEST_F(LoggerOptionsTest, ATimeOutWhileReadingStillOpensTheDialogButNothingIsWri
   // The last byte received (register 73) stands in for the values not read.
   EXPECT_EQ(Shown(), (Events{test::kTimeoutMessage, "options|10|2|2|0|accept",
                              "message|Blokada funkcji !!!|Użytkownik nie ma dostępu do zmiany tej opcji !"}));
+  // Only the interval was read whole: nothing else is reported as a value.
+  EXPECT_EQ(sim.ui.events[1], "value|interval_min|10");
+  EXPECT_EQ(sim.ui.events.size(), Shown().size() + 1);
+}
+
+TEST_F(LoggerOptionsTest, GivenValuesCountAgainstTheSecondsHeldAndNeedEveryRightBeforeAnyWrite) {
+  struct Case {
+    const char* what;
+    uint16_t interval;
+    LoggerOptionsAnswer answer;
+    std::string writes;
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {"90 s given as 2 min", 90, {2}, " 20-72-120 20-73-0", Outcome::Completed},
+      {"120 s given as 2 min", 120, {2}, "", Outcome::Completed},
+      {"humidity without service, with an interval", 90, {5, {}, {}, true}, "", Outcome::Failed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::SimSession sim;
+    ASSERT_TRUE(sim.OpenPort());
+    SetLogger(sim.device, c.interval, 20, 1, 4);
+    sim.ui.optionDialogs = {c.answer};
+    sim.ui.optionsGiven = true;
+    EXPECT_EQ(Parametryrejestratora1Click(sim.s), c.outcome);
+    EXPECT_EQ(sim.TakeWire(), "30-62 30-14 30-72 30-73 30-77 30-74 30-75" + c.writes);
+  }
 }
 
 }  // namespace

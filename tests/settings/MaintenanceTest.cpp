@@ -45,6 +45,12 @@ TEST_F(MaintenanceTest, ActionsAskFirstThenSendTheirByteAndWaitTheirOwnTime) {
     EXPECT_EQ(run([](test::SimSession& s) { s.ui.answers = {true}; }),
               std::make_tuple(Outcome::Completed, "30-62 30-14 " + c.wire,
                               Events{c.question + "|ok", c.reply}, uint64_t{882}));
+    // The second copy of a doubled state byte is not taken for the action's answer.
+    EXPECT_EQ(std::get<2>(run([](test::SimSession& s) {
+                s.ui.answers = {true};
+                s.device.faults.extraByte = true;
+              })),
+              (Events{c.question + "|ok", c.reply}));
     EXPECT_EQ(std::get<0>(run([](test::SimSession&) {})), Outcome::Cancelled);
     EXPECT_EQ(std::get<1>(run([](test::SimSession&) {})), "30-62 30-14");
     // A silent logger: the action's own time-out, and the link stays up.
@@ -126,6 +132,17 @@ TEST_F(MaintenanceTest, ClockSleepsPastSecond57WritesThePcTimeAndRefusesAPcYearB
                 std::make_tuple(c.pc.month, c.pc.day, c.pc.hour, c.pc.minute + (c.pc.second > 57), 1));
     }
   }
+}
+
+TEST_F(MaintenanceTest, TheClockIsSetOnlyWhenEveryRegisterTookItsValue) {
+  sim.device.faults.refusedRegisters = {{2, 30}, {3, 40}};
+  sim.ui.answers = {true};
+  EXPECT_EQ(BitBtn3Click(sim.s), Outcome::Failed);
+  EXPECT_EQ(sim.TakeWire(), "30-62 30-14 20-2-49 20-3-5 20-4-20 20-5-5 20-7-6 20-13-9");
+  EXPECT_EQ(sim.ui.events,
+            (Events{"question|Ustaw czas PC -> Rej.|Czy synchronizować czas rejestratora z czasem PC?|ok",
+                    "message|Uwaga !|Uszkodzenie zegara C-MOS !!!",
+                    "message|Uwaga !|Uszkodzenie bufora danych EEPROM !!!"}));
 }
 
 }  // namespace

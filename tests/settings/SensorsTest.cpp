@@ -1,5 +1,6 @@
 // The sensor chooser, the sensor count, the declaration and a sensor's limits and offset.
 
+#include "settings/DialogAnswers.h"
 #include "settings/Sensors.h"
 #include "settings/SettingsFixture.h"
 
@@ -133,6 +134,8 @@ TEST_F(SensorsTest, ParametersShowTheLimitsAndOffsetAndWriteOnlyWhatChanged) {
       {45, 85, 49, SensorParamsAnswer{{}, {}, "-3,0000"}, "-55..30|-10|-10..125|30|0,0625", " 20-81-0"},
       {45, 85, 49, SensorParamsAnswer{0, 50, "3.0"}, "-55..30|-10|-10..125|30|0,0625",
        " 20-111-55 20-121-105 20-81-96"},
+      // Both limits moving up past the old high: the high goes first, so the low never stands above it.
+      {45, 85, 48, SensorParamsAnswer{50, 70}, "-55..30|-10|-10..125|30|0,0000", " 20-121-125 20-111-105"},
       // Typed offsets round to sixteenths with halves to even: 0.5 -> 0, 1.5 -> 2.
       {45, 85, 49, SensorParamsAnswer{{}, {}, "0.03125"}, "-55..30|-10|-10..125|30|0,0625", " 20-81-48"},
       {45, 85, 48, SensorParamsAnswer{{}, {}, "0,09375"}, "-55..30|-10|-10..125|30|0,0000", " 20-81-50"},
@@ -169,6 +172,47 @@ TEST(SensorOffsetTest, OffsetFieldTextAndItsNumberInSixteenths) {
       {"0.03125", 0},          {"0.09375", 2},        {"", std::nullopt},     {"abc", std::nullopt},
       {"1,2,3", std::nullopt}, {"1e3", std::nullopt}, {"1e300", std::nullopt}};
   for (const auto& [text, sixteenths] : parsed) EXPECT_EQ(ParseOffset(text, ","), sixteenths) << text;
+}
+
+TEST_F(SensorsTest, OnlyTheParametersReadBeforeATimeOutAreReported) {
+  const std::pair<uint32_t, test::Events> cases[] = {
+      {3, {}}, {4, {"value|low_c|-5"}}, {5, {"value|low_c|-5", "value|high_c|25"}}};
+  for (const auto& [answers, values] : cases) {
+    SCOPED_TRACE(answers);
+    test::SimSession sim;
+    ASSERT_TRUE(sim.OpenPort());
+    sim.device.registers[75] = 1;
+    sim.device.faults.silentAfter = answers;  // probe, state, count, then the parameters
+    test::Events shown;
+    Parametryczujnika1Click(sim.s);
+    for (const std::string& e : sim.ui.events) {
+      if (e.starts_with("value|") && e != "value|sensor_count|1") shown.push_back(e);
+    }
+    EXPECT_EQ(shown, values);
+  }
+}
+
+TEST(SensorLimitsAnswerTest, GivenLimitsAreCheckedAsTheyWillStandAfterTheWrite) {
+  struct Case {
+    int lowRead, highRead;
+    SensorParamsAnswer given;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {-10, 50, {20, 10}, "low_c 20 is above high_c 10"},
+      {-10, 50, {60, 70}, ""},
+      {-10, 50, {60}, "low_c 60 is above high_c 50"},
+      {-10, 50, {{}, -20}, "low_c -10 is above high_c -20"},
+      {-10, 50, {-60}, "low_c -60 is outside -55..125"},
+      {-10, 50, {20, 20}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    SensorParamsValues dialog;
+    dialog.low = {-55, c.highRead, c.lowRead};
+    dialog.high = {c.lowRead, 125, c.highRead};
+    EXPECT_EQ(Answer(dialog, c.given), c.problem);
+  }
 }
 
 }  // namespace

@@ -90,5 +90,18 @@ TEST_F(TextFieldsTest, LicenceShowsOwnerAndSerialWithoutTheRecordingCheck) {
                             "Numer seryjny:\rBRAK WPISU !!!"});
 }
 
+TEST_F(TextFieldsTest, AFieldReadOnlyInPartIsNeitherShownNorOffered) {
+  const std::pair<Outcome (*)(Session&), uint32_t> cases[] = {
+      {Nadzrpomiaru1Click, 2 + 8}, {Licencja1Click, 1 + 20}, {Licencja1Click, 1 + 35 + 8}};
+  for (const auto& [operation, answers] : cases) {
+    SCOPED_TRACE(answers);
+    test::SimSession sim;
+    ASSERT_TRUE(sim.OpenPort());
+    sim.device.faults.silentAfter = answers;
+    EXPECT_EQ(operation(sim.s), Outcome::Failed);
+    EXPECT_EQ(sim.ui.events, Events{test::kTimeoutMessage});
+  }
+}
+
 }  // namespace
 }  // namespace velutron

@@ -111,6 +111,7 @@ std::optional<LoggerOptionsValues> ScriptedUi::ShowLoggerOptions(const LoggerOpt
   if (const std::optional<LoggerOptionsAnswer> answer = Next(optionDialogs)) {
     result = shown;
     Answer(*result, *answer);
+    result->givenValues = optionsGiven;
   }
   events.push_back(Join({"options", std::to_string(shown.intervalMinutes.position),
                          std::to_string(shown.threshold.position), std::to_string(shown.options),

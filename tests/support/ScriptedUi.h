@@ -24,13 +24,14 @@ namespace velutron::test {
 class ScriptedUi : public UserInterface {
  public:
   std::vector<std::string> events;
-  std::deque<bool> answers;                        // AskOkCancel; Cancel when empty
-  std::deque<std::optional<std::string>> inputs;   // AskText; nullopt = Cancel; when empty: accept initial
-  std::deque<std::optional<std::string>> files;    // ChooseFileToOpen; Cancel when empty
-  std::deque<bool> prints;                         // PrintReportView; Cancel when empty
+  std::deque<bool> answers;                       // AskOkCancel; Cancel when empty
+  std::deque<std::optional<std::string>> inputs;  // AskText; nullopt = Cancel; when empty: accept initial
+  std::deque<std::optional<std::string>> files;   // ChooseFileToOpen; Cancel when empty
+  std::deque<bool> prints;                        // PrintReportView; Cancel when empty
   // The settings dialogs: an answer accepts with the values it gives; nullopt, or none left, closes.
   std::deque<std::optional<ChooserAnswer>> choosers;
   std::deque<std::optional<LoggerOptionsAnswer>> optionDialogs;
+  bool optionsGiven = false;  // the options dialog is answered as the command line answers it
   std::deque<std::optional<SensorParamsAnswer>> sensorDialogs;
 
   std::vector<int> progress;  // every maximum set (as -max-1) and step (as the new position)

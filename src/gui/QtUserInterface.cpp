@@ -1,38 +1,55 @@
-#include "app/QtUserInterface.h"
+#include "gui/QtUserInterface.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPageRanges>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QTextBlock>
-#include <QTextOption>
+#include <QProcess>
 #include <QProgressBar>
+#include <QSpacerItem>
+#include <QStandardPaths>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTextOption>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
-#include "app/AboutBox.h"
-#include "monitor/MonitorWindow.h"
-#include "settings/ChooserDialog.h"
-#include "settings/LoggerOptionsDialog.h"
-#include "settings/SensorParamsDialog.h"
+#include "gui/ShownText.h"
 
 namespace velutron {
 
 namespace {
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+QString Q(std::string_view text) { return ShownText(text); }
+
+// The width a window needs so that a window manager shows its whole caption: the caption in a bold face
+// of the title bars' font, and room beside it for the window's icon and buttons.
+int CaptionWidth(const QString& caption) {
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  const QFontMetrics metrics(font);
+  return metrics.horizontalAdvance(caption) + 8 * metrics.height();
+}
+
+// A message box sizes itself to its text whatever its minimum width; a row as wide as the caption needs,
+// at the foot of its layout, holds it open.
+void FitCaption(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (!grid) return;
+  const int room =
+      CaptionWidth(box.windowTitle()) - grid->contentsMargins().left() - grid->contentsMargins().right();
+  grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                grid->columnCount());
 }
 
 // A file name as given, or the one entry of its folder that differs from it only in letter case.
@@ -76,6 +93,34 @@ void FitWidestLine(QPrinter& printer, QTextDocument& doc, QFont font) {
   doc.setDefaultTextOption(option);
 }
 
+// Whether the desktop names a program for a file of this kind or a kind it belongs to (a CSV file is
+// text). Opening a file no program is named for goes nowhere visible (or to a web browser), and nothing
+// says so: xdg-open only starts. Where xdg-mime cannot answer, the desktop's own answer stands.
+bool HasProgramFor(const QString& file) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+  if (xdgMime.isEmpty()) return true;
+  const QMimeType type = QMimeDatabase().mimeTypeForFile(file);
+  for (const QString& kind : QStringList{type.name()} + type.allAncestors()) {
+    QProcess query;
+    query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), kind});
+    if (!query.waitForFinished(5000) || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0) {
+      return true;
+    }
+    if (!query.readAllStandardOutput().trimmed().isEmpty()) return true;
+  }
+  return false;
+#else
+  (void)file;
+  return true;
+#endif
+}
+
+bool OpenOnDesktop(const QUrl& url) {
+  if (url.isLocalFile() && !HasProgramFor(url.toLocalFile())) return false;
+  return QDesktopServices::openUrl(url);
+}
+
 bool IsUrl(const QString& target) {
   const QUrl url(target, QUrl::StrictMode);
   // One letter before the colon is a drive, not a scheme.
@@ -83,7 +128,7 @@ bool IsUrl(const QString& target) {
 }
 }  // namespace
 
-QtUserInterface::QtUserInterface() : opener_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {}
+QtUserInterface::QtUserInterface() : opener_(OpenOnDesktop) {}
 
 QtUserInterface::~QtUserInterface() = default;
 
@@ -110,12 +155,14 @@ int QtUserInterface::Exec(QDialog& dialog) {
 void QtUserInterface::ShowMessage(std::string_view caption, std::string_view text) {
   QMessageBox box(QMessageBox::NoIcon, Q(caption), DialogText(text), QMessageBox::Ok, nullptr);
   box.setTextFormat(Qt::PlainText);
+  FitCaption(box);
   Exec(box);
 }
 
 void QtUserInterface::ShowError(std::string_view text) {
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), DialogText(text), QMessageBox::Ok, nullptr);
   box.setTextFormat(Qt::PlainText);
+  FitCaption(box);
   Exec(box);
 }
 
@@ -125,6 +172,7 @@ bool QtUserInterface::AskOkCancel(std::string_view caption, std::string_view tex
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Cancel);
+  FitCaption(box);
   Exec(box);
   return box.clickedButton() == box.button(QMessageBox::Ok);
 }
@@ -136,6 +184,7 @@ std::optional<std::string> QtUserInterface::AskText(std::string_view caption, st
   dialog.setWindowTitle(Q(caption));
   dialog.setLabelText(DialogText(prompt));
   dialog.setTextValue(Q(initial));
+  dialog.setMinimumWidth(CaptionWidth(dialog.windowTitle()));
   if (Exec(dialog) != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }
@@ -215,47 +264,13 @@ void QtUserInterface::ShellOpen(std::string_view target, std::string_view parame
 }
 
 void QtUserInterface::OpenUrl(const QUrl& url) {
-  if (opener_) opener_(url);
-}
-
-void QtUserInterface::ShowAboutBox() {
-  aboutBoxes_.push_back(std::make_unique<TForm2>());
-  TForm2& box = *aboutBoxes_.back();
-  box.SetUrlOpener([this](const QUrl& url) { OpenUrl(url); });
-  if (qEnvironmentVariableIsSet("VELUTRON_TRACE_STARTUP")) {
-    std::fprintf(stderr, "velutron: about box at %lld ms since the epoch\n",
-                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-    std::fflush(stderr);
+  if (!opener_ || opener_(url)) return;
+  if (url.isLocalFile()) {
+    ShowMessage("Uwaga !", "Brak programu do otwarcia pliku:\r" +
+                               QDir::toNativeSeparators(url.toLocalFile()).toStdString());
+  } else {
+    ShowMessage("Uwaga !", "Brak programu do otwarcia adresu:\r" + url.toString().toStdString());
   }
-  Exec(box);
-}
-
-void QtUserInterface::RunMonitorWindow(const MonitorView& view, const MonitorRefresh& refresh) {
-  TForm6 window(view, refresh);
-  Exec(window);
-}
-
-namespace {
-// Fills a settings dialog, shows it modally and reads it back when its accept button closed it.
-template <typename Dialog, typename Values>
-std::optional<Values> RunSettingsDialog(const Values& shown, const std::function<int(QDialog&)>& exec) {
-  Dialog dialog;
-  dialog.Fill(shown);
-  if (exec(dialog) != QDialog::Accepted) return std::nullopt;
-  return dialog.Values();
-}
-}  // namespace
-
-std::optional<ChooserValues> QtUserInterface::ShowChooser(const ChooserValues& shown) {
-  return RunSettingsDialog<TForm3>(shown, [this](QDialog& d) { return Exec(d); });
-}
-
-std::optional<LoggerOptionsValues> QtUserInterface::ShowLoggerOptions(const LoggerOptionsValues& shown) {
-  return RunSettingsDialog<TForm4>(shown, [this](QDialog& d) { return Exec(d); });
-}
-
-std::optional<SensorParamsValues> QtUserInterface::ShowSensorParams(const SensorParamsValues& shown) {
-  return RunSettingsDialog<TForm5>(shown, [this](QDialog& d) { return Exec(d); });
 }
 
 }  // namespace velutron

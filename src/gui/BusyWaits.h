@@ -11,15 +11,34 @@
 
 namespace velutron {
 
-// The desktop program's waits: every wait on the port or the clock is cut into slices of at most
-// kSliceMs, and between two slices `idle` runs (the windows repaint there). Each slice still blocks, so
-// a wait costs no processor time; a wait shorter than a slice (the gaps between a command's bytes) is
-// never cut. Everything else goes straight to the port and the clock underneath.
-inline constexpr uint32_t kSliceMs = 25;  // 40 repaints a second at most
+// The desktop program's waits let the windows repaint by elapsed time: `idle` (the windows repaint
+// there) runs every kSliceMs inside a wait, and at a wait's start or end when the next chance could come
+// too late, however short each wait is. So an operation of hundreds of short waits (an image restore)
+// repaints as often as one long wait. Each wait still blocks, so it costs no processor time. The gaps
+// between a command's bytes are never interrupted: the logger drops a command whose next byte is late.
+inline constexpr uint32_t kSliceMs = 25;  // about 40 repaints a second
+
+// The pace that the clock and the port share, so that every kind of wait counts toward it.
+class IdlePacer {
+ public:
+  IdlePacer(Clock& clock, std::function<void()> idle) : clock_(clock), idle_(std::move(idle)) {}
+
+  // Waits `ms`, `waitSlice` blocking for at most the milliseconds it is given and saying whether the wait
+  // is over early; `idle` runs inside it whenever it is due, and at its end too with `edgeAfter`.
+  void Wait(uint32_t ms, bool edgeAfter, const std::function<bool(uint32_t)>& waitSlice);
+
+ private:
+  void RunIfDue(uint32_t dueAfterMs);
+
+  Clock& clock_;
+  std::function<void()> idle_;
+  bool ran_ = false;
+  uint32_t lastRunMs_ = 0;
+};
 
 class SlicedClock final : public Clock {
  public:
-  SlicedClock(Clock& clock, std::function<void()> idle) : clock_(clock), idle_(std::move(idle)) {}
+  SlicedClock(Clock& clock, IdlePacer& pacer) : clock_(clock), pacer_(pacer) {}
 
   uint32_t TickMs() override { return clock_.TickMs(); }
   void SleepMs(uint32_t ms) override;
@@ -27,13 +46,12 @@ class SlicedClock final : public Clock {
 
  private:
   Clock& clock_;
-  std::function<void()> idle_;
+  IdlePacer& pacer_;
 };
 
 class SlicedPort final : public SerialPort {
  public:
-  SlicedPort(SerialPort& port, Clock& clock, std::function<void()> idle)
-      : port_(port), clock_(clock), idle_(std::move(idle)) {}
+  SlicedPort(SerialPort& port, IdlePacer& pacer) : port_(port), pacer_(pacer) {}
 
   bool Open(const std::string& name, Parity parity) override { return port_.Open(name, parity); }
   void Close() override { port_.Close(); }
@@ -47,8 +65,7 @@ class SlicedPort final : public SerialPort {
 
  private:
   SerialPort& port_;
-  Clock& clock_;
-  std::function<void()> idle_;
+  IdlePacer& pacer_;
 };
 
 // What runs between two slices of a wait: the windows repaint, move and resize, the progress bar moves,

@@ -1,4 +1,4 @@
-#include "app/Translations.h"
+#include "gui/Translations.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,37 +1,55 @@
-#include "app/BusyWaits.h"
+#include "gui/BusyWaits.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <algorithm>
 
+#include "link/Commands.h"
+
 namespace velutron {
 
 namespace {
-
-// Waits `ms` on `clock` in slices, `waitSlice` blocking for one and saying whether the wait is over;
-// `idle` runs between two slices.
-template <typename WaitSlice>
-void InSlices(Clock& clock, uint32_t ms, const std::function<void()>& idle, WaitSlice waitSlice) {
-  const uint32_t start = clock.TickMs();
-  for (;;) {
-    const uint32_t elapsed = clock.TickMs() - start;
-    if (elapsed >= ms) return;
-    if (waitSlice(std::min(kSliceMs, ms - elapsed))) return;
-    if (clock.TickMs() - start < ms) idle();
-  }
-}
-
+// Between two waits the program may send a whole command (its bytes and the gaps between them), where
+// `idle` cannot run; at the edge of a wait it runs this much early, so that the pace holds over a command.
+constexpr uint32_t kCommandSpanMs = 2 * proto::kByteGapMs + 1;
 }  // namespace
 
+void IdlePacer::RunIfDue(uint32_t dueAfterMs) {
+  if (ran_ && clock_.TickMs() - lastRunMs_ < dueAfterMs) return;
+  idle_();
+  ran_ = true;
+  lastRunMs_ = clock_.TickMs();
+}
+
+void IdlePacer::Wait(uint32_t ms, bool edgeAfter, const std::function<bool(uint32_t)>& waitSlice) {
+  // A wait no longer than the gap between a command's bytes sits inside a command.
+  if (ms <= proto::kByteGapMs) {
+    waitSlice(ms);
+    return;
+  }
+  const uint32_t start = clock_.TickMs();
+  RunIfDue(kSliceMs - kCommandSpanMs);
+  for (;;) {
+    const uint32_t elapsed = clock_.TickMs() - start;
+    if (elapsed >= ms) break;
+    const uint32_t sinceRun = clock_.TickMs() - lastRunMs_;
+    if (waitSlice(std::min(ms - elapsed, kSliceMs - std::min(sinceRun, kSliceMs - 1)))) break;
+    // Not once the time is up: a reply wait that ran out must end now.
+    if (clock_.TickMs() - start < ms) RunIfDue(kSliceMs);
+  }
+  if (edgeAfter) RunIfDue(kSliceMs - kCommandSpanMs);
+}
+
 void SlicedClock::SleepMs(uint32_t ms) {
-  InSlices(clock_, ms, idle_, [this](uint32_t slice) {
+  pacer_.Wait(ms, true, [this](uint32_t slice) {
     clock_.SleepMs(slice);
     return false;
   });
 }
 
+// Never after a reply wait: the reply already here would be taken as late.
 void SlicedPort::WaitForInput(uint32_t timeoutMs) {
-  InSlices(clock_, timeoutMs, idle_, [this](uint32_t slice) {
+  pacer_.Wait(timeoutMs, false, [this](uint32_t slice) {
     port_.WaitForInput(slice);
     return port_.InputCount() > 0;
   });
