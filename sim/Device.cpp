@@ -356,7 +356,7 @@ void Device::Execute(uint64_t atUs, std::vector<Emitted>& out) {
 }
 
 void Device::Receive(uint8_t byte, uint64_t atUs, std::vector<Emitted>& out) {
-  received.push_back({atUs, byte});
+  if (keepHistory) received.push_back({atUs, byte});
   // A frame whose next byte never came is dropped; the program waits far longer than this after a failure.
   if (!pending_.empty() && atUs - lastByteUs_ > kFrameGapUs) pending_.clear();
   lastByteUs_ = atUs;

@@ -101,6 +101,8 @@ class Device {
 
   // Every byte received, in order, with its arrival time.
   std::vector<Emitted> received;
+  // Off for runs of days, whose bytes would fill the memory: `received` then stays empty.
+  bool keepHistory = true;
   // Sensor numbers declared with the declaration command, in order.
   std::vector<int> declared;
 

@@ -63,6 +63,8 @@ class SimSerialPort final : public SerialPort {
   std::function<void(size_t)> afterSend;
   // Names of every Open call, in order, and whether it succeeded.
   std::vector<std::pair<std::string, bool>> opens;
+  // Off for runs of days, whose wire would fill the memory; `sent` and `opens` then stay empty.
+  bool keepHistory = true;
 
   // A byte that reaches the program at `atUs` whatever the logger does: line noise, a stray answer.
   void Inject(uint64_t atUs, uint8_t byte);
@@ -83,6 +85,7 @@ class SimSerialPort final : public SerialPort {
   Parity parity_ = Parity::Even;
   uint64_t lineFreeUs_ = 0;       // when the program's transmitter is free again
   std::deque<Emitted> incoming_;  // bytes from the logger, in time order
+  std::vector<Emitted> answers_;  // kept between bytes: a run of days sends millions
 };
 
 }  // namespace velutron::sim
