@@ -20,7 +20,6 @@ if(NOT CPP_HTTPLIB_FOUND)
 endif()
 
 add_library(velutron_http STATIC ${CMAKE_CURRENT_LIST_DIR}/Http.cpp)
-target_link_libraries(velutron_http PUBLIC velutron_web PRIVATE PkgConfig::CPP_HTTPLIB)
-if(TARGET velutron_archive)
-  target_link_libraries(velutron_http PUBLIC velutron_archive)
-endif()
+# /api/history reads the archive; its library may be defined after this file.
+target_link_libraries(velutron_http PUBLIC velutron_web $<TARGET_NAME_IF_EXISTS:velutron_archive>
+                                    PRIVATE PkgConfig::CPP_HTTPLIB)
