@@ -1,6 +1,7 @@
 #include "station/Http.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
@@ -165,6 +166,11 @@ HttpEndpoint::HttpEndpoint(SnapshotSource snapshot, std::string archive_location
   impl_->archiveLocation = std::move(archive_location);
   // A few readers at a time is plenty; the station's threads are for its loggers.
   impl_->server.new_task_queue = [] { return new httplib::ThreadPool(2); };
+  // SO_REUSEADDR alone: the library's SO_REUSEPORT would let a second station share the port unnoticed.
+  impl_->server.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   impl_->server.set_read_timeout(5, 0);
   impl_->server.set_write_timeout(5, 0);
   impl_->Routes();
