@@ -238,8 +238,8 @@ void Device::WriteRegister(uint8_t address, uint8_t value, uint64_t atUs) {
   registers[address] = value;
   if (address == kSwitchThreshold) threshold = value;
   if (address >= LowLimitOf(1) && address <= HighLimitOf(kMaxSensors)) params[address] = value;
-  const bool clockField = (address >= kSetSecond && address <= kSetDay) ||
-                          address == kSetMonth || address == kYear;
+  const bool clockField =
+      (address >= kSetSecond && address <= kSetDay) || address == kSetMonth || address == kYear;
   if (!clockField) return;
 
   // Like a real clock chip, the fields are stored as written and an impossible date (29.02 before the
@@ -351,7 +351,7 @@ void Device::Execute(uint64_t atUs, std::vector<Emitted>& out) {
 }
 
 void Device::Receive(uint8_t byte, uint64_t atUs, std::vector<Emitted>& out) {
-  received.push_back({atUs, byte});
+  if (keepHistory) received.push_back({atUs, byte});
   // A frame whose next byte never came is dropped; the program waits far longer than this after a failure.
   if (!pending_.empty() && atUs - lastByteUs_ > kFrameGapUs) pending_.clear();
   lastByteUs_ = atUs;

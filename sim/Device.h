@@ -13,11 +13,11 @@ namespace velutron::sim {
 
 // Switchable faults of the simulated logger.
 struct Faults {
-  bool silent = false;                 // answers nothing at all
+  bool silent = false;                  // answers nothing at all
   std::optional<uint32_t> silentAfter;  // answers this many one-byte answers, then nothing
-  uint32_t answerDelayUs = 0;          // each answer leaves this much later (a late answer)
-  std::optional<uint8_t> wrongAnswer;  // every one-byte answer replaced by this byte
-  bool extraByte = false;              // every one-byte answer followed by a second byte
+  uint32_t answerDelayUs = 0;           // each answer leaves this much later (a late answer)
+  std::optional<uint8_t> wrongAnswer;   // every one-byte answer replaced by this byte
+  bool extraByte = false;               // every one-byte answer followed by a second byte
   // Reply code per command byte (20, 25, 27, 10, 40, 45); the sensor declaration looks up 128 first,
   // then 25. Unlisted: 100 for writes, the action's own code otherwise.
   std::map<uint8_t, uint8_t> replyCodes;
@@ -99,6 +99,8 @@ class Device {
 
   // Every byte received, in order, with its arrival time.
   std::vector<Emitted> received;
+  // Off for runs of days, whose bytes would fill the memory: `received` then stays empty.
+  bool keepHistory = true;
   // Sensor numbers declared with the declaration command, in order.
   std::vector<int> declared;
 

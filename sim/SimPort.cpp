@@ -8,7 +8,7 @@ bool SimSerialPort::Open(const std::string& name, Parity parity) {
   const auto it = bench_.ports.find(name);
   const bool ok = !open_ && it != bench_.ports.end() && !it->second.inUse &&
                   !(it->second.unpluggedAtUs && *it->second.unpluggedAtUs <= clock_.NowUs());
-  opens.emplace_back(name, ok);
+  if (keepHistory) opens.emplace_back(name, ok);
   if (!ok) return false;
   open_ = true;
   name_ = name;
@@ -34,7 +34,7 @@ bool SimSerialPort::Connected(uint64_t atUs) const {
 void SimSerialPort::SendByte(uint8_t byte) {
   if (!open_) return;
   const uint64_t now = clock_.NowUs();
-  sent.push_back({name_, now, byte});
+  if (keepHistory) sent.push_back({name_, now, byte});
   const uint64_t departs = std::max(now, lineFreeUs_);
   lineFreeUs_ = departs + LineTimeUs(1);
   if (!Connected(lineFreeUs_)) return;

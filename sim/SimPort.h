@@ -59,6 +59,8 @@ class SimSerialPort final : public SerialPort {
   std::vector<Sent> sent;
   // Names of every Open call, in order, and whether it succeeded.
   std::vector<std::pair<std::string, bool>> opens;
+  // Off for runs of days, whose wire would fill the memory; `sent` and `opens` then stay empty.
+  bool keepHistory = true;
 
   // A byte that reaches the program at `atUs` whatever the logger does: line noise, a stray answer.
   void Inject(uint64_t atUs, uint8_t byte);

@@ -26,7 +26,10 @@ void OpenCommClick(Session& s, std::optional<std::string_view> firstArgument) {
 bool OpenProgramPort(Session& s, const std::string& portName) {
   if (s.link.OpenPort(portName, s.PortParity())) return true;
   s.ui.Beep();
-  s.ui.ShowError("Niewłaściwa nazwa portu " + portName + "\r lub jest on aktywny !!!");
+  std::string message = "Niewłaściwa nazwa portu " + portName + "\r lub jest on aktywny !!!";
+  // Another of our programs holding the port says who it is.
+  if (const std::string holder = s.link.Port().Holder(); !holder.empty()) message += "\r" + holder;
+  s.ui.ShowError(message);
   return false;
 }
 

@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "platform/PortNames.h"
@@ -32,22 +35,50 @@ int RemainingMs(SteadyClock::time_point deadline) {
   return static_cast<int>(std::max<decltype(left)>(left, 0));
 }
 
+// The lock file of a device: one per device whatever name led to it (COMn, by-id link, path).
+std::string LockFileOf(const std::string& path) {
+  const char* dir = std::getenv("VELUTRON_LOCK_DIR");
+  std::string folder = dir != nullptr && *dir != 0 ? dir : "/run/lock";
+  if (dir == nullptr && ::access(folder.c_str(), W_OK) != 0) folder = "/tmp";
+  char resolved[PATH_MAX];
+  std::string device = ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+  std::replace(device.begin(), device.end(), '/', '_');
+  return folder + "/velutron" + device + ".lock";
+}
+
+std::string ReadHolder(const std::string& lockFile) {
+  std::ifstream in(lockFile);
+  std::string program;
+  long pid = 0;
+  if (!(in >> program >> pid) || pid <= 0) return "port held by another program";
+  return "port held by " + program + ", pid " + std::to_string(pid);
+}
+
 }  // namespace
 
 PosixSerialPort::~PosixSerialPort() { Close(); }
 
 bool PosixSerialPort::Open(const std::string& name, Parity parity) {
   Close();
+  holder_.clear();
   std::string path = ResolvePortName(name);
+  const std::string lockFile = LockFileOf(path);
   // Non-blocking for good: reads take only what is queued, writes wait through poll() with a limit.
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (errno == EBUSY) holder_ = ReadHolder(lockFile);
+    return false;
+  }
   // TIOCEXCL does not stop a privileged opener; the lock does, for every opener that also locks.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
+    holder_ = ReadHolder(lockFile);
     return false;
   }
   fd_ = fd;
+  // Written after the lock is ours, so the file names the holder whenever the lock is held.
+  std::ofstream(lockFile, std::ios::trunc) << program_invocation_short_name << ' ' << ::getpid() << '\n';
+  lockFile_ = lockFile;
   if (!Configure(parity)) {
     Close();
     return false;
@@ -100,6 +131,8 @@ bool PosixSerialPort::Configure(Parity parity) {
 void PosixSerialPort::Close() {
   if (fd_ < 0) return;
   ::ioctl(fd_, TIOCNXCL);
+  if (!lockFile_.empty()) ::unlink(lockFile_.c_str());
+  lockFile_.clear();
   ::flock(fd_, LOCK_UN);
   ::close(fd_);
   fd_ = -1;

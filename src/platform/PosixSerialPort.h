@@ -3,6 +3,7 @@
 #include <termios.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "platform/SerialPort.h"
@@ -15,6 +16,8 @@ void ApplyLinkSettings(termios& tio, Parity parity);
 
 // A serial port over termios. The port is exclusive against every other opener that locks (flock) or
 // is not privileged (TIOCEXCL). The driver's queue sizes are its own: termios has no way to size them.
+// While open, a lock file in $VELUTRON_LOCK_DIR (default /run/lock) names this program and its pid, so
+// that a program refused the port can say who holds it.
 class PosixSerialPort final : public SerialPort {
  public:
   PosixSerialPort() = default;
@@ -25,6 +28,7 @@ class PosixSerialPort final : public SerialPort {
   bool Open(const std::string& name, Parity parity) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
+  std::string Holder() const override { return holder_; }
 
   void SendByte(uint8_t byte) override;
   uint32_t InputCount() override;
@@ -42,6 +46,8 @@ class PosixSerialPort final : public SerialPort {
 
   static constexpr size_t kInputQueueBytes = 262144;
   int fd_ = -1;
+  std::string lockFile_;  // written while open
+  std::string holder_;
   std::vector<uint8_t> queue_;  // received bytes not yet read, from head_ on
   size_t head_ = 0;
 };

@@ -19,6 +19,9 @@ class SerialPort {
   // 8 data bits, 1 stop bit, `parity` with parity checking, raw, no flow control, DTR and RTS inactive.
   // Returns false when the port is absent or already in use; nothing is open then.
   virtual bool Open(const std::string& name, Parity parity) = 0;
+  // After an Open that failed because another program holds the port: who it is ("port held by
+  // velutron-station, pid 1234"); empty when unknown or when Open did not fail for that reason.
+  virtual std::string Holder() const { return {}; }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
 

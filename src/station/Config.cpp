@@ -1,0 +1,283 @@
+#include "station/Config.h"
+
+#include <toml++/toml.h>
+
+#include <charconv>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace velutron::station {
+
+namespace {
+
+// Collects the first error with its place.
+class Reader {
+ public:
+  Reader(const std::string& file, std::string& error) : file_(file), error_(error) {}
+
+  bool Fail(const toml::node& node, const std::string& key, const std::string& why) {
+    if (error_.empty()) {
+      error_ = file_ + ":" + std::to_string(node.source().begin.line) + ": " + key + ": " + why;
+    }
+    return false;
+  }
+  bool Fail(const toml::table& at, const std::string& key, const std::string& why) {
+    return Fail(static_cast<const toml::node&>(at), key, why);
+  }
+
+  bool Text(const toml::node& node, const std::string& key, std::string& out) {
+    const auto* value = node.as_string();
+    if (value == nullptr) return Fail(node, key, "must be a text in quotes");
+    out = value->get();
+    return true;
+  }
+  bool Whole(const toml::node& node, const std::string& key, int64_t low, int64_t high, int& out) {
+    const auto* value = node.as_integer();
+    if (value == nullptr || value->get() < low || value->get() > high) {
+      return Fail(node, key,
+                  "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+    }
+    out = static_cast<int>(value->get());
+    return true;
+  }
+  bool Number(const toml::node& node, const std::string& key, double low, double high, double& out) {
+    std::optional<double> v;
+    if (const auto* i = node.as_integer()) v = static_cast<double>(i->get());
+    if (const auto* f = node.as_floating_point()) v = f->get();
+    if (!v || *v < low || *v > high) {
+      std::ostringstream range;
+      range << low << " to " << high;
+      return Fail(node, key, "must be a number from " + range.str());
+    }
+    out = *v;
+    return true;
+  }
+
+ private:
+  const std::string& file_;
+  std::string& error_;
+};
+
+bool ReadAlarms(Reader& r, const toml::table& t, AlarmSettings& a) {
+  for (const auto& [k, node] : t) {
+    const std::string key = "alarms." + std::string(k.str());
+    bool ok = true;
+    if (k == "delay_s") {
+      ok = r.Whole(node, key, 0, 86400, a.delay_s);
+    } else if (k == "clear_margin_c") {
+      ok = r.Number(node, key, 0, 50, a.clear_margin_c);
+    } else if (k == "link_lost_s") {
+      ok = r.Whole(node, key, 0, 86400, a.link_lost_s);
+    } else if (k == "clock_drift_s") {
+      ok = r.Whole(node, key, 1, 86400 * 366, a.clock_drift_s);
+    } else if (k == "repeat_s") {
+      ok = r.Whole(node, key, 0, 86400 * 366, a.repeat_s);
+    } else if (k == "command_timeout_s") {
+      ok = r.Whole(node, key, 1, 3600, a.command_timeout_s);
+    } else if (k == "command") {
+      const auto* list = node.as_array();
+      if (list == nullptr || list->empty())
+        return r.Fail(node, key, "must be a list of texts: the program and its arguments");
+      a.command.clear();
+      for (const toml::node& part : *list) {
+        std::string text;
+        if (!r.Text(part, key, text)) return false;
+        a.command.push_back(text);
+      }
+      if (a.command.front().empty()) return r.Fail(node, key, "the program's name is empty");
+    } else {
+      ok = r.Fail(node, key, "unknown key");
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool ReadLogger(Reader& r, const toml::table& t, LoggerConfig& l) {
+  for (const auto& [k, node] : t) {
+    const std::string key = "logger." + std::string(k.str());
+    bool ok = true;
+    if (k == "port") {
+      ok = r.Text(node, key, l.port) && (!l.port.empty() || r.Fail(node, key, "is empty"));
+    } else if (k == "name") {
+      ok = r.Text(node, key, l.name);
+    } else if (k == "parity") {
+      std::string parity;
+      ok = r.Text(node, key, parity);
+      if (ok && parity != "even" && parity != "odd") ok = r.Fail(node, key, "must be \"even\" or \"odd\"");
+      l.parity = parity == "odd" ? Parity::Odd : Parity::Even;
+    } else {
+      ok = r.Fail(node, key, "unknown key");
+    }
+    if (!ok) return false;
+  }
+  if (l.port.empty()) return r.Fail(t, "logger.port", "missing");
+  return true;
+}
+
+bool ReadOverride(Reader& r, const toml::table& t, OverrideConfig& o) {
+  for (const auto& [k, node] : t) {
+    const std::string key = "override." + std::string(k.str());
+    bool ok = true;
+    double limit = 0;
+    if (k == "logger") {
+      ok = r.Text(node, key, o.logger);
+    } else if (k == "channel") {
+      ok = r.Whole(node, key, 1, 10, o.channel);
+    } else if (k == "low_c") {
+      ok = r.Number(node, key, -55, 125, limit);
+      o.limits.low = limit;
+    } else if (k == "high_c") {
+      ok = r.Number(node, key, -55, 125, limit);
+      o.limits.high = limit;
+    } else {
+      ok = r.Fail(node, key, "unknown key");
+    }
+    if (!ok) return false;
+  }
+  if (o.logger.empty()) return r.Fail(t, "override.logger", "missing");
+  if (o.channel == 0) return r.Fail(t, "override.channel", "missing");
+  if (o.limits.low && o.limits.high && *o.limits.low >= *o.limits.high) {
+    return r.Fail(t, "override.low_c", "must be below high_c");
+  }
+  return true;
+}
+
+bool ReadTables(Reader& r, const toml::node& node, const std::string& key,
+                const std::function<bool(const toml::table&)>& each) {
+  const auto* list = node.as_array();
+  if (list == nullptr || !list->is_array_of_tables())
+    return r.Fail(node, key, "must be written [[" + key + "]]");
+  for (const toml::node& item : *list) {
+    if (!each(*item.as_table())) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseConfig(std::string_view text, const std::string& file, StationConfig& config, std::string& error) {
+  error.clear();
+  toml::table root;
+  try {
+    root = toml::parse(text, file);
+  } catch (const toml::parse_error& e) {
+    error = file + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    return false;
+  }
+  Reader r(file, error);
+  for (const auto& [k, node] : root) {
+    const std::string key(k.str());
+    bool ok = true;
+    if (key == "archive") {
+      ok = r.Text(node, key, config.archive) && (!config.archive.empty() || r.Fail(node, key, "is empty"));
+    } else if (key == "interval_s") {
+      ok = r.Whole(node, key, 1, 3600, config.interval_s);
+    } else if (key == "listen") {
+      ok = r.Text(node, key, config.listen);
+      const size_t colon = config.listen.rfind(':');
+      int port = 0;
+      if (ok && !config.listen.empty() &&
+          (colon == std::string::npos || colon == 0 ||
+           std::from_chars(config.listen.data() + colon + 1, config.listen.data() + config.listen.size(),
+                           port)
+                   .ec != std::errc{} ||
+           port < 0 || port > 65535)) {
+        ok = r.Fail(node, key, "must be ADDRESS:PORT, such as \"127.0.0.1:9457\"");
+      }
+    } else if (key == "logger") {
+      ok = ReadTables(r, node, key, [&](const toml::table& t) {
+        LoggerConfig l;
+        if (!ReadLogger(r, t, l)) return false;
+        config.loggers.push_back(l);
+        return true;
+      });
+    } else if (key == "override") {
+      ok = ReadTables(r, node, key, [&](const toml::table& t) {
+        OverrideConfig o;
+        if (!ReadOverride(r, t, o)) return false;
+        config.overrides.push_back(o);
+        return true;
+      });
+    } else if (key == "alarms") {
+      const auto* table = node.as_table();
+      ok = table != nullptr ? ReadAlarms(r, *table, config.alarms)
+                            : r.Fail(node, key, "must be a table [alarms]");
+    } else {
+      ok = r.Fail(node, key, "unknown key");
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool LoadConfig(const std::string& file, StationConfig& config, std::string& error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = file + ": cannot be read";
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseConfig(text.str(), file, config, error);
+}
+
+bool CheckConfig(const StationConfig& config, std::string& error) {
+  if (config.loggers.empty()) {
+    error = "no logger: give --port, or [[logger]] in the configuration";
+    return false;
+  }
+  std::set<std::string> ports;
+  std::set<std::string> names;
+  for (const LoggerConfig& l : config.loggers) {
+    if (!ports.insert(l.port).second) {
+      error = "logger.port: " + l.port + " is given twice";
+      return false;
+    }
+    if (!l.name.empty() && !names.insert(l.name).second) {
+      error = "logger.name: " + l.name + " is given twice";
+      return false;
+    }
+  }
+  for (const OverrideConfig& o : config.overrides) {
+    if (!names.contains(o.logger) && !ports.contains(o.logger)) {
+      error = "override.logger: no logger named " + o.logger;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<WatcherSetup> WatcherSetups(const StationConfig& config) {
+  std::vector<WatcherSetup> setups;
+  for (const LoggerConfig& l : config.loggers) {
+    WatcherSetup s;
+    s.name = l.name;
+    s.port = l.port;
+    s.parity = l.parity;
+    s.interval_s = config.interval_s;
+    s.alarms = config.alarms;
+    for (const OverrideConfig& o : config.overrides) {
+      if (o.logger == l.name || o.logger == l.port) s.overrides[o.channel] = o.limits;
+    }
+    setups.push_back(std::move(s));
+  }
+  return setups;
+}
+
+std::optional<int64_t> ParseDuration(std::string_view text) {
+  int64_t number = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (ec != std::errc{} || number < 0 || end == text.data()) return std::nullopt;
+  const std::string_view unit(end, static_cast<size_t>(text.data() + text.size() - end));
+  int64_t scale = 0;
+  if (unit.empty() || unit == "s") scale = 1000;
+  if (unit == "m" || unit == "min") scale = 60'000;
+  if (unit == "h") scale = 3'600'000;
+  if (unit == "d") scale = 86'400'000;
+  if (scale == 0 || number > INT64_MAX / scale) return std::nullopt;
+  return number * scale;
+}
+
+}  // namespace velutron::station

@@ -1,0 +1,244 @@
+#include "station/Station.h"
+
+#include <charconv>
+#include <chrono>
+#include <ctime>
+
+#include "archive/Archive.h"
+#include "platform/PosixSerialPort.h"
+#include "station/Event.h"
+#ifdef VELUTRON_STATION_HTTP
+#include "station/Http.h"
+#endif
+
+namespace velutron::station {
+
+namespace {
+
+int64_t UtcNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// This PC's local wall time, as the logger's clock counts it.
+int64_t LocalWall(int64_t utc_s) {
+  const std::time_t t = static_cast<std::time_t>(utc_s);
+  std::tm tm{};
+  ::localtime_r(&t, &tm);
+  return utc_s + tm.tm_gmtoff;
+}
+
+}  // namespace
+
+#ifdef VELUTRON_STATION_HTTP
+class HttpServer {
+ public:
+  HttpServer(HttpEndpoint::SnapshotSource source, const std::string& archive)
+      : endpoint(std::move(source), archive) {}
+  HttpEndpoint endpoint;
+  std::string listen;
+};
+#else
+class HttpServer {
+ public:
+  std::string listen;
+};
+#endif
+
+struct Station::Running {
+  PosixSerialPort port;
+  std::unique_ptr<Watcher> watcher;
+  std::thread thread;
+};
+
+Station::Station(Log& log) : log_(log), clock_(std::make_unique<SystemClock>()) {}
+
+Station::~Station() { Stop(); }
+
+bool Station::Start(const StationConfig& config, std::string& error) {
+  std::unique_ptr<archive::Archive> archive = archive::OpenArchive(config.archive, error);
+  if (!archive) {
+    error = "archive " + config.archive + ": " + error;
+    return false;
+  }
+  writer_ = std::make_unique<ArchiveWriter>(std::move(archive), log_);
+  writer_->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
+  notifier_ = std::make_unique<Notifier>(log_);
+  if (!config.listen.empty()) {
+#ifdef VELUTRON_STATION_HTTP
+    http_ = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive);
+    if (!http_->endpoint.Start(config.listen, error)) {
+      error = "listen " + config.listen + ": " + error;
+      http_.reset();
+      return false;
+    }
+    http_->listen = config.listen;
+    log_.Info("", "serving http://" + config.listen + "/");
+#else
+    error = "listen " + config.listen + ": this build has no HTTP endpoint";
+    return false;
+#endif
+  }
+  config_ = config;
+  StartWatchers(config);
+  return true;
+}
+
+void Station::StartWatchers(const StationConfig& config) {
+  std::lock_guard lock(mutex_);
+  for (WatcherSetup& setup : WatcherSetups(config)) {
+    auto r = std::make_unique<Running>();
+    WatcherEnv env{r->port, *clock_, UtcNowMs, LocalWall, true};
+    r->watcher = std::make_unique<Watcher>(std::move(setup), env, *writer_, notifier_.get(), log_);
+    r->thread = std::thread([w = r->watcher.get()] { w->Run(); });
+    running_.push_back(std::move(r));
+  }
+}
+
+void Station::StopWatchers() {
+  std::vector<std::unique_ptr<Running>> stopping;
+  {
+    std::lock_guard lock(mutex_);
+    stopping.swap(running_);
+  }
+  for (auto& r : stopping) r->watcher->Stop();
+  for (auto& r : stopping) r->thread.join();
+}
+
+bool Station::Reload(const StationConfig& config, std::string& error) {
+  std::unique_ptr<ArchiveWriter> writer;
+  if (config.archive != config_.archive) {
+    std::unique_ptr<archive::Archive> archive = archive::OpenArchive(config.archive, error);
+    if (!archive) {
+      error = "archive " + config.archive + ": " + error;
+      return false;
+    }
+    writer = std::make_unique<ArchiveWriter>(std::move(archive), log_);
+  }
+  std::unique_ptr<HttpServer> http;
+  const std::string listening = http_ ? http_->listen : std::string();
+  if (config.listen != listening && !config.listen.empty()) {
+#ifdef VELUTRON_STATION_HTTP
+    if (http_) http_->endpoint.Stop();  // the same port may be asked for again
+    http = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive);
+    if (!http->endpoint.Start(config.listen, error)) {
+      error = "listen " + config.listen + ": " + error;
+      if (http_) {
+        std::string ignored;
+        http_->endpoint.Start(http_->listen, ignored);
+      }
+      return false;
+    }
+    http->listen = config.listen;
+#else
+    error = "listen " + config.listen + ": this build has no HTTP endpoint";
+    return false;
+#endif
+  }
+  StopWatchers();
+  if (writer) {
+    notifier_->Drain();
+    writer_ = std::move(writer);
+    writer_->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
+  }
+  if (config.listen != listening) http_ = std::move(http);
+  config_ = config;
+  StartWatchers(config);
+  return true;
+}
+
+void Station::Stop() {
+  StopWatchers();
+  http_.reset();
+  notifier_.reset();
+  if (writer_ && writer_->Queued() > 0) {
+    writer_->Retry();
+    if (writer_->Queued() > 0) {
+      log_.Error("", std::to_string(writer_->Queued()) + " records could not be written to the archive");
+    }
+  }
+  writer_.reset();
+}
+
+void Station::Tick() {
+  if (writer_) writer_->Retry();
+}
+
+void Station::ArchiveFailing(bool failing, const std::string& error) {
+  // The archive cannot hold this alarm while it fails; the log and the command carry it.
+  const std::string event = failing ? "start" : "clear";
+  const int64_t now = UtcNowMs();
+  const std::string json =
+      "{\"event\":\"" + event + "\",\"kind\":\"archive\",\"time\":\"" + FormatUtc(now) + "\"}";
+  if (failing) {
+    log_.Error("", "alarm " + json + " " + error);
+  } else {
+    log_.Info("", "alarm " + json);
+  }
+  if (!notifier_ || config_.alarms.command.empty()) return;
+  Notifier::Job job;
+  job.command = config_.alarms.command;
+  job.timeout_s = config_.alarms.command_timeout_s;
+  job.input = json + "\n";
+  job.env = {{"VELUTRON_EVENT", event}, {"VELUTRON_KIND", "archive"}, {"VELUTRON_TIME", FormatUtc(now)}};
+  notifier_->Submit(std::move(job));
+}
+
+std::vector<LoggerSnapshot> Station::Snapshots() const {
+  std::lock_guard lock(mutex_);
+  std::vector<LoggerSnapshot> all;
+  for (const auto& r : running_) all.push_back(r->watcher->Snapshot());
+  return all;
+}
+
+std::string Station::Handle(const std::string& request) {
+  const size_t space = request.find(' ');
+  const std::string verb = request.substr(0, space);
+  const std::string rest = space == std::string::npos ? std::string() : request.substr(space + 1);
+  std::lock_guard lock(mutex_);
+  if (verb == "pause") {
+    const std::optional<int64_t> ms = ParseDuration(rest);
+    if (!ms) return "error not a duration: " + rest;
+    for (auto& r : running_) r->watcher->Pause(UtcNowMs() + *ms);
+    log_.Info("", "pausing for " + std::to_string(*ms / 1000) + " s: the ports are given up");
+    return "ok paused " + std::to_string(running_.size()) + " loggers for " + std::to_string(*ms / 1000) +
+           " s";
+  }
+  if (verb == "ack") {
+    // "LOGGER[:CHANNEL] [MS]"; a logger's name may hold spaces and colons, so both are cut from the end.
+    std::string target = rest;
+    std::optional<int64_t> forMs;
+    if (const size_t last = target.rfind(' '); last != std::string::npos) {
+      int64_t ms = 0;
+      const auto [end, ec] = std::from_chars(target.data() + last + 1, target.data() + target.size(), ms);
+      if (ec == std::errc{} && end == target.data() + target.size()) {
+        forMs = ms;
+        target.resize(last);
+      }
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      std::string name = target;
+      std::optional<int> channel;
+      if (pass == 1) {
+        const size_t colon = target.rfind(':');
+        int n = 0;
+        if (colon == std::string::npos ||
+            std::from_chars(target.data() + colon + 1, target.data() + target.size(), n).ec != std::errc{}) {
+          break;
+        }
+        name = target.substr(0, colon);
+        channel = n;
+      }
+      for (auto& r : running_) {
+        if (r->watcher->Name() != name) continue;
+        const int count = r->watcher->Ack(channel, forMs);
+        return "ok " + std::to_string(count) + " alarms acknowledged";
+      }
+    }
+    return "error no logger named " + target;
+  }
+  return "error unknown request: " + verb;
+}
+
+}  // namespace velutron::station

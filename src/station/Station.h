@@ -1,0 +1,64 @@
+#pragma once
+
+// The station as a whole: the archive writer, the notifier, one watcher and thread per logger, the
+// HTTP endpoint, and what the local socket asks of them.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/SerialPort.h"
+#include "station/ArchiveWriter.h"
+#include "station/Config.h"
+#include "station/Log.h"
+#include "station/Notifier.h"
+#include "station/Snapshot.h"
+#include "station/Watcher.h"
+
+namespace velutron::station {
+
+class HttpServer;
+
+class Station {
+ public:
+  explicit Station(Log& log);
+  ~Station();
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // Opens the archive, starts the HTTP endpoint when asked for and a watcher per logger; false with
+  // the reason when one of them cannot start.
+  bool Start(const StationConfig& config, std::string& error);
+  // Takes a new configuration: the watchers restart on it, the archive and the endpoint are reopened
+  // when they changed. On false nothing changed.
+  bool Reload(const StationConfig& config, std::string& error);
+  // Every watcher finishes its reading and stops; the archive is closed.
+  void Stop();
+  // Between readings: what waits for the archive is written again.
+  void Tick();
+
+  // A request from the local socket: "pause MS", "ack LOGGER[:CHANNEL] [MS]".
+  std::string Handle(const std::string& request);
+  std::vector<LoggerSnapshot> Snapshots() const;
+
+ private:
+  struct Running;
+
+  void StartWatchers(const StationConfig& config);
+  void StopWatchers();
+  void ArchiveFailing(bool failing, const std::string& error);
+
+  Log& log_;
+  std::unique_ptr<Clock> clock_;
+  StationConfig config_;
+  std::unique_ptr<ArchiveWriter> writer_;
+  std::unique_ptr<Notifier> notifier_;
+  std::unique_ptr<HttpServer> http_;
+  mutable std::mutex mutex_;  // guards running_ against the HTTP threads and the socket
+  std::vector<std::unique_ptr<Running>> running_;
+};
+
+}  // namespace velutron::station

@@ -1,0 +1,17 @@
+#include "station/StationUi.h"
+
+namespace velutron::station {
+
+// The watcher logs the link's changes once; the operations' own messages repeat every interval of an
+// outage, so they are for debugging.
+void StationUi::ShowMessage(std::string_view caption, std::string_view text) {
+  log_.Debug(source_, std::string(caption) + " " + std::string(text));
+}
+
+void StationUi::ShowError(std::string_view text) { log_.Warn(source_, text); }
+
+void StationUi::RunMonitorWindow(const MonitorView&, const MonitorRefresh& refresh) {
+  if (window) window(refresh);
+}
+
+}  // namespace velutron::station
