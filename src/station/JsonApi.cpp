@@ -38,7 +38,7 @@ bool Expect(std::string_view text, size_t& pos, char c) {
 
 }  // namespace
 
-std::string FormatUtc(int64_t utc_ms) {
+std::string UtcText(int64_t utc_ms) {
   using namespace std::chrono;
   const sys_time<milliseconds> t{milliseconds(utc_ms)};
   const sys_days day = floor<days>(t);
@@ -143,7 +143,7 @@ std::string CurrentJson(const std::vector<LoggerSnapshot>& loggers) {
     list.push_back({{"name", l.name},
                     {"serial", l.serial},
                     {"up", l.up},
-                    {"time", l.last_reading_utc_ms ? Json(FormatUtc(*l.last_reading_utc_ms)) : Json(nullptr)},
+                    {"time", l.last_reading_utc_ms ? Json(UtcText(*l.last_reading_utc_ms)) : Json(nullptr)},
                     {"channels", std::move(channels)},
                     {"alarms", l.open_alarms}});
   }
@@ -249,7 +249,7 @@ std::vector<archive::HistoryPoint> Thin(const std::vector<archive::HistoryPoint>
 std::string HistoryJson(const std::vector<archive::HistoryPoint>& points) {
   Json readings = Json::array();
   for (const auto& p : points) {
-    readings.push_back({{"time", FormatUtc(p.utc_ms)},
+    readings.push_back({{"time", UtcText(p.utc_ms)},
                         {"value", Optional(p.value)},
                         {"status", p.status.empty() ? Json(nullptr) : Json(p.status)}});
   }

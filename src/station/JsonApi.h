@@ -16,7 +16,7 @@
 namespace velutron::station {
 
 // ISO 8601 in UTC, "2026-12-08T06:06:10Z", with milliseconds when there are any ("…10.250Z").
-std::string FormatUtc(int64_t utc_ms);
+std::string UtcText(int64_t utc_ms);
 // An ISO 8601 time as the command line takes it: a date (its local midnight), a local time
 // ("2026-12-01T08:00", seconds and milliseconds optional) or one with its offset ("…Z", "…+01:00").
 std::optional<int64_t> ParseTime(std::string_view text);

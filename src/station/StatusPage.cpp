@@ -122,7 +122,7 @@ void Logger(std::string& out, const LoggerSnapshot& l, int64_t now_ms) {
   if (!l.serial.empty()) out += " <small>" + EscapeHtml(l.serial) + "</small>";
   out += "</h2>\n<p class=\"reading\">";
   if (l.last_reading_utc_ms) {
-    out += "Odczyt <span class=\"age\" data-time=\"" + FormatUtc(*l.last_reading_utc_ms) + "\">" +
+    out += "Odczyt <span class=\"age\" data-time=\"" + UtcText(*l.last_reading_utc_ms) + "\">" +
            AgeText(now_ms - *l.last_reading_utc_ms) + "</span>";
   } else {
     out += "Brak odczytu";
@@ -192,7 +192,7 @@ std::string RenderStatusPage(const std::vector<LoggerSnapshot>& loggers, int64_t
       "<title>Velutron — stan rejestratorów</title>\n"
       "<link rel=\"stylesheet\" href=\"/status.css\">\n<script src=\"/status.js\" defer></script>\n"
       "</head>\n<body>\n<main id=\"status\" data-now=\"" +
-      FormatUtc(now_ms) + "\">\n<h1>Stan rejestratorów</h1>\n";
+      UtcText(now_ms) + "\">\n<h1>Stan rejestratorów</h1>\n";
   if (loggers.empty()) out += "<p>Brak rejestratorów.</p>\n";
   for (const LoggerSnapshot& l : loggers) Logger(out, l, now_ms);
   out += "<noscript><p>Bez JavaScriptu strona nie odświeża się sama i nie rysuje wykresów.</p></noscript>\n";

@@ -13,6 +13,7 @@ set(expected
   bin/velutron
   bin/velutron-cli
   bin/velutron-sim
+  bin/velutron-station
   share/applications/velutron.desktop
   share/icons/hicolor/16x16/apps/velutron.png
   share/icons/hicolor/48x48/apps/velutron.png
