@@ -14,6 +14,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
+constexpr int64_t kMaxPeriodDays = 31;
 
 Json Optional(const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); }
 
@@ -196,6 +197,12 @@ bool ParseHistoryQuery(const std::multimap<std::string, std::string>& params, in
   }
   if (query.from_ms >= query.to_ms) {
     error = "from musi być wcześniej niż to";
+    return false;
+  }
+  // The readings of a period are held in memory while the answer is made: a month of one channel
+  // every second is a few hundred megabytes at most.
+  if (query.to_ms - query.from_ms > kMaxPeriodDays * kDayMs) {
+    error = "okres dłuższy niż " + std::to_string(kMaxPeriodDays) + " dni: podziel go na krótsze";
     return false;
   }
 

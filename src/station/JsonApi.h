@@ -34,7 +34,7 @@ struct HistoryQuery {
 };
 
 // /api/history's parameters: logger and channel required, from and to optional (the last 24 hours up to
-// `now_ms`), max optional. False, with the reason, for a missing or malformed one.
+// `now_ms`; at most 31 days), max optional. False, with the reason, for a missing or malformed one.
 bool ParseHistoryQuery(const std::multimap<std::string, std::string>& params, int64_t now_ms,
                        HistoryQuery& query, std::string& error);
 

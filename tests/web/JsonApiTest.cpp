@@ -90,6 +90,12 @@ TEST(JsonApiTest, HistoryParametersAreCheckedWithAReason) {
       {{{"logger", "Hala"}, {"channel", "1"}, {"from", "2026-12-08T06:00Z"}, {"to", "2026-12-08T06:00Z"}},
        "from musi być wcześniej niż to"},
       {{{"logger", "Hala"}, {"channel", "1"}, {"max", "1"}}, "max: liczba punktów, co najmniej 2"},
+      {{{"logger", "Hala"}, {"channel", "1"}, {"from", "2026-11-01T00:00Z"}, {"to", "2026-12-01T00:00Z"}},
+       "",
+       1793491200000,
+       1796083200000},
+      {{{"logger", "Hala"}, {"channel", "1"}, {"from", "2026-11-01T00:00Z"}, {"to", "2026-12-02T00:00:01Z"}},
+       "okres dłuższy niż 31 dni: podziel go na krótsze"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
