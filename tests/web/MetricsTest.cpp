@@ -34,102 +34,51 @@ LoggerSnapshot ColdStore() {
 }
 
 TEST(MetricsTest, ALoggerWithATemperatureAndAHumidityChannel) {
-  const std::string L = R"(logger="Chłodnia A",serial="VT-2031")";
-  const std::string C1 = L + R"(,channel="1",point="Mroźnia")";
-  const std::string C2 = L + R"(,channel="2",point="Wilgotność")";
-  EXPECT_EQ(
-      RenderMetrics({ColdStore()}),
-      "# HELP velutron_up 1 while the logger answers.\n"
-      "# TYPE velutron_up gauge\n"
-      "velutron_up{" +
-          L +
-          "} 1\n"
-          "# HELP velutron_temperature_celsius The last valid temperature of a channel.\n"
-          "# TYPE velutron_temperature_celsius gauge\n"
-          "velutron_temperature_celsius{" +
-          C1 +
-          "} -12.5\n"
-          "# HELP velutron_relative_humidity_percent The last valid relative humidity of a channel.\n"
-          "# TYPE velutron_relative_humidity_percent gauge\n"
-          "velutron_relative_humidity_percent{" +
-          C2 +
-          "} 90.2\n"
-          "# HELP velutron_reading_valid 1 when the channel's last reading was valid.\n"
-          "# TYPE velutron_reading_valid gauge\n"
-          "velutron_reading_valid{" +
-          C1 +
-          "} 1\n"
-          "velutron_reading_valid{" +
-          C2 +
-          "} 1\n"
-          "# HELP velutron_limit_celsius The alarm limits in force.\n"
-          "# TYPE velutron_limit_celsius gauge\n"
-          "velutron_limit_celsius{" +
-          C1 +
-          ",bound=\"low\"} -25\n"
-          "velutron_limit_celsius{" +
-          C1 +
-          ",bound=\"high\"} -15\n"
-          "# HELP velutron_alarm 1 while that alarm is open.\n"
-          "# TYPE velutron_alarm gauge\n"
-          "velutron_alarm{" +
-          L +
-          ",kind=\"link\"} 0\n"
-          "velutron_alarm{" +
-          L +
-          ",kind=\"bus\"} 0\n"
-          "velutron_alarm{" +
-          L +
-          ",kind=\"clock\"} 0\n"
-          "velutron_alarm{" +
-          C1 +
-          ",kind=\"high\"} 1\n"
-          "velutron_alarm{" +
-          C1 +
-          ",kind=\"low\"} 0\n"
-          "velutron_alarm{" +
-          C1 +
-          ",kind=\"sensor\"} 0\n"
-          "velutron_alarm{" +
-          C2 +
-          ",kind=\"high\"} 0\n"
-          "velutron_alarm{" +
-          C2 +
-          ",kind=\"low\"} 0\n"
-          "velutron_alarm{" +
-          C2 +
-          ",kind=\"sensor\"} 0\n"
-          "# HELP velutron_last_reading_timestamp_seconds Unix time of the logger's last answered reading.\n"
-          "# TYPE velutron_last_reading_timestamp_seconds gauge\n"
-          "velutron_last_reading_timestamp_seconds{" +
-          L +
-          "} 1796710570.25\n"
-          "# HELP velutron_clock_offset_seconds The logger's clock minus the PC's.\n"
-          "# TYPE velutron_clock_offset_seconds gauge\n"
-          "velutron_clock_offset_seconds{" +
-          L +
-          "} -2.5\n"
-          "# HELP velutron_poll_duration_seconds How long one reading's exchanges took.\n"
-          "# TYPE velutron_poll_duration_seconds histogram\n"
-          "velutron_poll_duration_seconds_bucket{" +
-          L +
-          ",le=\"0.1\"} 3\n"
-          "velutron_poll_duration_seconds_bucket{" +
-          L +
-          ",le=\"0.5\"} 7\n"
-          "velutron_poll_duration_seconds_bucket{" +
-          L +
-          ",le=\"+Inf\"} 8\n"
-          "velutron_poll_duration_seconds_sum{" +
-          L +
-          "} 1.75\n"
-          "velutron_poll_duration_seconds_count{" +
-          L +
-          "} 8\n"
-          "# HELP velutron_archive_readings_total Readings written to the archive.\n"
-          "# TYPE velutron_archive_readings_total counter\n"
-          "velutron_archive_readings_total{" +
-          L + "} 16\n");
+  EXPECT_EQ(RenderMetrics({ColdStore()}), R"(# HELP velutron_up 1 while the logger answers.
+# TYPE velutron_up gauge
+velutron_up{logger="Chłodnia A",serial="VT-2031"} 1
+# HELP velutron_temperature_celsius The last valid temperature of a channel.
+# TYPE velutron_temperature_celsius gauge
+velutron_temperature_celsius{logger="Chłodnia A",serial="VT-2031",channel="1",point="Mroźnia"} -12.5
+# HELP velutron_relative_humidity_percent The last valid relative humidity of a channel.
+# TYPE velutron_relative_humidity_percent gauge
+velutron_relative_humidity_percent{logger="Chłodnia A",serial="VT-2031",channel="2",point="Wilgotność"} 90.2
+# HELP velutron_reading_valid 1 when the channel's last reading was valid.
+# TYPE velutron_reading_valid gauge
+velutron_reading_valid{logger="Chłodnia A",serial="VT-2031",channel="1",point="Mroźnia"} 1
+velutron_reading_valid{logger="Chłodnia A",serial="VT-2031",channel="2",point="Wilgotność"} 1
+# HELP velutron_limit_celsius The alarm limits in force.
+# TYPE velutron_limit_celsius gauge
+velutron_limit_celsius{logger="Chłodnia A",serial="VT-2031",channel="1",point="Mroźnia",bound="low"} -25
+velutron_limit_celsius{logger="Chłodnia A",serial="VT-2031",channel="1",point="Mroźnia",bound="high"} -15
+# HELP velutron_alarm 1 while that alarm is open.
+# TYPE velutron_alarm gauge
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",kind="link"} 0
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",kind="bus"} 0
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",kind="clock"} 0
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",channel="1",point="Mroźnia",kind="high"} 1
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",channel="1",point="Mroźnia",kind="low"} 0
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",channel="1",point="Mroźnia",kind="sensor"} 0
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",channel="2",point="Wilgotność",kind="high"} 0
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",channel="2",point="Wilgotność",kind="low"} 0
+velutron_alarm{logger="Chłodnia A",serial="VT-2031",channel="2",point="Wilgotność",kind="sensor"} 0
+# HELP velutron_last_reading_timestamp_seconds Unix time of the logger's last answered reading.
+# TYPE velutron_last_reading_timestamp_seconds gauge
+velutron_last_reading_timestamp_seconds{logger="Chłodnia A",serial="VT-2031"} 1796710570.25
+# HELP velutron_clock_offset_seconds The logger's clock minus the PC's.
+# TYPE velutron_clock_offset_seconds gauge
+velutron_clock_offset_seconds{logger="Chłodnia A",serial="VT-2031"} -2.5
+# HELP velutron_poll_duration_seconds How long one reading's exchanges took.
+# TYPE velutron_poll_duration_seconds histogram
+velutron_poll_duration_seconds_bucket{logger="Chłodnia A",serial="VT-2031",le="0.1"} 3
+velutron_poll_duration_seconds_bucket{logger="Chłodnia A",serial="VT-2031",le="0.5"} 7
+velutron_poll_duration_seconds_bucket{logger="Chłodnia A",serial="VT-2031",le="+Inf"} 8
+velutron_poll_duration_seconds_sum{logger="Chłodnia A",serial="VT-2031"} 1.75
+velutron_poll_duration_seconds_count{logger="Chłodnia A",serial="VT-2031"} 8
+# HELP velutron_archive_readings_total Readings written to the archive.
+# TYPE velutron_archive_readings_total counter
+velutron_archive_readings_total{logger="Chłodnia A",serial="VT-2031"} 16
+)");
 }
 
 TEST(MetricsTest, UnknownValuesAreAbsentAndTextsEscaped) {
