@@ -51,7 +51,8 @@ std::string EventJson(const AlarmStep& step, const EventSubject& subject) {
 std::vector<std::pair<std::string, std::string>> EventEnvironment(const AlarmStep& step,
                                                                   const EventSubject& subject) {
   std::vector<std::pair<std::string, std::string>> env;
-  for (const auto& [key, value] : Fields(step, subject).items()) {
+  const nlohmann::ordered_json fields = Fields(step, subject);
+  for (const auto& [key, value] : fields.items()) {
     std::string name = "VELUTRON_";
     for (char c : key) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     env.emplace_back(name, value.is_string() ? value.get<std::string>() : value.dump());

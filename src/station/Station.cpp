@@ -198,8 +198,12 @@ std::string Station::Handle(const std::string& request) {
   const std::string rest = space == std::string::npos ? std::string() : request.substr(space + 1);
   std::lock_guard lock(mutex_);
   if (verb == "pause") {
-    const std::optional<int64_t> ms = ParseDuration(rest);
-    if (!ms) return "error not a duration: " + rest;
+    // The socket speaks milliseconds; the command line turned "15m" into them.
+    int64_t pauseMs = 0;
+    const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), pauseMs);
+    if (ec != std::errc{} || end != rest.data() + rest.size() || pauseMs < 0)
+      return "error not a duration: " + rest;
+    const std::optional<int64_t> ms = pauseMs;
     for (auto& r : running_) r->watcher->Pause(UtcNowMs() + *ms);
     log_.Info("", "pausing for " + std::to_string(*ms / 1000) + " s: the ports are given up");
     return "ok paused " + std::to_string(running_.size()) + " loggers for " + std::to_string(*ms / 1000) +

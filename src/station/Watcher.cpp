@@ -398,15 +398,16 @@ void Watcher::Answered(int64_t tick) {
     interval.readings.push_back(std::move(r));
   }
   CloseGap(tick);
+  const std::vector<archive::Reading> readings = interval.readings;
+  // The line comes after the write: a reading in the log is on disk (or said to wait for it).
+  const bool written = archive_.AddInterval(Id(), std::move(interval));
   if (log_.Enabled(LogLevel::Debug)) {
-    std::string line = "reading";
-    for (const archive::Reading& r : interval.readings) {
+    std::string line = written ? "reading" : "reading (waiting for the archive)";
+    for (const archive::Reading& r : readings) {
       line += " " + std::to_string(r.channel) + "=" + (r.value ? std::to_string(*r.value) : r.status);
     }
     log_.Debug(Name(), line);
   }
-  const std::vector<archive::Reading> readings = interval.readings;
-  archive_.AddInterval(Id(), std::move(interval));
   std::vector<AlarmStep> steps;
   {
     std::lock_guard lock(mutex_);

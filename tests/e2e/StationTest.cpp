@@ -1,0 +1,140 @@
+// velutron-station against velutron-sim over pseudo-terminals.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <csignal>
+#include <fstream>
+
+#include "StationProcess.h"
+#include "archive/Archive.h"
+#include "support/SimProcess.h"
+#include "support/SimSession.h"
+
+namespace velutron::test {
+namespace {
+
+constexpr const char* kOwner = "Northfield Cold Store, Hall B";
+
+class StationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim = std::make_unique<SimProcess>();
+    ASSERT_TRUE(sim->Ready());
+    env = {{"VELUTRON_PORT_DIR", sim->PortDir()},
+           {"VELUTRON_STATION_SOCKET", (dir.path() / "station.sock").string()},
+           {"VELUTRON_LOCK_DIR", dir.path().string()}};
+  }
+  std::unique_ptr<RunningProcess> Station(std::vector<std::string> args) {
+    args.insert(args.begin(), VELUTRON_STATION_PATH);
+    return std::make_unique<RunningProcess>(args, env);
+  }
+  CommandResult Run(std::vector<std::string> argv) {
+    Command c;
+    c.argv = std::move(argv);
+    c.env = env;
+    return RunCommand(c);
+  }
+  std::string Db() const { return (dir.path() / "site.db").string(); }
+
+  TempDir dir;
+  std::unique_ptr<SimProcess> sim;
+  std::vector<std::pair<std::string, std::string>> env;
+};
+
+TEST_F(StationTest, KillNineMidWriteLeavesASoundArchiveLosingAtMostTheLastInterval) {
+  auto station = Station({"--port", "COM1", "--interval", "1", "--archive", Db(), "--log-level", "debug"});
+  ASSERT_TRUE(station->WaitFor(": reading ", 3)) << station->Output();
+  station->Signal(SIGKILL);
+  station->Wait();
+  const size_t logged = station->Count(": reading ");
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+
+  std::string error;
+  auto archive = archive::OpenPeriodArchive(Db(), error);
+  ASSERT_TRUE(archive) << error;
+  size_t rows = 0;
+  ASSERT_TRUE(archive->Period(
+      *archive->FindLogger(kOwner, error), 0, 4'000'000'000'000,
+      [&](const archive::PeriodPoint& p) { rows += p.channel == 1; }, error));
+  // Every reading in the log is on disk; at most the one being written when killed is more.
+  EXPECT_GE(rows, logged);
+  EXPECT_LE(rows, logged + 1);
+}
+
+TEST_F(StationTest, SighupWithABadConfigurationIsLoggedAndTheStationReadsOn) {
+  const std::string config = (dir.path() / "site.toml").string();
+  std::ofstream(config) << "archive = \"" << Db() << "\"\ninterval_s = 1\n[[logger]]\nport = \"COM1\"\n";
+  auto station = Station({"--config", config, "--log-level", "debug"});
+  ASSERT_TRUE(station->WaitFor(": reading ", 2)) << station->Output();
+  std::ofstream(config) << "interval_s = 0\n";
+  station->Signal(SIGHUP);
+  ASSERT_TRUE(station->WaitFor("the configuration was not taken")) << station->Output();
+  EXPECT_TRUE(station->WaitFor("error the configuration was not taken, the one in force stays: " + config +
+                               ":1: interval_s: must be a whole number from 1 to 3600\n"))
+      << station->Output();
+  ASSERT_TRUE(station->WaitFor(": reading ", station->Count(": reading ") + 2)) << station->Output();
+  station->Signal(SIGTERM);
+  EXPECT_EQ(station->Wait(), 0);
+  EXPECT_TRUE(station->Output().ends_with("info stopping\n")) << station->Output();
+}
+
+TEST_F(StationTest, ASecondProgramOnAHeldPortIsRefusedWithTheHoldersNameAndAPauseLetsItIn) {
+  auto station = Station({"--port", "COM1", "--archive", Db()});
+  ASSERT_TRUE(station->WaitFor("watching on COM1")) << station->Output();
+  const std::vector<std::string> probe = {VELUTRON_CLI_PATH, "--port", "COM1", "--even", "probe"};
+  const CommandResult refused = Run(probe);
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.out.find("port held by velutron-station, pid " + std::to_string(station->Pid())),
+            std::string::npos)
+      << refused.out << refused.err;
+
+  const CommandResult pause = Run({VELUTRON_STATION_PATH, "--pause", "1m"});
+  EXPECT_EQ(pause.exitCode, 0);
+  EXPECT_EQ(pause.out, "ok paused 1 loggers for 60 s\n");
+  ASSERT_TRUE(station->WaitFor("paused: COM1 is free")) << station->Output();
+  EXPECT_EQ(Run(probe).exitCode, 0);
+}
+
+TEST_F(StationTest, TheCommandLineSaysWhatIsWrongWithItsExitCode) {
+  const std::string good = (dir.path() / "good.toml").string();
+  const std::string bad = (dir.path() / "bad.toml").string();
+  std::ofstream(good) << "[[logger]]\nport = \"COM1\"\n";
+  std::ofstream(bad) << "[[logger]]\nport = \"COM1\"\n[alarms]\nrepeat_s = -1\n";
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;
+  } rows[] = {
+      {{"--check-config", good}, 0, ""},
+      {{"--check-config", bad}, 2, bad + ":4: alarms.repeat_s: must be a whole number from 0 to 31622400\n"},
+      {{"--interval", "0", "--port", "COM1"}, 2, ""},
+      {{"--archive", Db()},
+       2,
+       "velutron-station: no logger: give --port, or [[logger]] in the configuration\n"},
+      {{"--pause", "soon"}, 2, "--pause: not a duration: soon (such as 90s, 15m, 2h)\n"},
+      {{"--ack", "Chłodnia A:3"}, 1, ""},
+      {{"--port", "COM1", "--archive", "/nonexistent/folder/site.db"}, 1, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.front() + " " + row.args.back());
+    std::vector<std::string> argv = {VELUTRON_STATION_PATH};
+    argv.insert(argv.end(), row.args.begin(), row.args.end());
+    const CommandResult r = Run(argv);
+    EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+    if (!row.err.empty()) {
+      EXPECT_EQ(r.err, row.err);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velutron::test
