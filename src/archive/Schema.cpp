@@ -7,10 +7,11 @@ namespace velutron::archive {
 
 namespace {
 
-// Every reading is one row keyed by (series, time in seconds): a series is one channel and unit of one
-// logger. The value is a small integer (sixteenths of a degree, tenths of %RH) and `m` holds the source
-// and, for a reading without value, its status code (m = 2 × code + source): a valid reading's m is
-// stored in no bytes at all. About 15 bytes a reading with the key.
+// Every reading is one row keyed by (series, time in Unix seconds): a series is one channel and unit of
+// one logger. The reading is one small integer v: twice its value in steps of the sensor's resolution
+// (sixteenths of a degree, tenths of %RH) plus its source (0 station, 1 download); a reading without
+// value is 2 × (1 000 000 + its code in `statuses`) + source. By hand: value = (v >> 1) / 16.0 for
+// v < 2 000 000. A row takes 14 bytes with its key.
 struct Names {
   std::string_view key;    // an automatic integer key
   std::string_view real;   // a floating-point column
@@ -29,12 +30,11 @@ std::vector<std::string> VersionOne(const Names& n) {
           ", logger BIGINT NOT NULL REFERENCES loggers(id), channel INTEGER NOT NULL, unit INTEGER NOT NULL,"
           " UNIQUE(logger, channel, unit))",
       "CREATE TABLE statuses(code " + key + ", text TEXT NOT NULL UNIQUE)",
-      "CREATE TABLE readings(series INTEGER NOT NULL, t BIGINT NOT NULL, v INTEGER, m INTEGER NOT NULL,"
+      "CREATE TABLE readings(series INTEGER NOT NULL, t BIGINT NOT NULL, v INTEGER NOT NULL,"
       " PRIMARY KEY(series, t))" +
           tight,
       "CREATE TABLE conflicts(id " + key +
-          ", series INTEGER NOT NULL, t BIGINT NOT NULL, v INTEGER, m INTEGER NOT NULL, found_ms BIGINT NOT "
-          "NULL)",
+          ", series INTEGER NOT NULL, t BIGINT NOT NULL, v INTEGER NOT NULL, found_ms BIGINT NOT NULL)",
       "CREATE INDEX conflicts_by_time ON conflicts(series, t)",
       "CREATE TABLE channels(logger BIGINT NOT NULL, channel INTEGER NOT NULL, from_ms BIGINT NOT NULL,"
       " point TEXT NOT NULL, unit INTEGER NOT NULL, low " +

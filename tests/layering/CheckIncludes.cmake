@@ -1,5 +1,6 @@
 # Includes point one way: platform -> link -> session -> the operation rooms -> the front ends.
-# A room never includes another room; Qt files (windows, dialogs) and the command line are front ends
+# A room never includes another room, except that the archive reads data's databases and the station
+# writes the archive; Qt files (windows, dialogs) and the command line are front ends
 # and may include any room. The simulated logger sees only the platform interfaces.
 #   cmake -DSOURCE_DIR=<repository> -P CheckIncludes.cmake
 
@@ -10,6 +11,9 @@ set(allowed_session platform link session)
 foreach(room IN LISTS rooms)
   set(allowed_${room} platform link session ${room})
 endforeach()
+# The archive reads the databases that downloads write; the station writes the archive.
+set(allowed_archive platform link session data archive)
+set(allowed_station platform link session settings data monitor archive station)
 set(allowed_sim platform sim)
 
 file(GLOB_RECURSE files RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp"
