@@ -97,8 +97,14 @@ bool IsOpen(const std::vector<std::string>& open, std::string_view kind) {
   return false;
 }
 
-constexpr std::string_view kLoggerAlarms[] = {"link", "bus", "clock"};
-constexpr std::string_view kChannelAlarms[] = {"high", "low", "sensor"};
+// Every kind an alarm can have is listed, closed ones as 0, so that a rule can tell closed from unknown;
+// a kind the station may add later shows while it is open.
+std::vector<std::string> Kinds(std::vector<std::string> kinds, const std::vector<std::string>& open) {
+  for (const std::string& k : open) {
+    if (!IsOpen(kinds, k)) kinds.push_back(k);
+  }
+  return kinds;
+}
 
 }  // namespace
 
@@ -164,13 +170,12 @@ std::string RenderMetrics(const std::vector<LoggerSnapshot>& loggers) {
   {
     Family f(out, "velutron_alarm", "gauge", "1 while that alarm is open.");
     for (const auto& l : loggers) {
-      for (std::string_view kind : kLoggerAlarms) {
-        f.Sample(With(LoggerLabels(l), "kind", std::string(kind)), IsOpen(l.open_alarms, kind) ? 1.0 : 0.0);
+      for (const std::string& kind : Kinds({"link", "bus", "clock"}, l.open_alarms)) {
+        f.Sample(With(LoggerLabels(l), "kind", kind), IsOpen(l.open_alarms, kind) ? 1.0 : 0.0);
       }
       for (const auto& c : l.channels) {
-        for (std::string_view kind : kChannelAlarms) {
-          f.Sample(With(ChannelLabels(l, c), "kind", std::string(kind)),
-                   IsOpen(c.open_alarms, kind) ? 1.0 : 0.0);
+        for (const std::string& kind : Kinds({"high", "low", "sensor"}, c.open_alarms)) {
+          f.Sample(With(ChannelLabels(l, c), "kind", kind), IsOpen(c.open_alarms, kind) ? 1.0 : 0.0);
         }
       }
     }

@@ -92,7 +92,7 @@ TEST(MetricsTest, UnknownValuesAreAbsentAndTextsEscaped) {
   down.up = false;
   down.last_reading_utc_ms.reset();
   down.clock_offset_s.reset();
-  down.open_alarms = {"link"};
+  down.open_alarms = {"link", "paused"};
   down.channels = {Channel(1, "Mroźnia", Unit::Celsius, std::nullopt, "ERROR!", -25, -15, {"sensor"}),
                    Channel(2, "Drzwi", Unit::Celsius, std::nullopt)};
   LoggerSnapshot odd = ColdStore();
@@ -105,6 +105,7 @@ TEST(MetricsTest, UnknownValuesAreAbsentAndTextsEscaped) {
        {"velutron_up{logger=\"Chłodnia A\",serial=\"VT-2031\"} 0\n",
         "velutron_reading_valid{logger=\"Chłodnia A\",serial=\"VT-2031\",channel=\"1\",point=\"Mroźnia\"} 0\n",
         "velutron_alarm{logger=\"Chłodnia A\",serial=\"VT-2031\",kind=\"link\"} 1\n",
+        "velutron_alarm{logger=\"Chłodnia A\",serial=\"VT-2031\",kind=\"paused\"} 1\n",
         "velutron_alarm{logger=\"Chłodnia A\",serial=\"VT-2031\",channel=\"1\",point=\"Mroźnia\",kind=\"sensor\"} 1\n"},
        {"velutron_temperature_celsius", "velutron_relative_humidity_percent", "channel=\"2\",point=\"Drzwi\"} 1",
         "velutron_reading_valid{logger=\"Chłodnia A\",serial=\"VT-2031\",channel=\"2\"",
