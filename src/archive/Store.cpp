@@ -312,6 +312,30 @@ class Store final : public PeriodArchive {
     if (depth_ > 0) Fail();
   }
 
+  bool SeriesIn(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<std::pair<int, Unit>>& present,
+                std::string& error) override {
+    present.clear();
+    std::vector<std::tuple<int64_t, int, Unit>> series;
+    if (!db_->Exec(
+            "SELECT id, channel, unit FROM series WHERE logger = $1 ORDER BY channel, unit",
+            std::vector<SqlValue>{logger},
+            [&](const SqlRow& row) {
+              series.emplace_back(row.Int(0), static_cast<int>(row.Int(1)), static_cast<Unit>(row.Int(2)));
+            },
+            error))
+      return false;
+    for (const auto& [id, channel, unit] : series) {
+      bool any = false;
+      if (!db_->Exec(
+              "SELECT 1 FROM readings WHERE series = $1 AND t >= $2 AND t < $3 LIMIT 1",
+              std::vector<SqlValue>{id, -Seconds(-from_ms), -Seconds(-to_ms)},
+              [&any](const SqlRow&) { any = true; }, error))
+        return false;
+      if (any) present.emplace_back(channel, unit);
+    }
+    return true;
+  }
+
   bool Times(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<int64_t>& times,
              std::string& error) override {
     times.clear();
