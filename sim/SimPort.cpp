@@ -42,9 +42,9 @@ void SimSerialPort::SendByte(uint8_t byte) {
   Device* device = bench_.ports[name_].device;
   // A logger on another parity sees only framing errors and stays silent.
   if (device == nullptr || device->parity != parity_) return;
-  std::vector<Emitted> answers;
-  device->Receive(byte, lineFreeUs_, answers);
-  for (const Emitted& e : answers) Inject(e.atUs, e.byte);
+  answers_.clear();
+  device->Receive(byte, lineFreeUs_, answers_);
+  for (const Emitted& e : answers_) Inject(e.atUs, e.byte);
 }
 
 void SimSerialPort::Inject(uint64_t atUs, uint8_t byte) {

@@ -81,6 +81,7 @@ class SimSerialPort final : public SerialPort {
   Parity parity_ = Parity::Even;
   uint64_t lineFreeUs_ = 0;       // when the program's transmitter is free again
   std::deque<Emitted> incoming_;  // bytes from the logger, in time order
+  std::vector<Emitted> answers_;  // kept between bytes: a run of days sends millions
 };
 
 }  // namespace velutron::sim

@@ -7,10 +7,11 @@ namespace velutron::station {
 
 namespace {
 constexpr int64_t kForever = std::numeric_limits<int64_t>::max();
-}
+constexpr const char* kKindNames[] = {"high", "low", "sensor", "bus", "link", "clock"};
+}  // namespace
 
 AlarmStep AlarmRules::Make(const Key& key, const State& s, const char* event, int64_t now) const {
-  return AlarmStep{event, key.first, key.second, s.value, s.limit, s.since_ms, now};
+  return AlarmStep{event, kKindNames[key.first], key.second, s.value, s.limit, s.since_ms, now};
 }
 
 void AlarmRules::Step(const Key& key, Condition c, int64_t hold_ms, int64_t now, std::optional<double> value,
@@ -67,26 +68,26 @@ std::vector<AlarmStep> AlarmRules::Observe(const Observation& o) {
   const int64_t delay = int64_t{settings_.delay_s} * 1000;
   const double margin = settings_.clear_margin_c;
 
-  Step({"link", 0}, o.answered ? Condition::Inside : Condition::Active, int64_t{settings_.link_lost_s} * 1000,
+  Step({kLink, 0}, o.answered ? Condition::Inside : Condition::Active, int64_t{settings_.link_lost_s} * 1000,
        now, std::nullopt, settings_.link_lost_s, out);
   if (!o.answered) {
     // Nothing else is known of an interval without an answer: every other alarm stays as it was.
     for (auto& [key, s] : states_) {
-      if (key.first != "link" && s.pending && !s.open) s.pending.reset();
+      if (key.first != kLink && s.pending && !s.open) s.pending.reset();
     }
     return out;
   }
-  Step({"bus", 0}, o.bus_failure ? Condition::Active : Condition::Inside, delay, now, std::nullopt,
+  Step({kBus, 0}, o.bus_failure ? Condition::Active : Condition::Inside, delay, now, std::nullopt,
        std::nullopt, out);
   if (o.clock_offset_s) {
     const bool off = std::fabs(*o.clock_offset_s) > settings_.clock_drift_s;
-    Step({"clock", 0}, off ? Condition::Active : Condition::Inside, delay, now, o.clock_offset_s,
+    Step({kClock, 0}, off ? Condition::Active : Condition::Inside, delay, now, o.clock_offset_s,
          settings_.clock_drift_s, out);
   }
   if (o.bus_failure) return out;
 
   for (const Observation::Channel& ch : o.channels) {
-    Step({"sensor", ch.channel}, ch.invalid ? Condition::Active : Condition::Inside, delay, now, std::nullopt,
+    Step({kSensor, ch.channel}, ch.invalid ? Condition::Active : Condition::Inside, delay, now, std::nullopt,
          std::nullopt, out);
     const auto band = [&](bool high) {
       const std::optional<double> limit = high ? ch.high : ch.low;
@@ -97,8 +98,8 @@ std::vector<AlarmStep> AlarmRules::Observe(const Observation& o) {
       if (high ? v <= *limit - margin : v >= *limit + margin) return Condition::Inside;
       return Condition::Between;
     };
-    Step({"high", ch.channel}, band(true), delay, now, ch.value, ch.high, out);
-    Step({"low", ch.channel}, band(false), delay, now, ch.value, ch.low, out);
+    Step({kHigh, ch.channel}, band(true), delay, now, ch.value, ch.high, out);
+    Step({kLow, ch.channel}, band(false), delay, now, ch.value, ch.low, out);
   }
   return out;
 }
@@ -117,7 +118,7 @@ std::vector<AlarmStep> AlarmRules::Ack(std::optional<int> channel, std::optional
 std::vector<std::pair<std::string, int>> AlarmRules::Open() const {
   std::vector<std::pair<std::string, int>> open;
   for (const auto& [key, s] : states_) {
-    if (s.open) open.push_back(key);
+    if (s.open) open.emplace_back(kKindNames[key.first], key.second);
   }
   return open;
 }

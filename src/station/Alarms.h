@@ -63,6 +63,8 @@ class AlarmRules {
 
  private:
   enum class Condition { Active, Inside, Between, Unknown };
+  // The kinds in a fixed order, so that a key is two numbers and costs no text per reading.
+  enum Kind : uint8_t { kHigh, kLow, kSensor, kBus, kLink, kClock };
   struct State {
     bool open = false;
     std::optional<int64_t> pending;  // the condition (or, while open, the way back) began here
@@ -72,7 +74,7 @@ class AlarmRules {
     std::optional<double> value;
     std::optional<double> limit;
   };
-  using Key = std::pair<std::string, int>;
+  using Key = std::pair<Kind, int>;
 
   void Step(const Key& key, Condition c, int64_t hold_ms, int64_t now, std::optional<double> value,
             std::optional<double> limit, std::vector<AlarmStep>& out);

@@ -79,14 +79,14 @@ void ArchiveWriter::Enqueue(Item item) {
   {
     std::lock_guard lock(mutex_);
     was = failing_;
-    if (queue_.size() >= max_queued_) {
-      // Bounded: the oldest wait longest and go first, so the latest hours survive a long outage.
+    queue_.push_back(std::move(item));
+    FlushLocked();
+    // Bounded: the oldest wait longest and go first, so the latest hours survive a long outage.
+    if (queue_.size() > max_queued_) {
       queue_.pop_front();
       if (dropped_++ % 1000 == 0)
         log_.Error("", "archive: the memory queue is full; the oldest records are lost");
     }
-    queue_.push_back(std::move(item));
-    FlushLocked();
     now = failing_;
     error = error_;
     callback = failing_changed_;

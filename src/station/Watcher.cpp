@@ -415,9 +415,10 @@ void Watcher::Answered(int64_t tick) {
     snapshot_.up = true;
     snapshot_.last_reading_utc_ms = tick;
     snapshot_.clock_offset_s = o.clock_offset_s;
-    snapshot_.channels.clear();
+    // Updated in place: the same channels every interval, so their texts keep their room.
+    snapshot_.channels.resize(readings.size());
     for (size_t i = 0; i < readings.size(); ++i) {
-      ChannelSnapshot c;
+      ChannelSnapshot& c = snapshot_.channels[i];
       c.channel = readings[i].channel;
       c.point = channels_[i].point;
       c.unit = readings[i].unit;
@@ -425,7 +426,6 @@ void Watcher::Answered(int64_t tick) {
       c.status = readings[i].status;
       c.low = o.channels[i].low;
       c.high = o.channels[i].high;
-      snapshot_.channels.push_back(std::move(c));
     }
   }
   Raise(steps);
