@@ -36,4 +36,8 @@ class HttpEndpoint {
   std::unique_ptr<Impl> impl_;
 };
 
+// "ADDR:PORT" or "[IPv6]:PORT" (the port 9457 when left out) split in two; false, with the reason,
+// when it is malformed.
+bool ParseListenAddress(const std::string& listen, std::string& host, int& port, std::string& error);
+
 }  // namespace velutron::station

@@ -1,4 +1,5 @@
-# `cmake --install` puts the three programs, the desktop entry and the icons where a desktop finds them.
+# `cmake --install` puts the programs, the desktop entry and the icons where a desktop finds them, and
+# the station's unit and example configuration below the prefix.
 #   cmake -DBUILD_DIR=<build> -DPREFIX=<empty folder> -P CheckInstall.cmake
 
 file(REMOVE_RECURSE "${PREFIX}")
@@ -13,10 +14,13 @@ set(expected
   bin/velutron-cli
   bin/velutron-draw
   bin/velutron-sim
+  bin/velutron-station
   share/applications/velutron.desktop
   share/icons/hicolor/16x16/apps/velutron.png
   share/icons/hicolor/48x48/apps/velutron.png
   share/icons/hicolor/128x128/apps/velutron.png
+  etc/velutron/station.toml
+  lib/systemd/system/velutron-station.service
 )
 set(missing "")
 foreach(file IN LISTS expected)

@@ -1,0 +1,20 @@
+#pragma once
+
+// /metrics: the loggers' snapshots in Prometheus' text exposition format, version 0.0.4.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "station/Snapshot.h"
+
+namespace velutron::station {
+
+inline constexpr const char* kMetricsContentType = "text/plain; version=0.0.4; charset=utf-8";
+
+std::string RenderMetrics(const std::vector<LoggerSnapshot>& loggers);
+
+// A label value as the format quotes it: backslash, double quote and line feed escaped.
+std::string EscapeLabelValue(std::string_view value);
+
+}  // namespace velutron::station

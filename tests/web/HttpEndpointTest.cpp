@@ -1,0 +1,142 @@
+// The HTTP endpoint on a free port of 127.0.0.1, with its history from a real SQLite archive.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "station/Http.h"
+
+namespace velutron::station {
+namespace {
+
+using archive::Unit;
+
+// 2026-12-08T06:06:10Z
+constexpr int64_t kT = 1796709970000;
+
+class HttpEndpointTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    database_ =
+        std::filesystem::temp_directory_path() / ("velutron_http_" + std::to_string(getpid()) + ".db");
+    std::filesystem::remove(database_);
+    std::string error;
+    auto a = archive::OpenArchive(database_.string(), error);
+    ASSERT_TRUE(a) << error;
+    const auto key = a->Logger({"Chłodnia A", "Zakład", "VT-2031"}, error);
+    ASSERT_TRUE(key) << error;
+    ASSERT_TRUE(a->SetChannels(*key, kT, {{1, "Mroźnia", Unit::Celsius, -25, -15}}, error)) << error;
+    for (int i = 0; i < 3; ++i) {
+      archive::Interval interval{kT + i * 10'000, std::nullopt, {{1, Unit::Celsius, -20.0625 + i, ""}}};
+      if (i == 1) interval.readings[0] = {1, Unit::Celsius, std::nullopt, "ERROR!"};
+      ASSERT_TRUE(a->AddInterval(*key, archive::Source::Station, interval, error)) << error;
+    }
+    logger_.name = "Chłodnia A";
+    logger_.serial = "VT-2031";
+    logger_.up = true;
+    logger_.last_reading_utc_ms = kT + 20'000;
+    logger_.channels = {{1, "Mroźnia", Unit::Celsius, -18.0625, "", -25, -15, {}}};
+  }
+  void TearDown() override {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(database_.string() + suffix);
+  }
+
+  std::filesystem::path database_;
+  LoggerSnapshot logger_;
+};
+
+TEST_F(HttpEndpointTest, ServesMetricsApiAndPageReadOnly) {
+  HttpEndpoint endpoint([this] { return std::vector<LoggerSnapshot>{logger_}; }, database_.string());
+  std::string error;
+  ASSERT_TRUE(endpoint.Start("127.0.0.1:0", error)) << error;
+  ASSERT_GT(endpoint.Port(), 0);
+  httplib::Client client("127.0.0.1", endpoint.Port());
+
+  struct Case {
+    std::string method, path;
+    int status;
+    std::string contentType;
+    std::string body;  // the whole body, or a part of it when `part`
+    bool part = false;
+  };
+  const std::string json = "application/json; charset=utf-8";
+  const std::string history = "/api/history?logger=Ch%C5%82odnia%20A&channel=1&from=2026-12-08T06:00Z&to=";
+  // clang-format off
+  const Case cases[] = {
+      {"GET", "/metrics", 200, "text/plain; version=0.0.4; charset=utf-8",
+       "velutron_temperature_celsius{logger=\"Chłodnia A\",serial=\"VT-2031\",channel=\"1\",point=\"Mroźnia\"} "
+       "-18.0625\n", true},
+      {"GET", "/api/current", 200, json, R"("channels":[{"channel":1,"point":"Mroźnia","unit":"°C","value":-18.0625)", true},
+      {"GET", history + "2026-12-08T07:00Z", 200, json,
+       R"({"readings":[{"time":"2026-12-08T06:06:10Z","value":-20.0625,"status":null},)"
+       R"({"time":"2026-12-08T06:06:20Z","value":null,"status":"ERROR!"},)"
+       R"({"time":"2026-12-08T06:06:30Z","value":-18.0625,"status":null}]})"},
+      {"GET", history + "2026-12-08T06:06:20Z", 200, json,
+       R"({"readings":[{"time":"2026-12-08T06:06:10Z","value":-20.0625,"status":null}]})"},
+      {"GET", "/api/history?logger=Nikt&channel=1", 404, json, R"({"error":"nieznany rejestrator: Nikt"})"},
+      {"GET", "/api/history?logger=Nikt&channel=0", 400, json, R"({"error":"channel: numer kanału od 1 do 10"})"},
+      {"GET", "/", 200, "text/html; charset=utf-8",
+       "<div class=\"value inside\" style=\"color:#008000\">-18,1°C</div>", true},
+      {"GET", "/status.js", 200, "text/javascript; charset=utf-8", "fetch('/api/history?'", true},
+      {"GET", "/status.css", 200, "text/css; charset=utf-8", ".value.above { color: #ff0000; }", true},
+      {"GET", "/nic", 404, "text/plain; charset=utf-8", "Nie ma takiej strony\n"},
+      {"POST", "/metrics", 405, "text/plain; charset=utf-8", "Tylko do odczytu: GET\n"},
+      {"DELETE", "/api/current", 405, "text/plain; charset=utf-8", "Tylko do odczytu: GET\n"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + " " + c.path);
+    httplib::Result r = c.method == "GET"    ? client.Get(c.path)
+                        : c.method == "POST" ? client.Post(c.path, "x", "text/plain")
+                                             : client.Delete(c.path);
+    ASSERT_TRUE(r) << httplib::to_string(r.error());
+    EXPECT_EQ(r->status, c.status);
+    EXPECT_EQ(r->get_header_value("Content-Type"), c.contentType);
+    EXPECT_EQ(r->get_header_value("Cache-Control"), "no-store");
+    if (c.part) {
+      EXPECT_NE(r->body.find(c.body), std::string::npos) << r->body;
+    } else {
+      EXPECT_EQ(r->body, c.body);
+    }
+  }
+  // The page may run only its own script.
+  EXPECT_EQ(client.Get("/")->get_header_value("Content-Security-Policy"),
+            "default-src 'none'; script-src 'self'; style-src 'self' 'unsafe-inline'; connect-src 'self'; "
+            "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+}
+
+TEST_F(HttpEndpointTest, RefusesAnAddressItCannotUseWithTheReason) {
+  HttpEndpoint first([] { return std::vector<LoggerSnapshot>{}; }, "");
+  std::string error;
+  ASSERT_TRUE(first.Start("127.0.0.1:0", error)) << error;
+  const std::string taken = "127.0.0.1:" + std::to_string(first.Port());
+  const std::pair<std::string, std::string> cases[] = {
+      {taken, "nie można nasłuchiwać na " + taken + ": Address already in use"},
+      {"127.0.0.1:65536", "nieprawidłowy port w adresie 127.0.0.1:65536"},
+      {"127.0.0.1:x", "nieprawidłowy port w adresie 127.0.0.1:x"},
+      {"::1:9457", "adres do nasłuchu ma postać ADRES:PORT lub [ADRES IPv6]:PORT, a nie ::1:9457"},
+      {"[::1:9457", "niezamknięty nawias w adresie [::1:9457"},
+  };
+  std::string host;
+  int port = 0;
+  EXPECT_TRUE(ParseListenAddress("[::1]:8080", host, port, error) && host == "::1" && port == 8080);
+  EXPECT_TRUE(ParseListenAddress("127.0.0.1", host, port, error) && host == "127.0.0.1" && port == 9457);
+  for (const auto& [listen, reason] : cases) {
+    HttpEndpoint endpoint([] { return std::vector<LoggerSnapshot>{}; }, "");
+    EXPECT_FALSE(endpoint.Start(listen, error)) << listen;
+    EXPECT_EQ(error, reason);
+  }
+  // Without an archive the history says so rather than failing silently.
+  httplib::Client client("127.0.0.1", first.Port());
+  const auto r = client.Get("/api/history?logger=A&channel=1");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 503);
+  EXPECT_EQ(r->body, R"({"error":"stacja nie prowadzi archiwum"})");
+  first.Stop();
+  EXPECT_FALSE(client.Get("/metrics"));
+}
+
+}  // namespace
+}  // namespace velutron::station
