@@ -6,8 +6,10 @@
 // an empty optional) and says why in `error`.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -107,7 +109,8 @@ class Archive {
   virtual bool AddInterval(int64_t logger, Source source, const Interval& interval, std::string& error) = 0;
   virtual bool AddGap(int64_t logger, const Gap& gap, std::string& error) = 0;
   // The event's key, for its notifications.
-  virtual std::optional<int64_t> AddAlarmEvent(int64_t logger, const AlarmEvent& event, std::string& error) = 0;
+  virtual std::optional<int64_t> AddAlarmEvent(int64_t logger, const AlarmEvent& event,
+                                               std::string& error) = 0;
   virtual bool AddNotification(const Notification& notification, std::string& error) = 0;
 
   // The readings of one channel of a logger in [from_ms, to_ms), oldest first.
@@ -118,5 +121,82 @@ class Archive {
 // Opens (creating and migrating as needed) the archive that `location` names: a "postgresql://" URL, or
 // else a SQLite file.
 std::unique_ptr<Archive> OpenArchive(const std::string& location, std::string& error);
+
+// What the period queries and imports add to the interface.
+
+// A logger the archive holds, with its key.
+struct LoggerEntry {
+  int64_t key = 0;
+  LoggerId id;
+};
+
+// A channel's name, unit and limits in force from `from_ms` on.
+struct ChannelEntry {
+  int64_t from_ms = 0;
+  ChannelInfo info;
+};
+
+// One archived reading of a period. Times are kept to the second (the loggers' clocks have no finer
+// resolution, and four bytes a time keep the file small).
+struct PeriodPoint {
+  int channel = 0;
+  Unit unit = Unit::Celsius;
+  int64_t utc_ms = 0;
+  std::optional<double> value;
+  std::string status;
+  Source source = Source::Station;
+};
+
+// How a batch of readings went: new, already archived with the same value, or disagreeing with the
+// archived one (kept apart as a conflict; the first one archived stays).
+struct AddCounts {
+  size_t added = 0;
+  size_t present = 0;
+  size_t conflicts = 0;
+};
+
+// A time that the logger's local clock named ambiguously, and how it was resolved: "dst-gap" (a
+// local time that never existed, read with the offset before the change) or "dst-fold" (a local
+// time that existed twice).
+struct TimeMark {
+  int64_t utc_ms = 0;
+  std::string mark;
+};
+
+// A reading that disagreed with the archived one at the same logger, channel and time.
+struct Conflict {
+  int channel = 0;
+  Unit unit = Unit::Celsius;
+  int64_t utc_ms = 0;
+  std::optional<double> value;
+  std::string status;
+  Source source = Source::Station;
+};
+
+class PeriodArchive : public Archive {
+ public:
+  virtual bool Loggers(std::vector<LoggerEntry>& loggers, std::string& error) = 0;
+  // Every recorded state of every channel of the logger, oldest first per channel.
+  virtual bool Channels(int64_t logger, std::vector<ChannelEntry>& channels, std::string& error) = 0;
+  // Many intervals in one transaction, each reading counted in `counts`.
+  virtual bool AddIntervals(int64_t logger, Source source, std::span<const Interval> intervals,
+                            AddCounts& counts, std::string& error) = 0;
+  virtual bool AddTimeMarks(int64_t logger, std::span<const TimeMark> marks, std::string& error) = 0;
+  // The readings of the logger in [from_ms, to_ms) by channel, unit and time.
+  virtual bool Period(int64_t logger, int64_t from_ms, int64_t to_ms,
+                      const std::function<void(const PeriodPoint&)>& each, std::string& error) = 0;
+  // The logger's record times in [from_ms, to_ms) over all its channels, oldest first, once each.
+  virtual bool Times(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<int64_t>& times,
+                     std::string& error) = 0;
+  virtual bool Gaps(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<Gap>& gaps,
+                    std::string& error) = 0;
+  virtual bool Conflicts(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<Conflict>& conflicts,
+                         std::string& error) = 0;
+  // The first and last reading of the logger; false in `any` when it has none.
+  virtual bool Span(int64_t logger, int64_t& first_ms, int64_t& last_ms, bool& any, std::string& error) = 0;
+};
+
+// As OpenArchive, with the period queries.
+std::unique_ptr<PeriodArchive> OpenPeriodArchive(const std::string& location, std::string& error);
 
 }  // namespace velutron::archive

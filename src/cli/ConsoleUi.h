@@ -68,6 +68,9 @@ class ConsoleUi final : public UserInterface {
   void Value(std::string_view name, std::string_view value);
   void Value(std::string_view name, long long value);
   void Result(Outcome outcome);
+  // A line of a command's own: `human` as text, `json` (one object) with --json.
+  void Print(const std::string& human, const std::string& json) { Line(json_ ? json : human); }
+  bool Json() const { return json_; }
 
   // Where messages go from now on; a command whose product is standard output moves them to standard
   // error.

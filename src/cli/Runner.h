@@ -13,7 +13,7 @@
 namespace CLI {
 class App;
 class Validator;
-}
+}  // namespace CLI
 
 namespace velutron::cli {
 
@@ -33,6 +33,7 @@ struct GlobalOptions {
   bool yes = false;
   bool json = false;
   std::string locale;
+  std::string archive = "velutron.db";  // a SQLite file or a postgresql:// URL
 };
 
 // Settings and port as the desktop program's start-up would have them, without its probe.
@@ -41,6 +42,7 @@ class Runner {
   Runner(const GlobalOptions& o, ConsoleUi& ui, const Locale& locale);
 
   Session& session() { return session_; }
+  const GlobalOptions& options() const { return o_; }
   ConsoleUi& ui() { return ui_; }
 
   // Port number, parity and service access from the configuration file and the options.
@@ -80,5 +82,7 @@ void AddSettingsCommands(CLI::App& app, Command& chosen);
 void AddMonitorCommands(CLI::App& app, Command& chosen);
 // Drawn with Qt Charts where the build has it; elsewhere the command says it is missing.
 void AddChartCommands(CLI::App& app, Command& chosen);
+// The archive, in a build with SQLite.
+void AddArchiveCommands(CLI::App& app, Command& chosen);
 
 }  // namespace velutron::cli

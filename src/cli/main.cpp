@@ -45,6 +45,10 @@ int Main(std::vector<std::string> arguments) {
   cli.add_flag("--json", o.json, "one JSON object per line");
   cli.add_option("--locale", o.locale,
                  "regional settings (pl_PL, en_US, C, ...); default: the environment's");
+#ifdef VELUTRON_ARCHIVE
+  cli.add_option("--archive", o.archive,
+                 "the archive: a SQLite file or a postgresql:// URL (default: velutron.db)");
+#endif
 
   Command command;
   AddLinkCommands(cli, command);
@@ -52,6 +56,9 @@ int Main(std::vector<std::string> arguments) {
   AddSettingsCommands(cli, command);
   AddMonitorCommands(cli, command);
   AddChartCommands(cli, command);
+#ifdef VELUTRON_ARCHIVE
+  AddArchiveCommands(cli, command);
+#endif
 
   std::vector<char*> argv;
   for (std::string& a : arguments) argv.push_back(a.data());

@@ -1,8 +1,8 @@
 # Includes point one way: platform -> link -> session -> the operation rooms -> the rooms' windows over
 # gui/ -> app/ (the main window and start-up) and the command line. A room never includes another room
-# or app/; a room's windows may include gui/ and other rooms' operations, but never another room's
-# windows or app/. gui/ sees only what is below the rooms. The simulated logger sees only the platform
-# interfaces.
+# (except that the archive reads data's databases and the station writes the archive) or app/; a room's
+# windows may include gui/ and other rooms' operations, but never another room's windows or app/. gui/
+# sees only what is below the rooms. The simulated logger sees only the platform interfaces.
 #   cmake -DSOURCE_DIR=<repository> -P CheckIncludes.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -14,6 +14,9 @@ foreach(room IN LISTS rooms)
   set(allowed_${room} platform link session ${room})
 endforeach()
 set(allowed_gui platform link session gui)
+# The archive reads the databases that downloads write; the station writes the archive.
+set(allowed_archive platform link session data archive)
+set(allowed_station platform link session settings data monitor archive station)
 set(allowed_sim platform sim)
 
 # A Qt window or dialog: it includes Qt or the windows' shared pieces.

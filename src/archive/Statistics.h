@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "archive/TimeZone.h"
+
+namespace velutron::archive {
+
+struct Excursion {
+  bool high = true;
+  int64_t start_ms = 0;
+  int64_t end_ms = 0;
+  double extreme = 0;
+};
+
+// A channel's figures over a period, as `archive report` prints them.
+struct ChannelStats {
+  int channel = 0;
+  Unit unit = Unit::Celsius;
+  std::string point;
+  size_t readings = 0;  // valid
+  size_t invalid = 0;
+  int64_t gap_s = 0;
+  std::optional<double> min, max, mean, stddev, mkt;
+  int64_t min_ms = 0, max_ms = 0;
+  std::optional<double> low, high;  // in force at the period's last reading (or given)
+  std::optional<int64_t> above_s, below_s;
+  std::optional<double> above_share, below_share;
+  std::vector<Excursion> excursions;
+  std::string sha256;
+};
+
+struct StatsOptions {
+  int64_t from_ms = 0;
+  int64_t to_ms = 0;
+  std::optional<double> low, high;  // instead of the recorded limits
+  double mkt_dh_kj = 83.144;
+  std::vector<int> channels;  // empty: all
+};
+
+inline constexpr double kGasConstant = 8.3144598;  // J/(mol·K)
+
+// The statistics of each channel and unit, fed one reading at a time in channel, unit and time order
+// (as PeriodArchive::Period gives them), so that a year never sits in memory. `times` are the logger's
+// record times in the period, over all its channels (PeriodArchive::Times).
+class StatsBuilder {
+ public:
+  StatsBuilder(std::vector<int64_t> times, std::vector<ChannelEntry> channels, StatsOptions options);
+  ~StatsBuilder();
+  StatsBuilder(const StatsBuilder&) = delete;
+  StatsBuilder& operator=(const StatsBuilder&) = delete;
+  void Add(const PeriodPoint& point);
+  std::vector<ChannelStats> Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The statistics of each channel (and unit) of `points`, all the logger's readings of the period in
+// channel, unit and time order as PeriodArchive::Period gives them. Durations follow the logger's
+// records over all its channels: each reading stands for the time until the next record, the last one
+// for the median spacing (cut at the period's end), and a spacing over twice the median is a gap after
+// one median spacing.
+std::vector<ChannelStats> ComputeStats(const std::vector<PeriodPoint>& points,
+                                       const std::vector<ChannelEntry>& channels,
+                                       const StatsOptions& options);
+
+// The `stats` line of `archive report --json`.
+std::string StatsJson(const ChannelStats& s, const std::string& logger, const StatsOptions& options,
+                      const TimeZone& zone);
+
+}  // namespace velutron::archive

@@ -1,0 +1,546 @@
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <tuple>
+#include <unordered_map>
+
+#include "archive/Archive.h"
+#include "archive/Database.h"
+#include "archive/Schema.h"
+
+namespace velutron::archive {
+
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t Seconds(int64_t ms) { return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000); }
+
+// Values are kept as whole steps of the sensor's resolution.
+double StepOf(Unit unit) { return unit == Unit::RelativeHumidity ? 0.1 : 0.0625; }
+int64_t Encode(Unit unit, double value) { return std::llround(value / StepOf(unit)); }
+double Decode(Unit unit, int64_t steps) {
+  return unit == Unit::RelativeHumidity ? static_cast<double>(steps) / 10.0
+                                        : static_cast<double>(steps) / 16.0;
+}
+
+// A reading is one integer: v = 2 × its value in steps + source, or 2 × (kMarkers + status code) +
+// source for a reading without value. One column instead of three keeps a row at 14 bytes.
+constexpr int64_t kMarkers = 1'000'000;
+
+int64_t Half(int64_t v) { return v >= 0 ? v / 2 : -((1 - v) / 2); }
+
+struct Stored {
+  int64_t v = 0;
+  bool operator==(const Stored&) const = default;
+  // Two readings agree when value and status agree, whatever their source.
+  bool SameReading(const Stored& o) const { return Half(v) == Half(o.v); }
+  Source SourceOf() const { return static_cast<Source>(v - 2 * Half(v)); }
+  bool HasValue() const { return Half(v) < kMarkers; }
+  int64_t Steps() const { return Half(v); }
+  int64_t StatusCode() const { return Half(v) - kMarkers; }
+};
+
+SqlValue Nullable(const std::optional<int64_t>& v) { return v ? SqlValue{*v} : SqlValue{}; }
+SqlValue Nullable(const std::optional<double>& v) { return v ? SqlValue{*v} : SqlValue{}; }
+
+class Store final : public PeriodArchive {
+ public:
+  explicit Store(std::unique_ptr<Database> db) : db_(std::move(db)) {}
+
+  std::optional<int64_t> Logger(const LoggerId& id, std::string& error) override {
+    auto found = FindLogger(id.name, error);
+    if (found || !error.empty()) return found;
+    // A concurrent writer may create the same logger between the look-up and the insert.
+    if (!db_->Exec(
+            "INSERT INTO loggers(name, owner, serial) VALUES ($1, $2, $3) ON CONFLICT (name) DO NOTHING",
+            {id.name, id.owner, id.serial}, error))
+      return std::nullopt;
+    return FindLogger(id.name, error);
+  }
+
+  std::optional<int64_t> FindLogger(const std::string& name, std::string& error) override {
+    error.clear();
+    std::optional<int64_t> key;
+    if (!db_->Exec(
+            "SELECT id FROM loggers WHERE name = $1", std::vector<SqlValue>{name},
+            [&key](const SqlRow& row) { key = row.Int(0); }, error))
+      return std::nullopt;
+    return key;
+  }
+
+  bool SetChannels(int64_t logger, int64_t utc_ms, const std::vector<ChannelInfo>& channels,
+                   std::string& error) override {
+    std::vector<ChannelEntry> known;
+    if (!Begin(error)) return false;
+    if (!Channels(logger, known, error)) return Fail();
+    for (const ChannelInfo& c : channels) {
+      const ChannelEntry* last = nullptr;
+      for (const ChannelEntry& e : known) {
+        if (e.info.channel == c.channel && e.from_ms <= utc_ms) last = &e;
+      }
+      if (last != nullptr && last->info.point == c.point && last->info.unit == c.unit &&
+          last->info.low == c.low && last->info.high == c.high)
+        continue;
+      if (!db_->Exec("INSERT INTO channels(logger, channel, from_ms, point, unit, low, high) VALUES "
+                     "($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (logger, channel, from_ms) DO UPDATE SET "
+                     "point = excluded.point, unit = excluded.unit, low = excluded.low, high = excluded.high",
+                     {logger, int64_t{c.channel}, utc_ms, c.point, int64_t{static_cast<int>(c.unit)},
+                      Nullable(c.low), Nullable(c.high)},
+                     error))
+        return Fail();
+    }
+    return db_->Commit(error);
+  }
+
+  bool AddInterval(int64_t logger, Source source, const Interval& interval, std::string& error) override {
+    AddCounts counts;
+    return AddIntervals(logger, source, std::span<const Interval>(&interval, 1), counts, error);
+  }
+
+  bool AddIntervals(int64_t logger, Source source, std::span<const Interval> intervals, AddCounts& counts,
+                    std::string& error) override {
+    if (intervals.empty()) return true;
+    if (!Begin(error)) return false;
+    struct Row {
+      int64_t series;
+      int64_t t;
+      Stored stored;
+    };
+    std::vector<Row> rows;
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    for (const Interval& interval : intervals) {
+      const int64_t t = Seconds(interval.utc_ms);
+      first = std::min(first, t);
+      last = std::max(last, t);
+      for (const Reading& r : interval.readings) {
+        auto series = Series(logger, r.channel, r.unit, error);
+        if (!series) return Fail();
+        Stored s;
+        if (r.value && r.status.empty()) {
+          s.v = 2 * Encode(r.unit, *r.value);
+        } else {
+          auto code = StatusCode(r.status.empty() ? "?" : r.status, error);
+          if (!code) return Fail();
+          s.v = 2 * (kMarkers + *code);
+        }
+        s.v += static_cast<int64_t>(source);
+        rows.push_back({*series, t, s});
+      }
+      if (!ClockOffset(logger, t, interval.logger_clock_s, error)) return Fail();
+    }
+    // What the archive already holds in the batch's time span, to tell present from conflicting.
+    std::map<std::pair<int64_t, int64_t>, Stored> existing;
+    if (!Existing(logger, first, last + 1, existing, error)) return Fail();
+
+    std::vector<const Row*> fresh;
+    for (const Row& row : rows) {
+      auto [it, inserted] = existing.try_emplace({row.series, row.t}, row.stored);
+      if (inserted) {
+        fresh.push_back(&row);
+      } else if (it->second.SameReading(row.stored)) {
+        ++counts.present;
+      } else {
+        if (!AddConflict(row.series, row.t, row.stored, error)) return Fail();
+        ++counts.conflicts;
+      }
+    }
+    // Several rows a statement: a round trip per reading would make a server archive slow.
+    constexpr size_t kRowsPerStatement = 250;
+    for (size_t at = 0; at < fresh.size(); at += kRowsPerStatement) {
+      const size_t n = std::min(kRowsPerStatement, fresh.size() - at);
+      std::string sql = "INSERT INTO readings(series, t, v) VALUES ";
+      std::vector<SqlValue> params;
+      params.reserve(3 * n);
+      for (size_t i = 0; i < n; ++i) {
+        const Row& row = *fresh[at + i];
+        const size_t p = 3 * i;
+        sql += (i ? ",($" : "($") + std::to_string(p + 1) + ",$" + std::to_string(p + 2) + ",$" +
+               std::to_string(p + 3) + ")";
+        params.insert(params.end(), {row.series, row.t, row.stored.v});
+      }
+      sql += " ON CONFLICT (series, t) DO NOTHING";
+      if (!db_->Exec(sql, params, {}, error)) return Fail();
+      const auto added = static_cast<size_t>(db_->Changes());
+      counts.added += added;
+      // Another server connection archived some of them meanwhile: those are present or in conflict.
+      if (added < n &&
+          !Recheck(logger, std::span<const Row* const>(fresh).subspan(at, n), n - added, counts, error))
+        return Fail();
+    }
+    return db_->Commit(error);
+  }
+
+  bool AddGap(int64_t logger, const Gap& gap, std::string& error) override {
+    return db_->Exec("INSERT INTO gaps(logger, from_ms, to_ms, cause) VALUES ($1, $2, $3, $4)",
+                     {logger, gap.from_utc_ms, gap.to_utc_ms, int64_t{static_cast<int>(gap.cause)}}, error);
+  }
+
+  std::optional<int64_t> AddAlarmEvent(int64_t logger, const AlarmEvent& e, std::string& error) override {
+    std::optional<int64_t> key;
+    if (!db_->Exec(
+            "INSERT INTO alarm_events(logger, utc_ms, event, kind, channel, value, lim, json) VALUES "
+            "($1, $2, $3, $4, $5, $6, $7, $8) RETURNING id",
+            std::vector<SqlValue>{logger, e.utc_ms, e.event, e.kind, int64_t{e.channel}, Nullable(e.value),
+                                  Nullable(e.limit), e.json},
+            [&key](const SqlRow& row) { key = row.Int(0); }, error))
+      return std::nullopt;
+    return key;
+  }
+
+  bool AddNotification(const Notification& n, std::string& error) override {
+    const std::string command = nlohmann::json(n.command).dump();
+    return db_->Exec(
+        "INSERT INTO notifications(alarm_event, utc_ms, command, exit_code, error) VALUES "
+        "($1, $2, $3, $4, $5)",
+        {n.alarm_event_id, n.utc_ms, command, int64_t{n.exit_code}, n.error}, error);
+  }
+
+  bool History(int64_t logger, int channel, int64_t from_ms, int64_t to_ms, std::vector<HistoryPoint>& points,
+               std::string& error) override {
+    points.clear();
+    auto keep = [&](const PeriodPoint& p) {
+      if (p.channel == channel) points.push_back({p.utc_ms, p.value, p.status});
+    };
+    if (!Period(logger, from_ms, to_ms, keep, error)) return false;
+    // A channel that held both units over time comes as two runs.
+    std::stable_sort(points.begin(), points.end(),
+                     [](const HistoryPoint& a, const HistoryPoint& b) { return a.utc_ms < b.utc_ms; });
+    return true;
+  }
+
+  bool Loggers(std::vector<LoggerEntry>& loggers, std::string& error) override {
+    loggers.clear();
+    return db_->Exec(
+        "SELECT id, name, owner, serial FROM loggers ORDER BY name", {},
+        [&](const SqlRow& row) {
+          loggers.push_back({row.Int(0), {row.Text(1), row.Text(2), row.Text(3)}});
+        },
+        error);
+  }
+
+  bool Channels(int64_t logger, std::vector<ChannelEntry>& channels, std::string& error) override {
+    channels.clear();
+    return db_->Exec(
+        "SELECT from_ms, channel, point, unit, low, high FROM channels WHERE logger = $1 "
+        "ORDER BY channel, from_ms",
+        std::vector<SqlValue>{logger},
+        [&](const SqlRow& row) {
+          ChannelEntry e;
+          e.from_ms = row.Int(0);
+          e.info.channel = static_cast<int>(row.Int(1));
+          e.info.point = row.Text(2);
+          e.info.unit = static_cast<Unit>(row.Int(3));
+          if (!row.IsNull(4)) e.info.low = row.Real(4);
+          if (!row.IsNull(5)) e.info.high = row.Real(5);
+          channels.push_back(std::move(e));
+        },
+        error);
+  }
+
+  bool AddTimeMarks(int64_t logger, std::span<const TimeMark> marks, std::string& error) override {
+    if (marks.empty()) return true;
+    if (!Begin(error)) return false;
+    for (const TimeMark& mark : marks) {
+      if (!db_->Exec("INSERT INTO time_marks(logger, t, mark) VALUES ($1, $2, $3) ON CONFLICT (logger, t) "
+                     "DO NOTHING",
+                     {logger, Seconds(mark.utc_ms), mark.mark}, error))
+        return Fail();
+    }
+    return db_->Commit(error);
+  }
+
+  bool Period(int64_t logger, int64_t from_ms, int64_t to_ms,
+              const std::function<void(const PeriodPoint&)>& each, std::string& error) override {
+    if (!LoadStatuses(error)) return false;
+    std::vector<std::tuple<int64_t, int, Unit>> series;
+    if (!db_->Exec(
+            "SELECT id, channel, unit FROM series WHERE logger = $1 ORDER BY channel, unit",
+            std::vector<SqlValue>{logger},
+            [&](const SqlRow& row) {
+              series.emplace_back(row.Int(0), static_cast<int>(row.Int(1)), static_cast<Unit>(row.Int(2)));
+            },
+            error))
+      return false;
+    // Whole seconds: [from, to) in milliseconds covers the seconds from ceil(from) to ceil(to).
+    const int64_t to = -Seconds(-to_ms);
+    // In slices, so that a server's answer for a year never sits in memory whole.
+    constexpr int64_t kSlice = 100000;
+    PeriodPoint p;
+    for (const auto& [id, channel, unit] : series) {
+      p.channel = channel;
+      p.unit = unit;
+      int64_t from = -Seconds(-from_ms);
+      for (int64_t rows = kSlice; rows == kSlice;) {
+        rows = 0;
+        if (!db_->Exec(
+                "SELECT t, v FROM readings WHERE series = $1 AND t >= $2 AND t < $3 ORDER BY t LIMIT $4",
+                std::vector<SqlValue>{id, from, to, kSlice},
+                [&](const SqlRow& row) {
+                  ++rows;
+                  const int64_t t = row.Int(0);
+                  from = t + 1;
+                  p.utc_ms = t * 1000;
+                  const Stored stored{row.Int(1)};
+                  p.source = stored.SourceOf();
+                  if (stored.HasValue()) {
+                    p.value = Decode(p.unit, stored.Steps());
+                    p.status.clear();
+                  } else {
+                    p.value.reset();
+                    p.status = StatusText(stored.StatusCode());
+                  }
+                  each(p);
+                },
+                error))
+          return false;
+      }
+    }
+    return true;
+  }
+
+  bool Times(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<int64_t>& times,
+             std::string& error) override {
+    times.clear();
+    std::vector<int64_t> series, one, merged;
+    if (!db_->Exec(
+            "SELECT id FROM series WHERE logger = $1", std::vector<SqlValue>{logger},
+            [&](const SqlRow& row) { series.push_back(row.Int(0)); }, error))
+      return false;
+    const int64_t to = -Seconds(-to_ms);
+    constexpr int64_t kSlice = 500000;
+    for (int64_t id : series) {
+      one.clear();
+      int64_t from = -Seconds(-from_ms);
+      for (int64_t rows = kSlice; rows == kSlice;) {
+        rows = 0;
+        if (!db_->Exec(
+                "SELECT t FROM readings WHERE series = $1 AND t >= $2 AND t < $3 ORDER BY t LIMIT $4",
+                std::vector<SqlValue>{id, from, to, kSlice},
+                [&](const SqlRow& row) {
+                  ++rows;
+                  from = row.Int(0) + 1;
+                  one.push_back(row.Int(0) * 1000);
+                },
+                error))
+          return false;
+      }
+      merged.clear();
+      std::set_union(times.begin(), times.end(), one.begin(), one.end(), std::back_inserter(merged));
+      times.swap(merged);
+    }
+    return true;
+  }
+
+  bool Gaps(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<Gap>& gaps,
+            std::string& error) override {
+    gaps.clear();
+    return db_->Exec(
+        "SELECT from_ms, to_ms, cause FROM gaps WHERE logger = $1 AND to_ms > $2 AND from_ms < $3 "
+        "ORDER BY from_ms",
+        std::vector<SqlValue>{logger, from_ms, to_ms},
+        [&](const SqlRow& row) {
+          gaps.push_back({row.Int(0), row.Int(1), static_cast<GapCause>(row.Int(2))});
+        },
+        error);
+  }
+
+  bool Conflicts(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<Conflict>& conflicts,
+                 std::string& error) override {
+    conflicts.clear();
+    if (!LoadStatuses(error)) return false;
+    return db_->Exec(
+        "SELECT s.channel, s.unit, c.t, c.v FROM series s JOIN conflicts c ON c.series = s.id "
+        "WHERE s.logger = $1 AND c.t >= $2 AND c.t < $3 ORDER BY c.t, s.channel, c.id",
+        std::vector<SqlValue>{logger, -Seconds(-from_ms), -Seconds(-to_ms)},
+        [&](const SqlRow& row) {
+          Conflict c;
+          c.channel = static_cast<int>(row.Int(0));
+          c.unit = static_cast<Unit>(row.Int(1));
+          c.utc_ms = row.Int(2) * 1000;
+          const Stored stored{row.Int(3)};
+          c.source = stored.SourceOf();
+          if (stored.HasValue()) {
+            c.value = Decode(c.unit, stored.Steps());
+          } else {
+            c.status = StatusText(stored.StatusCode());
+          }
+          conflicts.push_back(std::move(c));
+        },
+        error);
+  }
+
+  bool Span(int64_t logger, int64_t& first_ms, int64_t& last_ms, bool& any, std::string& error) override {
+    any = false;
+    return db_->Exec(
+        "SELECT min(r.t), max(r.t) FROM series s JOIN readings r ON r.series = s.id "
+        "WHERE s.logger = $1",
+        std::vector<SqlValue>{logger},
+        [&](const SqlRow& row) {
+          if (row.IsNull(0)) return;
+          any = true;
+          first_ms = row.Int(0) * 1000;
+          last_ms = row.Int(1) * 1000;
+        },
+        error);
+  }
+
+ private:
+  bool Begin(std::string& error) { return db_->Begin(error); }
+  bool Fail() {
+    db_->Rollback();
+    // What was cached inside the rolled-back transaction may not exist.
+    series_.clear();
+    statuses_.clear();
+    status_texts_.clear();
+    offsets_.clear();
+    return false;
+  }
+
+  std::optional<int64_t> Series(int64_t logger, int channel, Unit unit, std::string& error) {
+    const auto key = std::make_tuple(logger, channel, static_cast<int>(unit));
+    if (auto it = series_.find(key); it != series_.end()) return it->second;
+    const std::vector<SqlValue> params{logger, int64_t{channel}, int64_t{static_cast<int>(unit)}};
+    std::optional<int64_t> id;
+    auto take = [&id](const SqlRow& row) { id = row.Int(0); };
+    if (!db_->Exec("INSERT INTO series(logger, channel, unit) VALUES ($1, $2, $3) "
+                   "ON CONFLICT (logger, channel, unit) DO NOTHING",
+                   params, {}, error) ||
+        !db_->Exec("SELECT id FROM series WHERE logger = $1 AND channel = $2 AND unit = $3", params, take,
+                   error))
+      return std::nullopt;
+    if (id) series_[key] = *id;
+    return id;
+  }
+
+  bool LoadStatuses(std::string& error) {
+    return db_->Exec(
+        "SELECT code, text FROM statuses", {},
+        [this](const SqlRow& row) {
+          statuses_[row.Text(1)] = row.Int(0);
+          status_texts_[row.Int(0)] = row.Text(1);
+        },
+        error);
+  }
+
+  std::string StatusText(int64_t code) const {
+    auto it = status_texts_.find(code);
+    return it != status_texts_.end() ? it->second : "?";
+  }
+
+  std::optional<int64_t> StatusCode(const std::string& text, std::string& error) {
+    if (auto it = statuses_.find(text); it != statuses_.end()) return it->second;
+    if (!db_->Exec("INSERT INTO statuses(text) VALUES ($1) ON CONFLICT (text) DO NOTHING", {text}, error) ||
+        !LoadStatuses(error))
+      return std::nullopt;
+    return statuses_.at(text);
+  }
+
+  // Stores the logger's clock against the PC's only when the difference changes.
+  bool ClockOffset(int64_t logger, int64_t t, const std::optional<int64_t>& clock, std::string& error) {
+    const std::optional<int64_t> offset = clock ? std::optional<int64_t>(*clock - t) : std::nullopt;
+    auto it = offsets_.find(logger);
+    if (it == offsets_.end()) {
+      std::optional<int64_t> last;
+      bool any = false;
+      if (!db_->Exec(
+              "SELECT offset_s FROM clock_offsets WHERE logger = $1 ORDER BY t DESC LIMIT 1",
+              std::vector<SqlValue>{logger},
+              [&](const SqlRow& row) {
+                any = true;
+                if (!row.IsNull(0)) last = row.Int(0);
+              },
+              error))
+        return false;
+      it = offsets_.emplace(logger, any ? std::optional<std::optional<int64_t>>(last) : std::nullopt).first;
+    }
+    if (it->second && *it->second == offset) return true;
+    if (!db_->Exec(
+            "INSERT INTO clock_offsets(logger, t, offset_s) VALUES ($1, $2, $3) ON CONFLICT (logger, t) "
+            "DO UPDATE SET offset_s = excluded.offset_s",
+            {logger, t, Nullable(offset)}, error))
+      return false;
+    it->second = offset;
+    return true;
+  }
+
+  bool Existing(int64_t logger, int64_t from, int64_t to,
+                std::map<std::pair<int64_t, int64_t>, Stored>& existing, std::string& error) {
+    return db_->Exec(
+        "SELECT r.series, r.t, r.v FROM series s JOIN readings r ON r.series = s.id "
+        "WHERE s.logger = $1 AND r.t >= $2 AND r.t < $3",
+        std::vector<SqlValue>{logger, from, to},
+        [&](const SqlRow& row) {
+          existing[{row.Int(0), row.Int(1)}] = Stored{row.Int(2)};
+        },
+        error);
+  }
+
+  bool AddConflict(int64_t series, int64_t t, const Stored& s, std::string& error) {
+    // The same disagreeing reading imported again is not a new conflict.
+    bool known = false;
+    if (!db_->Exec(
+            "SELECT v FROM conflicts WHERE series = $1 AND t = $2", std::vector<SqlValue>{series, t},
+            [&](const SqlRow& row) { known = known || Stored{row.Int(0)}.SameReading(s); }, error))
+      return false;
+    if (known) return true;
+    return db_->Exec("INSERT INTO conflicts(series, t, v, found_ms) VALUES ($1, $2, $3, $4)",
+                     {series, t, s.v, NowMs()}, error);
+  }
+
+  template <typename Row>
+  bool Recheck(int64_t logger, std::span<const Row* const> rows, size_t missing, AddCounts& counts,
+               std::string& error) {
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    for (const Row* row : rows) {
+      first = std::min(first, row->t);
+      last = std::max(last, row->t);
+    }
+    std::map<std::pair<int64_t, int64_t>, Stored> now;
+    if (!Existing(logger, first, last + 1, now, error)) return false;
+    for (const Row* row : rows) {
+      if (missing == 0) break;
+      const Stored& stored = now[{row->series, row->t}];
+      if (stored == row->stored) continue;  // ours, or the very same reading
+      --missing;
+      if (stored.SameReading(row->stored)) {
+        ++counts.present;
+      } else {
+        if (!AddConflict(row->series, row->t, row->stored, error)) return false;
+        ++counts.conflicts;
+      }
+    }
+    counts.present += missing;
+    return true;
+  }
+
+  std::unique_ptr<Database> db_;
+  std::map<std::tuple<int64_t, int, int>, int64_t> series_;
+  std::unordered_map<std::string, int64_t> statuses_;
+  std::unordered_map<int64_t, std::string> status_texts_;
+  std::map<int64_t, std::optional<std::optional<int64_t>>> offsets_;
+};
+
+}  // namespace
+
+std::unique_ptr<PeriodArchive> OpenPeriodArchive(const std::string& location, std::string& error) {
+  std::unique_ptr<Database> db = location.starts_with("postgresql://") || location.starts_with("postgres://")
+                                     ? OpenPostgres(location, error)
+                                     : OpenSqlite(location, error);
+  if (!db) return nullptr;
+  if (!PrepareSchema(*db, error)) return nullptr;
+  return std::make_unique<Store>(std::move(db));
+}
+
+std::unique_ptr<Archive> OpenArchive(const std::string& location, std::string& error) {
+  return OpenPeriodArchive(location, error);
+}
+
+}  // namespace velutron::archive

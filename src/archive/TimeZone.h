@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/Clock.h"
+
+namespace velutron::archive {
+
+// How a local time was turned into UTC.
+enum class LocalTimeKind : uint8_t {
+  Unique,
+  Gap,   // never existed (clocks went forward): read with the offset in force before the change
+  Fold,  // existed twice (clocks went back): the earlier unless that would go back before `after`
+};
+
+// An IANA time zone of the system's database, for loggers' local clocks and the times a user types and
+// reads. It works through the C library's TZ, so one zone is in force in the process at a time: it is
+// set while the object lives and the old value put back after.
+class TimeZone {
+ public:
+  // `name` empty: the machine's zone. nullopt with `error` set for a name the system does not know.
+  static std::optional<TimeZone> Named(const std::string& name, std::string& error);
+  TimeZone(TimeZone&& other) noexcept;
+  TimeZone& operator=(TimeZone&&) = delete;
+  ~TimeZone();
+
+  const std::string& Name() const { return name_; }
+  // Seconds east of UTC at a moment.
+  int64_t OffsetAt(int64_t utc_s) const;
+  // A local wall time (seconds since 1970-01-01 00:00 as if it were UTC) as UTC seconds. A local time
+  // that existed twice gives the earlier moment unless that is before `after`.
+  int64_t ToUtc(int64_t local_s, LocalTimeKind& kind, std::optional<int64_t> after = std::nullopt) const;
+  // ISO 8601 with the offset in force, "2026-12-01T08:00:00+01:00".
+  std::string Format(int64_t utc_s) const;
+
+ private:
+  TimeZone(std::string name, std::optional<std::string> previous);
+  std::string name_;
+  std::optional<std::string> previous_;  // TZ before, put back at the end
+  bool active_ = true;
+};
+
+// A civil date and time as seconds since 1970-01-01 00:00 of the same calendar.
+int64_t WallSeconds(const CivilTime& t);
+CivilTime CivilOf(int64_t wall_s);
+
+// A time typed on the command line: a date (its local midnight), a local time "2026-12-01T08:00[:SS]",
+// or one with "Z" or an offset "+01:00". UTC milliseconds, or nullopt when it is none of these.
+std::optional<int64_t> ParseTime(const std::string& text, const TimeZone& zone);
+
+}  // namespace velutron::archive

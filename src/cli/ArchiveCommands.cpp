@@ -1,0 +1,369 @@
+// archive import, list, export, report, verify: the history of every logger across downloads and
+// stations.
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "archive/Archive.h"
+#include "archive/Import.h"
+#include "archive/PeriodExport.h"
+#include "archive/Statistics.h"
+#include "archive/TimeZone.h"
+#include "cli/Runner.h"
+#include "data/Measurements.h"
+#include "platform/AtomicFile.h"
+#include "platform/Utf8Path.h"
+
+namespace velutron::cli {
+
+namespace {
+
+using namespace archive;
+using Json = nlohmann::ordered_json;
+
+std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// The period options every query shares.
+struct PeriodArgs {
+  std::string from, to;
+  std::string logger;
+  std::vector<int> channels;
+  std::string zone;
+};
+
+void AddPeriodOptions(CLI::App* c, PeriodArgs& a, bool required = true) {
+  c->add_option("--from", a.from, "start, inclusive (2026-12-01, 2026-12-01T08:00, ...Z, ...+01:00)")
+      ->required(required);
+  c->add_option("--to", a.to, "end, exclusive")->required(required);
+  c->add_option("--logger", a.logger, "the logger's name in the archive (default: the only one)");
+  c->add_option("--channel", a.channels, "channels to take (default: all)")->check(CLI::Range(1, 10));
+  c->add_option("--tz", a.zone, "IANA time zone for the times read and shown (default: the machine's)");
+}
+
+// Checked while the command line is parsed, so that a bad one exits with the usage code.
+void CheckPeriod(const PeriodArgs& a) {
+  std::string error;
+  auto zone = TimeZone::Named(a.zone, error);
+  if (!zone) throw CLI::ValidationError("--tz", error);
+  if (!a.from.empty() && !ParseTime(a.from, *zone))
+    throw CLI::ValidationError("--from", "not a time: " + a.from);
+  if (!a.to.empty() && !ParseTime(a.to, *zone)) throw CLI::ValidationError("--to", "not a time: " + a.to);
+}
+
+Outcome Failed(Runner& r, const std::string& why) {
+  r.session().ui.ShowError(why);
+  return Outcome::Failed;
+}
+
+std::unique_ptr<PeriodArchive> OpenFromOptions(Runner& r) {
+  std::string error;
+  const std::string& location = r.options().archive;
+  const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
+  auto a = OpenPeriodArchive(server ? location : ChosenFile(location), error);
+  if (!a) Failed(r, "archive " + location + ": " + error);
+  return a;
+}
+
+// The logger named, or the only one the archive holds.
+std::optional<LoggerEntry> ChooseLogger(Runner& r, PeriodArchive& a, const std::string& name) {
+  std::vector<LoggerEntry> loggers;
+  std::string error;
+  if (!a.Loggers(loggers, error)) {
+    Failed(r, error);
+    return std::nullopt;
+  }
+  for (const LoggerEntry& l : loggers) {
+    if (l.id.name == name || (name.empty() && loggers.size() == 1)) return l;
+  }
+  if (!name.empty()) {
+    Failed(r, "no logger of that name in the archive: " + name);
+  } else if (loggers.empty()) {
+    Failed(r, "the archive holds no readings yet");
+  } else {
+    Failed(r, "the archive holds several loggers: choose one with --logger");
+  }
+  return std::nullopt;
+}
+
+// Everything a period query needs, loaded once.
+struct Period {
+  std::unique_ptr<PeriodArchive> archive;
+  std::optional<TimeZone> zone;
+  LoggerEntry logger;
+  int64_t from_ms = 0, to_ms = 0;
+  std::vector<PeriodPoint> points;
+  std::vector<ChannelEntry> channels;
+};
+
+// With `readings`, the period's readings too; the report reads them itself, one at a time.
+bool LoadPeriod(Runner& r, const PeriodArgs& a, Period& p, bool readings = true) {
+  std::string error;
+  auto zone = TimeZone::Named(a.zone, error);
+  p.zone.emplace(std::move(*zone));
+  p.archive = OpenFromOptions(r);
+  if (!p.archive) return false;
+  auto logger = ChooseLogger(r, *p.archive, a.logger);
+  if (!logger) return false;
+  p.logger = *logger;
+  p.from_ms = *ParseTime(a.from, *p.zone);
+  p.to_ms = *ParseTime(a.to, *p.zone);
+  auto keep = [&](const PeriodPoint& point) { p.points.push_back(point); };
+  if ((readings && !p.archive->Period(p.logger.key, p.from_ms, p.to_ms, keep, error)) ||
+      !p.archive->Channels(p.logger.key, p.channels, error)) {
+    Failed(r, error);
+    return false;
+  }
+  return true;
+}
+
+struct ImportArgs {
+  std::vector<std::string> files;
+  std::string logger;
+  std::string zone;
+};
+
+Outcome Import(Runner& r, const ImportArgs& a) {
+  std::string error;
+  auto zone = TimeZone::Named(a.zone, error);
+  auto archive = OpenFromOptions(r);
+  if (!archive) return Outcome::Failed;
+  Outcome outcome = Outcome::Completed;
+  for (const std::string& file : a.files) {
+    const auto db = LoadDatabase(r.session(), ChosenFile(file));
+    ImportResult result;
+    if (!db || !ImportDatabase(*archive, *db, a.logger, *zone, result, error)) {
+      if (db) Failed(r, file + ": " + error);
+      outcome = Outcome::Failed;
+      continue;
+    }
+    const AddCounts& c = result.counts;
+    std::string human = file + " (" + result.logger + "): added " + std::to_string(c.added) +
+                        ", already present " + std::to_string(c.present) + ", in conflict " +
+                        std::to_string(c.conflicts);
+    if (result.undated) human += ", records without a real date " + std::to_string(result.undated);
+    if (result.gap_times + result.fold_times)
+      human += ", times in a clock change " + std::to_string(result.gap_times + result.fold_times);
+    r.ui().Print(human, Dump(Json{{"type", "import"},
+                                  {"file", file},
+                                  {"logger", result.logger},
+                                  {"added", c.added},
+                                  {"present", c.present},
+                                  {"conflicts", c.conflicts},
+                                  {"undated", result.undated},
+                                  {"dst_gap", result.gap_times},
+                                  {"dst_fold", result.fold_times}}));
+  }
+  return outcome;
+}
+
+Outcome List(Runner& r, const std::string& zoneName) {
+  std::string error;
+  auto zone = TimeZone::Named(zoneName, error);
+  auto archive = OpenFromOptions(r);
+  if (!archive) return Outcome::Failed;
+  std::vector<LoggerEntry> loggers;
+  if (!archive->Loggers(loggers, error)) return Failed(r, error);
+  for (const LoggerEntry& l : loggers) {
+    int64_t first = 0, last = 0;
+    bool any = false;
+    std::vector<ChannelEntry> channels;
+    std::vector<Gap> gaps;
+    std::vector<Conflict> conflicts;
+    if (!archive->Span(l.key, first, last, any, error) || !archive->Channels(l.key, channels, error) ||
+        !archive->Gaps(l.key, INT64_MIN, INT64_MAX, gaps, error) ||
+        !archive->Conflicts(l.key, INT64_MIN / 2, INT64_MAX / 2, conflicts, error))
+      return Failed(r, error);
+    auto time = [&zone](int64_t ms) { return zone->Format(ms / 1000); };
+    Json j{{"type", "logger"}, {"name", l.id.name}, {"owner", l.id.owner}, {"serial", l.id.serial}};
+    j["first"] = any ? Json(time(first)) : Json(nullptr);
+    j["last"] = any ? Json(time(last)) : Json(nullptr);
+    std::string human = l.id.name +
+                        (l.id.owner.empty() || l.id.owner == l.id.name ? "" : " (" + l.id.owner + ")") +
+                        ": " + (any ? time(first) + " .. " + time(last) : std::string("no readings"));
+    j["channels"] = Json::array();
+    for (const ChannelEntry& c : channels) {
+      const std::string unit = c.info.unit == Unit::RelativeHumidity ? "%RH" : "°C";
+      j["channels"].push_back(
+          {{"channel", c.info.channel}, {"point", c.info.point}, {"unit", unit}, {"from", time(c.from_ms)}});
+      human += "\n  ch" + std::to_string(c.info.channel) + " " + unit + " \"" + c.info.point + "\" from " +
+               time(c.from_ms);
+    }
+    static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused"};
+    j["gaps"] = Json::array();
+    for (const Gap& g : gaps) {
+      const char* cause = kCauses[static_cast<int>(g.cause) & 3];
+      j["gaps"].push_back({{"from", time(g.from_utc_ms)}, {"to", time(g.to_utc_ms)}, {"cause", cause}});
+      human += "\n  gap " + time(g.from_utc_ms) + " .. " + time(g.to_utc_ms) + " (" + cause + ")";
+    }
+    j["conflicts"] = conflicts.size();
+    if (!conflicts.empty()) human += "\n  readings in conflict: " + std::to_string(conflicts.size());
+    r.ui().Print(human, Dump(j));
+  }
+  return Outcome::Completed;
+}
+
+struct ExportArgs {
+  PeriodArgs period;
+  std::string format;
+  std::optional<std::string> out;
+};
+
+Outcome Export(Runner& r, const ExportArgs& a) {
+  // The export itself is standard output when no file is named: the messages must not mix into it.
+  if (!a.out) r.ui().SetOutput(stderr);
+  Period p;
+  if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
+  const std::string text =
+      ExportPeriod(p.points, p.logger, p.channels, {p.from_ms, p.to_ms, a.period.channels}, *p.zone,
+                   a.format == "json" ? PeriodFormat::Json : PeriodFormat::Csv);
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  const bool written =
+      a.out ? WriteFileAtomically(PathFromUtf8(ChosenFile(*a.out)), bytes)
+            : std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+  if (!written) {
+    r.session().ui.ShowMessage("Uwaga !", "Blokada zapisu pliku na dysku !");
+    return Outcome::Failed;
+  }
+  return Outcome::Completed;
+}
+
+struct ReportArgs {
+  PeriodArgs period;
+  std::optional<double> low, high;
+  double mktDh = 83.144;
+  std::string hash;  // verify
+};
+
+std::string Number(const std::optional<double>& v, const char* unit) {
+  if (!v) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", *v);
+  return text + std::string(unit);
+}
+
+// The statistics read straight from the archive, a reading at a time.
+std::optional<std::vector<ChannelStats>> Compute(Runner& r, const ReportArgs& a, Period& p,
+                                                 StatsOptions& options) {
+  if (!LoadPeriod(r, a.period, p, false)) return std::nullopt;
+  options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
+  std::vector<int64_t> times;
+  std::string error;
+  if (!p.archive->Times(p.logger.key, p.from_ms, p.to_ms, times, error)) {
+    Failed(r, error);
+    return std::nullopt;
+  }
+  StatsBuilder builder(std::move(times), p.channels, options);
+  if (!p.archive->Period(
+          p.logger.key, p.from_ms, p.to_ms, [&builder](const PeriodPoint& point) { builder.Add(point); },
+          error)) {
+    Failed(r, error);
+    return std::nullopt;
+  }
+  return builder.Finish();
+}
+
+Outcome Report(Runner& r, const ReportArgs& a) {
+  Period p;
+  StatsOptions options;
+  const auto stats = Compute(r, a, p, options);
+  if (!stats) return Outcome::Failed;
+  for (const ChannelStats& s : *stats) {
+    const char* unit = s.unit == Unit::RelativeHumidity ? " %RH" : " °C";
+    auto time = [&p](int64_t ms) { return p.zone->Format(ms / 1000); };
+    std::string human = "ch" + std::to_string(s.channel) + " \"" + s.point + "\": readings " +
+                        std::to_string(s.readings) + ", invalid " + std::to_string(s.invalid) + ", gaps " +
+                        std::to_string(s.gap_s) + " s";
+    if (s.min) {
+      human += "\n  min " + Number(s.min, unit) + " at " + time(s.min_ms) + ", max " + Number(s.max, unit) +
+               " at " + time(s.max_ms) + "\n  mean " + Number(s.mean, unit) + ", stddev " +
+               Number(s.stddev, unit);
+      if (s.unit == Unit::Celsius) human += ", MKT " + Number(s.mkt, unit);
+    }
+    if (s.above_s) human += "\n  above " + Number(s.high, unit) + ": " + std::to_string(*s.above_s) + " s";
+    if (s.below_s) human += "\n  below " + Number(s.low, unit) + ": " + std::to_string(*s.below_s) + " s";
+    for (const Excursion& e : s.excursions) {
+      human += std::string("\n  excursion ") + (e.high ? "high" : "low") + " " + time(e.start_ms) + " .. " +
+               time(e.end_ms) + " (" + std::to_string((e.end_ms - e.start_ms) / 1000) + " s), extreme " +
+               Number(e.extreme, unit);
+    }
+    human += "\n  sha256 " + s.sha256;
+    r.ui().Print(human, StatsJson(s, p.logger.id.name, options, *p.zone));
+  }
+  return Outcome::Completed;
+}
+
+Outcome Verify(Runner& r, const ReportArgs& a) {
+  Period p;
+  StatsOptions options;
+  const auto stats = Compute(r, a, p, options);
+  if (!stats) return Outcome::Failed;
+  for (const ChannelStats& s : *stats) {
+    if (s.sha256 == a.hash) {
+      r.ui().Print("ch" + std::to_string(s.channel) + ": the readings still hash to " + a.hash,
+                   Dump(Json{{"type", "verified"}, {"channel", s.channel}, {"sha256", s.sha256}}));
+      return Outcome::Completed;
+    }
+  }
+  return Failed(r, "the readings of that period no longer hash to " + a.hash);
+}
+
+}  // namespace
+
+void AddArchiveCommands(CLI::App& app, Command& chosen) {
+  auto* archive = app.add_subcommand("archive", "the history of every logger: import, list, export, report");
+  archive->require_subcommand(1);
+
+  auto import = std::make_shared<ImportArgs>();
+  auto* im = archive->add_subcommand("import", "add the readings of database files to the archive");
+  im->add_option("FILE", import->files, "database files (*.DAT)")->required();
+  im->add_option("--logger", import->logger, "the logger's name (default: the owner text of the file)");
+  im->add_option("--tz", import->zone, "IANA time zone of the logger's clock (default: the machine's)");
+  im->callback([&chosen, import] {
+    CheckPeriod({"", "", "", {}, import->zone});
+    chosen = [import](Runner& r) { return Import(r, *import); };
+  });
+
+  auto listZone = std::make_shared<std::string>();
+  auto* li = archive->add_subcommand("list", "loggers, channels, first and last reading, gaps");
+  li->add_option("--tz", *listZone, "IANA time zone for the times shown (default: the machine's)");
+  li->callback([&chosen, listZone] {
+    CheckPeriod({"", "", "", {}, *listZone});
+    chosen = [listZone](Runner& r) { return List(r, *listZone); };
+  });
+
+  auto exportArgs = std::make_shared<ExportArgs>();
+  auto* ex = archive->add_subcommand("export", "the readings of a period as CSV or JSON");
+  AddPeriodOptions(ex, exportArgs->period);
+  ex->add_option("--format", exportArgs->format, "csv or json")
+      ->required()
+      ->check(CLI::IsMember({"csv", "json"}));
+  ex->add_option("--out", exportArgs->out, "file to write (default: standard output)");
+  ex->callback([&chosen, exportArgs] {
+    CheckPeriod(exportArgs->period);
+    chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); };
+  });
+
+  auto report = std::make_shared<ReportArgs>();
+  auto* re = archive->add_subcommand("report", "the statistics of a period, per channel");
+  AddPeriodOptions(re, report->period);
+  re->add_option("--low", report->low, "low limit, °C or %RH (default: the limits recorded)");
+  re->add_option("--high", report->high, "high limit, °C or %RH (default: the limits recorded)");
+  re->add_option("--mkt-dh", report->mktDh, "activation energy for the MKT, kJ/mol (default 83.144)")
+      ->check(CLI::PositiveNumber);
+  re->callback([&chosen, report] {
+    CheckPeriod(report->period);
+    chosen = [report](Runner& r) { return Report(r, *report); };
+  });
+
+  auto verify = std::make_shared<ReportArgs>();
+  auto* ve = archive->add_subcommand("verify", "exit 0 when the readings of a period still hash to H");
+  ve->add_option("--hash", verify->hash, "the sha256 of a report")->required();
+  AddPeriodOptions(ve, verify->period);
+  ve->callback([&chosen, verify] {
+    CheckPeriod(verify->period);
+    chosen = [verify](Runner& r) { return Verify(r, *verify); };
+  });
+}
+
+}  // namespace velutron::cli
