@@ -1,4 +1,4 @@
-// chart: the chart of a database as a picture, drawn without a display.
+// chart: the chart of a database as a picture, drawn without a display by velutron-draw.
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -6,19 +6,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <span>
 #include <string>
 
 #include "cli/Runner.h"
-#include "platform/Utf8Path.h"
+#include "data/ChartSeries.h"
 #include "data/Measurements.h"
-
-#ifdef VELUTRON_CHARTS
-#include <QApplication>
-
-#include "data/Chart.h"
-#include "platform/AtomicFile.h"
-#endif
+#include "link/Link.h"
+#include "platform/Process.h"
+#include "platform/Spawn.h"
+#include "platform/Utf8Path.h"
 
 namespace velutron::cli {
 
@@ -38,33 +34,43 @@ bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
          });
 }
 
+// Beside the running velutron-cli, where the build and the installation both put it.
+std::optional<std::filesystem::path> DrawingProgram() {
+#ifdef _WIN32
+  const std::filesystem::path program = ProgramDirectory() / "velutron-draw.exe";
+#else
+  const std::filesystem::path program = ProgramDirectory() / "velutron-draw";
+#endif
+  std::error_code error;
+  if (program.parent_path().empty() || !std::filesystem::is_regular_file(program, error)) return std::nullopt;
+  return program;
+}
+
 Outcome Chart(Runner& r, const ChartArgs& a) {
-#ifdef VELUTRON_CHARTS
   Session& s = r.session();
   const auto db = LoadDatabase(s, a.file);
   if (!db) return Outcome::Failed;
-  // Drawn offscreen whatever display there is, so cron jobs and servers get the same picture.
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "velutron-cli";
-  static char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  const QString title = QString::fromStdString(Utf8FromPath(PathFromUtf8(a.file).filename()));
-  const PictureFormat format = EndsWithNoCase(a.out, ".svg") ? PictureFormat::Svg : PictureFormat::Png;
-  const QByteArray picture = DrawChart(*db, title, QSize(a.width, a.height), format);
-  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(picture.constData()),
-                                       static_cast<size_t>(picture.size()));
-  if (picture.isEmpty() || !WriteFileAtomically(s.InWorkDir(a.out), bytes)) {
-    s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
+  const ChartData chart = ChartOfDatabase(*db, Utf8FromPath(PathFromUtf8(a.file).filename()));
+  if (!chart.HasValues()) {
+    s.ui.ShowMessage(text::kCaptionWarning, "Brak pomiarów do narysowania wykresu !");
     return Outcome::Failed;
   }
-  return Outcome::Completed;
-#else
-  (void)r;
-  (void)a;
-  std::fputs("velutron-cli: this build draws no charts (it was built without Qt Charts)\n", stderr);
+  const auto program = DrawingProgram();
+  if (!program) {
+    std::fputs("velutron-cli: velutron-draw, which draws the charts, is not installed beside velutron-cli\n",
+               stderr);
+    return Outcome::Failed;
+  }
+  std::vector<std::string> args = {"--out",    Utf8FromPath(s.InWorkDir(a.out)),
+                                   "--width",  std::to_string(a.width),
+                                   "--height", std::to_string(a.height)};
+  if (!r.options().locale.empty()) args.insert(args.end(), {"--locale", r.options().locale});
+  // A picture cannot show more than its width in pixel columns, so no more goes to the drawing program.
+  const auto status = RunWithInput(*program, args, WriteChartData(ReducedForWidth(chart, a.width)));
+  if (status == 0) return Outcome::Completed;
+  if (InterruptRequested()) return Outcome::Cancelled;
+  s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
   return Outcome::Failed;
-#endif
 }
 
 }  // namespace

@@ -80,7 +80,8 @@ void AddLinkCommands(CLI::App& app, Command& chosen);
 void AddDataCommands(CLI::App& app, Command& chosen);
 void AddSettingsCommands(CLI::App& app, Command& chosen);
 void AddMonitorCommands(CLI::App& app, Command& chosen);
-// Drawn with Qt Charts where the build has it; elsewhere the command says it is missing.
+// Drawn by velutron-draw beside velutron-cli where the build has it; elsewhere the command says it is
+// missing.
 void AddChartCommands(CLI::App& app, Command& chosen);
 // The archive, in a build with SQLite.
 void AddArchiveCommands(CLI::App& app, Command& chosen);

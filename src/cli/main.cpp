@@ -11,23 +11,22 @@
 #include "platform/Console.h"
 #include "platform/Process.h"
 
-#ifdef VELUTRON_QT_LOCALE
-#include <QLocale>
-
-#include "platform/QtLocale.h"
-#else
+#ifdef _WIN32
 #include "platform/Win32Locale.h"
+#else
+#include "platform/TableLocale.h"
 #endif
 
 namespace velutron::cli {
 namespace {
 
-// The regional settings: Qt's locale data where the program has Qt, the Windows API where it has not.
+// The regional settings: the Windows API's on Windows, elsewhere the table of the common locales (a
+// locale library would cost every short command its start-up).
 std::unique_ptr<Locale> RegionalSettings(const std::string& name) {
-#ifdef VELUTRON_QT_LOCALE
-  return std::make_unique<QtLocale>(name.empty() ? QLocale::system() : QLocale(QString::fromStdString(name)));
-#else
+#ifdef _WIN32
   return name.empty() ? std::make_unique<Win32Locale>() : std::make_unique<Win32Locale>(name);
+#else
+  return std::make_unique<TableLocale>(name.empty() ? TableLocale::FromEnvironment() : TableLocale(name));
 #endif
 }
 

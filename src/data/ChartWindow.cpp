@@ -1,16 +1,17 @@
 #include "data/ChartWindow.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
+#include <QRubberBand>
 #include <QVBoxLayout>
 #include <QWheelEvent>
-#include <QtCharts/QChart>
 #include <span>
 
-#include "data/Chart.h"
 #include "link/Link.h"
 #include "platform/AtomicFile.h"
 #include "platform/Utf8Path.h"
@@ -18,23 +19,82 @@
 namespace velutron {
 
 namespace {
-constexpr qreal kWheelZoom = 1.25;
+
+constexpr double kWheelZoom = 1.25;
+
+// `r` scaled by `factor` about `at`, which stays where it is.
+ChartRange Scaled(const ChartRange& r, double at, double factor) {
+  return {at - (at - r.low) * factor, at + (r.high - at) * factor};
+}
+
+ChartRange Moved(const ChartRange& r, double by) { return {r.low + by, r.high + by}; }
+
+// The part of `r` between the fractions `from` and `to` of its length.
+ChartRange Part(const ChartRange& r, double from, double to) {
+  const double span = r.high - r.low;
+  return {r.low + span * from, r.low + span * to};
+}
+
 }  // namespace
 
-ChartView::ChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
-  setRenderHint(QPainter::Antialiasing);
-  setRubberBand(QChartView::RectangleRubberBand);
+ChartView::ChartView(ChartData chart, const Locale& locale, QWidget* parent)
+    : QWidget(parent), chart_(std::move(chart)), locale_(locale), whole_(WholeChart(chart_)), view_(whole_) {
+  setMinimumSize(300, 200);
+}
+
+void ChartView::ShowWhole() {
+  view_ = whole_;
+  update();
+}
+
+QRectF ChartView::Plot() const { return PlotArea(chart_, view_, QRectF(rect()), locale_); }
+
+void ChartView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  PaintChart(painter, chart_, view_, QRectF(rect()), locale_);
+}
+
+void ChartView::Scale(QPointF at, double factor) {
+  const QRectF plot = Plot();
+  if (plot.width() <= 0 || plot.height() <= 0) return;
+  const double fx = (at.x() - plot.left()) / plot.width();
+  const double fy = (plot.bottom() - at.y()) / plot.height();
+  auto scale = [&](ChartRange& r, double f) { r = Scaled(r, r.low + (r.high - r.low) * f, factor); };
+  scale(view_.x, fx);
+  scale(view_.temperature, fy);
+  if (view_.humidity) scale(*view_.humidity, fy);
+  update();
+}
+
+void ChartView::Pan(QPointF delta) {
+  const QRectF plot = Plot();
+  if (plot.width() <= 0 || plot.height() <= 0) return;
+  auto move = [](ChartRange& r, double pixels, double length) {
+    r = Moved(r, (r.high - r.low) * pixels / length);
+  };
+  move(view_.x, -delta.x(), plot.width());
+  move(view_.temperature, delta.y(), plot.height());
+  if (view_.humidity) move(*view_.humidity, delta.y(), plot.height());
+  update();
+}
+
+void ChartView::ZoomTo(QRectF r) {
+  const QRectF plot = Plot();
+  r = r.normalized().intersected(plot);
+  if (r.width() < 3 || r.height() < 3) return;
+  const double left = (r.left() - plot.left()) / plot.width();
+  const double right = (r.right() - plot.left()) / plot.width();
+  const double bottom = (plot.bottom() - r.bottom()) / plot.height();
+  const double top = (plot.bottom() - r.top()) / plot.height();
+  view_.x = Part(view_.x, left, right);
+  view_.temperature = Part(view_.temperature, bottom, top);
+  if (view_.humidity) view_.humidity = Part(*view_.humidity, bottom, top);
+  update();
 }
 
 void ChartView::wheelEvent(QWheelEvent* event) {
-  const qreal factor = event->angleDelta().y() > 0 ? 1 / kWheelZoom : kWheelZoom;
   if (event->angleDelta().y() == 0) return;
-  // The point under the pointer stays where it is.
-  const QRectF area = chart()->plotArea();
-  const QPointF at = chart()->mapFromScene(mapToScene(event->position().toPoint()));
-  QRectF zoomed(QPointF(0, 0), area.size() * factor);
-  zoomed.moveTopLeft(at - (at - area.topLeft()) * factor);
-  chart()->zoomIn(zoomed);
+  Scale(event->position(), event->angleDelta().y() > 0 ? 1 / kWheelZoom : kWheelZoom);
   event->accept();
 }
 
@@ -43,48 +103,53 @@ void ChartView::mousePressEvent(QMouseEvent* event) {
     panning_ = true;
     lastPan_ = event->position();
     setCursor(Qt::ClosedHandCursor);
-    event->accept();
-    return;
+  } else if (event->button() == Qt::LeftButton) {
+    bandStart_ = event->position().toPoint();
+    if (!band_) band_ = new QRubberBand(QRubberBand::Rectangle, this);
+    band_->setGeometry(QRect(bandStart_, QSize()));
+    band_->show();
   }
-  QChartView::mousePressEvent(event);
+  event->accept();
 }
 
 void ChartView::mouseMoveEvent(QMouseEvent* event) {
   if (panning_) {
-    const QPointF delta = event->position() - lastPan_;
+    Pan(event->position() - lastPan_);
     lastPan_ = event->position();
-    chart()->scroll(-delta.x(), delta.y());
-    event->accept();
-    return;
+  } else if (band_ && band_->isVisible()) {
+    band_->setGeometry(QRect(bandStart_, event->position().toPoint()).normalized());
   }
-  QChartView::mouseMoveEvent(event);
+  event->accept();
 }
 
 void ChartView::mouseReleaseEvent(QMouseEvent* event) {
   if (panning_ && (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton)) {
     panning_ = false;
     unsetCursor();
-    event->accept();
-    return;
+  } else if (event->button() == Qt::LeftButton && band_ && band_->isVisible()) {
+    band_->hide();
+    ZoomTo(QRectF(QPointF(bandStart_), event->position()));
   }
-  QChartView::mouseReleaseEvent(event);
+  event->accept();
 }
 
 void ChartView::mouseDoubleClickEvent(QMouseEvent* event) {
-  chart()->zoomReset();
+  if (band_) band_->hide();
+  ShowWhole();
   event->accept();
 }
 
 ChartWindow::ChartWindow(const DatabaseContents& db, const QString& title, UserInterface& ui, QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
-      ui_(ui) {
+      ui_(ui),
+      title_(title) {
   setObjectName("ChartWindow");
   setWindowTitle(QStringLiteral("Wykres bazy danych - ") + title);
   setModal(true);
   resize(960, 600);
 
-  view_ = new ChartView(BuildChart(db, title), this);
+  view_ = new ChartView(ChartOfDatabase(db, title.toStdString()), locale_, this);
   view_->setObjectName("ChartView");
   auto* hint =
       new QLabel(QStringLiteral("Kółko myszy: powiększenie.  Lewy przycisk: powiększ zaznaczony obszar.  "
@@ -96,7 +161,7 @@ ChartWindow::ChartWindow(const DatabaseContents& db, const QString& title, UserI
   auto* save = new QPushButton(QStringLiteral("&Zapisz obraz..."), this);
   save->setObjectName("SaveButton");
   auto* close = new QPushButton(QStringLiteral("Za&mknij"), this);
-  connect(whole, &QPushButton::clicked, this, [this] { Chart()->zoomReset(); });
+  connect(whole, &QPushButton::clicked, this, [this] { view_->ShowWhole(); });
   connect(save, &QPushButton::clicked, this, &ChartWindow::SaveClick);
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
@@ -109,11 +174,12 @@ ChartWindow::ChartWindow(const DatabaseContents& db, const QString& title, UserI
   layout->addWidget(view_, 1);
   layout->addLayout(buttons);
 
-  chooser_ = [](QWidget* parent) -> std::optional<QString> {
+  chooser_ = [](QWidget* parent, const QString& proposed) -> std::optional<QString> {
     QFileDialog dialog(parent, QStringLiteral("Zapisz wykres"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters({QStringLiteral("Obraz PNG (*.png)"), QStringLiteral("Obraz SVG (*.svg)")});
     dialog.setDefaultSuffix("png");
+    dialog.selectFile(proposed);
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
       dialog.setDefaultSuffix(filter.contains("svg") ? "svg" : "png");
     });
@@ -122,12 +188,13 @@ ChartWindow::ChartWindow(const DatabaseContents& db, const QString& title, UserI
   };
 }
 
-QChart* ChartWindow::Chart() const { return view_->chart(); }
+QString ChartWindow::ProposedName() const {
+  return QFileInfo(title_).completeBaseName() + QStringLiteral(".png");
+}
 
 bool ChartWindow::SavePicture(const QString& fileName) {
   const PictureFormat format = PictureFormatOf(fileName).value_or(PictureFormat::Png);
-  const QByteArray picture =
-      DrawPicture(*view_->scene(), Chart()->sceneBoundingRect(), Chart()->size().toSize(), format);
+  const QByteArray picture = DrawPicture(view_->Data(), view_->Viewport(), view_->size(), format, locale_);
   const auto* data = reinterpret_cast<const uint8_t*>(picture.constData());
   if (picture.isEmpty() ||
       !WriteFileAtomically(PathFromUtf8(fileName.toStdString()),
@@ -139,7 +206,7 @@ bool ChartWindow::SavePicture(const QString& fileName) {
 }
 
 void ChartWindow::SaveClick() {
-  if (const auto name = chooser_(this)) SavePicture(*name);
+  if (const auto name = chooser_(this, ProposedName())) SavePicture(*name);
 }
 
 }  // namespace velutron

@@ -72,7 +72,7 @@ TEST_F(CliExportTest, ExportGoesToStandardOutputOrItsFileWithMessagesKeptOutOfIt
 
 TEST_F(CliExportTest, ChartIsDrawnWithoutADisplayAsPngOfTheSizeAskedOrSvg) {
 #ifndef VELUTRON_CHARTS
-  GTEST_SKIP() << "built without Qt Charts";
+  GTEST_SKIP() << "built without the drawing program";
 #endif
   const CommandResult png =
       Cli({"chart", "known.DAT", "--out", "known.png", "--width", "640", "--height", "480"});
@@ -83,12 +83,49 @@ TEST_F(CliExportTest, ChartIsDrawnWithoutADisplayAsPngOfTheSizeAskedOrSvg) {
   // IHDR: width and height, big-endian, at bytes 16 and 20.
   EXPECT_EQ(picture.substr(16, 8), std::string("\0\0\x02\x80\0\0\x01\xE0", 8));
 
-  EXPECT_EQ(Cli({"chart", "known.DAT", "--out", "known.SVG"}).exitCode, 0);
-  EXPECT_NE(File("known.SVG").find("<svg"), std::string::npos);
-
   EXPECT_EQ(Cli({"chart", "known.DAT", "--out", "known.jpg"}).exitCode, 2);
   EXPECT_EQ(Cli({"chart", "damaged.DAT", "--out", "damaged.png"}).exitCode, 1);
   EXPECT_FALSE(std::filesystem::exists(work.path() / "damaged.png"));
+}
+
+TEST_F(CliExportTest, ChartPlacesEveryRecordAndRefusesAFileWithNothingToDraw) {
+#ifndef VELUTRON_CHARTS
+  GTEST_SKIP() << "built without the drawing program";
+#endif
+  test::DumpBuilder noTime;
+  noTime.Record({1200}, 0x05, 0x13).Record({1208}, 0x05, 0x13);
+  test::DumpBuilder noValue;
+  noValue.Record({0}).Record({4003});
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "notime.DAT", noTime.File()));
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "novalue.DAT", noValue.File()));
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;
+    std::string inPicture;  // a text the SVG holds
+  };
+  const std::vector<Case> cases = {
+      {{"--locale", "pl_PL", "chart", "known.DAT", "--out", "a.SVG"}, 0, "", "<title>known.DAT</title>"},
+      {{"--locale", "pl_PL", "chart", "known.DAT", "--out", "b.svg"}, 0, "", ">22,5</text>"},
+      {{"--locale", "en_US", "chart", "known.DAT", "--out", "c.svg"}, 0, "", ">22.5</text>"},
+      {{"chart", "notime.DAT", "--out", "d.svg"}, 0, "", ">Numer rekordu (brak poprawnego czasu)</text>"},
+      {{"chart", "novalue.DAT", "--out", "e.svg"},
+       1,
+       "[Uwaga !] Brak pomiarów do narysowania wykresu !\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[c.args.size() - 3]);
+    const CommandResult r = Cli(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    const std::string svg = File(c.args.back());
+    if (c.inPicture.empty()) {
+      EXPECT_EQ(svg, "(none)");
+    } else {
+      EXPECT_NE(svg.find(c.inPicture), std::string::npos);
+    }
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ endif()
 set(expected
   bin/velutron
   bin/velutron-cli
+  bin/velutron-draw
   bin/velutron-sim
   share/applications/velutron.desktop
   share/icons/hicolor/16x16/apps/velutron.png

@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""velutron-cli's start-up, its short commands against their time on the wire, and its charts of the
+largest humidity database: one build against another, in one run, the two taking turns.
+
+    bench/cli_timing.py AFTER [BEFORE] [--runs N] [--db FILE.DAT]
+
+AFTER and BEFORE are build folders (with src/cli/velutron-cli and sim/velutron-sim) or folders holding
+the programs themselves. Reported, as medians (and best) of N runs each:
+- `velutron-sim --help` and `velutron-cli --version`: the cost of starting a program, and the shared
+  libraries velutron-cli loads;
+- `options` and `sensors params 1` against velutron-sim on a pseudo-terminal: the whole command's wall
+  time against its span on the wire (from the first byte the simulator receives to the end of its last
+  answer, read from its --verbose log), the floor no program can beat;
+- `chart` of the largest humidity database (ten sensors, a full memory; downloaded from the simulator
+  once when --db is not given): SVG and PNG of 1200 x 700 (time, bytes, peak memory) and a PNG of
+  10 000 x 10 000 (time and peak memory, once).
+Peak memory is the largest resident size of the command and the programs it ran, as the kernel
+accounts it for `wait4` (what `/usr/bin/time -v` shows).
+"""
+
+import argparse
+import os
+import re
+import statistics
+import subprocess
+import tempfile
+import time
+
+LINE_MS = 11 / 57600 * 1000
+LATENCY_MS = 0.5
+
+
+def program(folder, name, sub):
+    for path in (os.path.join(folder, name), os.path.join(folder, sub, name)):
+        if os.path.exists(path):
+            return os.path.abspath(path)
+    raise SystemExit(f"{name} not found in {folder}")
+
+
+def timed(argv, env=None, cwd=None):
+    """Wall milliseconds, peak resident KiB and exit code of one run."""
+    start = time.perf_counter()
+    child = subprocess.Popen(argv, env=env, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = (time.perf_counter() - start) * 1000
+    child.returncode = os.waitstatus_to_exitcode(status)
+    return wall, usage.ru_maxrss, child.returncode
+
+
+def wire_span_ms(log):
+    times = [float(m.group(1)) for m in re.finditer(r"^\s*([\d.]+) ms\s+<-", log, re.M)]
+    return times[-1] - times[0] + LATENCY_MS + LINE_MS if times else float("nan")
+
+
+def summary(values, unit="ms"):
+    return f"median {statistics.median(values):8.2f} {unit}, best {min(values):8.2f} {unit}"
+
+
+class Sim:
+    def __init__(self, sim, ports, extra=()):
+        self.log_path = os.path.join(ports, "sim.log")
+        with open(self.log_path, "w") as log:
+            self.process = subprocess.Popen([sim, "--port-dir", ports, "--com", "1", "--verbose", *extra],
+                                            stdout=subprocess.PIPE, stderr=log, text=True)
+        self.process.stdout.readline()
+
+    def log_since(self, offset):
+        time.sleep(0.2)  # let the simulator write its log
+        with open(self.log_path) as f:
+            f.seek(offset)
+            return f.read()
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def largest_humidity_database(cli, sim, folder):
+    path = os.path.join(folder, "h10.DAT")
+    with tempfile.TemporaryDirectory() as ports:
+        server = Sim(sim, ports, ["--sensors", "10", "--humidity", "--records", "5242", "--threshold", "20"])
+        try:
+            env = dict(os.environ, VELUTRON_PORT_DIR=ports)
+            subprocess.run([cli, "--port", "COM1", "--even", "download", "h10"], env=env, cwd=folder,
+                           stdout=subprocess.DEVNULL, check=True)
+        finally:
+            server.stop()
+    return path
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("after")
+    parser.add_argument("before", nargs="?")
+    parser.add_argument("--runs", type=int, default=15)
+    parser.add_argument("--db")
+    a = parser.parse_args()
+    builds = [("after", a.after)] + ([("before", a.before)] if a.before else [])
+    clis = {name: program(folder, "velutron-cli", "src/cli") for name, folder in builds}
+    sims = {name: program(folder, "velutron-sim", "sim") for name, folder in builds}
+    work = tempfile.mkdtemp()
+    db = os.path.abspath(a.db) if a.db else largest_humidity_database(clis["after"], sims["after"], work)
+
+    print(f"{a.runs} runs each, the builds taking turns; database {db}")
+    for name, cli in clis.items():
+        libraries = subprocess.run(["ldd", cli], capture_output=True, text=True).stdout.count("\n")
+        print(f"{name}: velutron-cli loads {libraries} shared libraries")
+
+    start = {f"{n} velutron-sim --help": [] for n in clis} | {f"{n} velutron-cli --version": [] for n in clis}
+    for _ in range(a.runs):
+        for name in clis:
+            start[f"{name} velutron-sim --help"].append(timed([sims[name], "--help"])[0])
+            start[f"{name} velutron-cli --version"].append(timed([clis[name], "--version"])[0])
+    for label, values in start.items():
+        print(f"{label:32} {summary(values)}")
+
+    with tempfile.TemporaryDirectory() as ports:
+        server = Sim(sims["after"], ports)
+        env = dict(os.environ, VELUTRON_PORT_DIR=ports)
+        try:
+            for command in (["options"], ["sensors", "params", "1"]):
+                walls = {n: [] for n in clis}
+                spans = {n: [] for n in clis}
+                for _ in range(a.runs):
+                    for name, cli in clis.items():
+                        offset = os.path.getsize(server.log_path)
+                        wall, _, code = timed([cli, "--port", "COM1", "--even", *command], env=env, cwd=work)
+                        if code != 0:
+                            raise SystemExit(f"{name} {' '.join(command)} exited {code}")
+                        walls[name].append(wall)
+                        spans[name].append(wire_span_ms(server.log_since(offset)))
+                for name in clis:
+                    floor = statistics.median(spans[name])
+                    ratio = statistics.median(walls[name]) / floor
+                    print(f"{name} {' '.join(command):18} wall {summary(walls[name])}; on the wire {floor:.2f} ms; "
+                          f"wall / wire {ratio:.2f}")
+        finally:
+            server.stop()
+
+    for size, runs in (("1200x700", a.runs), ("10000x10000", 1)):
+        width, height = size.split("x")
+        for extension in ("svg", "png") if size == "1200x700" else ("png",):
+            walls = {n: [] for n in clis}
+            peaks = {n: [] for n in clis}
+            for _ in range(runs):
+                for name, cli in clis.items():
+                    out = os.path.join(work, f"{name}-{size}.{extension}")
+                    wall, peak, code = timed([cli, "chart", db, "--out", out, "--width", width, "--height", height],
+                                             cwd=work)
+                    if code != 0:
+                        raise SystemExit(f"{name} chart {size}.{extension} exited {code}")
+                    walls[name].append(wall)
+                    peaks[name].append(peak / 1024)
+            for name in clis:
+                bytes_ = os.path.getsize(os.path.join(work, f"{name}-{size}.{extension}"))
+                print(f"{name} chart {size}.{extension:3} {summary(walls[name])}; {bytes_ / 1024:8.0f} KiB; "
+                      f"peak memory {statistics.median(peaks[name]):6.0f} MiB")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,304 @@
+#include "data/ChartSeries.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace velutron {
+
+namespace {
+
+double Seconds(const CivilTime& t) {
+  using namespace std::chrono;
+  const sys_days day{year{t.year} / month{static_cast<unsigned>(t.month)} / static_cast<unsigned>(t.day)};
+  return static_cast<double>(day.time_since_epoch().count()) * 86400.0 + t.hour * 3600.0 + t.minute * 60.0 +
+         t.second;
+}
+
+// x of every record: its time, or between its neighbours with a time; nullopt when none has one.
+std::optional<std::vector<double>> RecordTimes(const std::vector<Measurement>& rows) {
+  std::vector<size_t> timed;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].time) timed.push_back(i);
+  }
+  if (timed.empty()) return std::nullopt;
+  // Beyond the first or last stamp the records go on at the file's average spacing (a minute when
+  // only one record has a stamp).
+  const double step = timed.size() > 1
+                          ? (Seconds(*rows[timed.back()].time) - Seconds(*rows[timed.front()].time)) /
+                                static_cast<double>(timed.back() - timed.front())
+                          : 60.0;
+  std::vector<double> x(rows.size());
+  size_t next = 0;  // index into `timed` of the first stamp at or after i
+  for (size_t i = 0; i < rows.size(); ++i) {
+    while (next < timed.size() && timed[next] < i) ++next;
+    if (next < timed.size() && timed[next] == i) {
+      x[i] = Seconds(*rows[i].time);
+    } else if (next == 0) {
+      x[i] = Seconds(*rows[timed[0]].time) - step * static_cast<double>(timed[0] - i);
+    } else if (next == timed.size()) {
+      x[i] = Seconds(*rows[timed.back()].time) + step * static_cast<double>(i - timed.back());
+    } else {
+      const size_t p = timed[next - 1];
+      const size_t n = timed[next];
+      const double tp = Seconds(*rows[p].time);
+      x[i] = tp + (Seconds(*rows[n].time) - tp) * static_cast<double>(i - p) / static_cast<double>(n - p);
+    }
+  }
+  return x;
+}
+
+std::string LineName(const DatabaseContents& db, const ChannelColumn& c) {
+  std::string name = std::to_string(c.channel) + ".";
+  const std::string point = LoggerText(db.PointName(c.channel));
+  if (!point.empty()) name += " " + point;
+  return name + (c.quantity == Quantity::Humidity ? " [%RH]" : " [°C]");
+}
+
+// Column of x, or -1 / `columns` beyond the range.
+long Column(double x, double from, double to, int columns) {
+  if (x < from) return -1;
+  if (x > to) return columns;
+  const double width = to > from ? to - from : 1;
+  return std::min<long>(static_cast<long>((x - from) / width * columns), columns - 1);
+}
+
+}  // namespace
+
+bool ChartData::HasValues() const {
+  return std::any_of(lines.begin(), lines.end(), [](const ChartLine& l) { return !l.points.empty(); });
+}
+
+ChartData ChartOfDatabase(const DatabaseContents& db, std::string title) {
+  ChartData chart;
+  chart.title = std::move(title);
+  const auto rows = Measurements(db);
+  const auto times = RecordTimes(rows);
+  std::vector<double> x(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) x[i] = times ? (*times)[i] : static_cast<double>(rows[i].number);
+  chart.axis = times ? ChartAxis::Time : ChartAxis::RecordNumber;
+
+  for (const ChannelColumn& c : ChannelColumns(db.channels, rows)) {
+    ChartLine line{c.quantity, LineName(db, c), {}};
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const Reading& r = rows[i].readings[static_cast<size_t>(c.channel - 1)];
+      if (r.quantity == c.quantity && r.value) line.points.push_back({x[i], *r.value});
+    }
+    chart.lines.push_back(std::move(line));
+  }
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Measurement& m = rows[i];
+    // ON/OFF marks sit on channel 1, the channel the switching threshold is compared with.
+    if (m.on && !m.readings.empty() && m.readings.front().value) {
+      (*m.on ? chart.on : chart.off).push_back({x[i], *m.readings.front().value});
+    }
+    if (std::any_of(m.readings.begin(), m.readings.end(), [](const Reading& r) { return !r.value; })) {
+      chart.missing.push_back(x[i]);
+    }
+  }
+  return chart;
+}
+
+std::vector<ChartPoint> ReduceToColumns(std::span<const ChartPoint> points, double from, double to,
+                                        int columns) {
+  struct Extremes {
+    size_t low = 0;
+    size_t high = 0;
+    bool any = false;
+  };
+  // Two more for the nearest point on each side of the range.
+  std::vector<Extremes> column(static_cast<size_t>(std::max(columns, 1)) + 2);
+  for (size_t i = 0; i < points.size(); ++i) {
+    const double x = points[i].x;
+    const double y = points[i].y;
+    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    const long c = Column(x, from, to, std::max(columns, 1));
+    Extremes& e = column[static_cast<size_t>(c + 1)];
+    if (!e.any) {
+      e = {i, i, true};
+    } else if (c < 0) {
+      if (x > points[e.low].x) e.low = e.high = i;
+    } else if (c >= columns) {
+      if (x < points[e.low].x) e.low = e.high = i;
+    } else {
+      if (y < points[e.low].y) e.low = i;
+      if (y > points[e.high].y) e.high = i;
+    }
+  }
+  std::vector<ChartPoint> reduced;
+  for (const Extremes& e : column) {
+    if (!e.any) continue;
+    const size_t first = std::min(e.low, e.high);
+    const size_t second = std::max(e.low, e.high);
+    reduced.push_back(points[first]);
+    if (second != first) reduced.push_back(points[second]);
+  }
+  return reduced;
+}
+
+std::vector<ChartPoint> OneMarkPerColumn(std::span<const ChartPoint> points, double from, double to,
+                                         int columns) {
+  std::vector<ChartPoint> marks;
+  long last = std::numeric_limits<long>::min();
+  std::vector<ChartPoint> sorted(points.begin(), points.end());
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const ChartPoint& a, const ChartPoint& b) { return a.x < b.x; });
+  for (const ChartPoint& p : sorted) {
+    const long c = Column(p.x, from, to, std::max(columns, 1));
+    if (c < 0 || c >= columns || c == last) continue;
+    last = c;
+    marks.push_back(p);
+  }
+  return marks;
+}
+
+ChartRange TimeRange(const ChartData& chart) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  auto take = [&](double x) {
+    low = std::min(low, x);
+    high = std::max(high, x);
+  };
+  for (const ChartLine& l : chart.lines) {
+    for (const ChartPoint& p : l.points) take(p.x);
+  }
+  for (double x : chart.missing) take(x);
+  if (low > high) return {0, 1};
+  return {low, high};
+}
+
+std::optional<ChartRange> ValueRange(const ChartData& chart, Quantity quantity) {
+  std::optional<ChartRange> range;
+  for (const ChartLine& l : chart.lines) {
+    if (l.quantity != quantity) continue;
+    for (const ChartPoint& p : l.points) {
+      if (!range) range = ChartRange{p.y, p.y};
+      range->low = std::min(range->low, p.y);
+      range->high = std::max(range->high, p.y);
+    }
+  }
+  return range;
+}
+
+ChartData ReducedForWidth(const ChartData& chart, int columns) {
+  const ChartRange r = TimeRange(chart);
+  ChartData reduced{chart.title, chart.axis, {}, {}, {}, {}};
+  for (const ChartLine& l : chart.lines) {
+    reduced.lines.push_back({l.quantity, l.name, ReduceToColumns(l.points, r.low, r.high, columns)});
+  }
+  reduced.on = ReduceToColumns(chart.on, r.low, r.high, columns);
+  reduced.off = ReduceToColumns(chart.off, r.low, r.high, columns);
+  // Missing marks stay whole: an hour's gap between them is what the reader looks for; only doubles go.
+  std::vector<ChartPoint> missing;
+  for (double x : chart.missing) missing.push_back({x, 0});
+  for (const ChartPoint& p : ReduceToColumns(missing, r.low, r.high, columns)) reduced.missing.push_back(p.x);
+  return reduced;
+}
+
+// The text form: "velutron-chart 1", then lines of tab-separated fields:
+//   title TEXT | axis time|record | line C|RH NAME | p X Y (a point of the last line) | on X Y | off X Y |
+//   missing X
+namespace {
+
+constexpr std::string_view kFirstLine = "velutron-chart 1";
+
+void AppendNumber(std::string& out, double v) {
+  char buf[32];
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, ec == std::errc() ? end : buf);
+}
+
+std::string OneLine(std::string_view text) {
+  std::string s(text);
+  std::replace_if(
+      s.begin(), s.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
+  return s;
+}
+
+bool ParseNumber(std::string_view field, double& v) {
+  if (field.empty()) return false;
+  const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), v);
+  return ec == std::errc() && end == field.data() + field.size() && std::isfinite(v);
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  size_t start = 0;
+  while (true) {
+    const size_t tab = line.find('\t', start);
+    fields.push_back(
+        line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+    if (tab == std::string_view::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+}  // namespace
+
+std::string WriteChartData(const ChartData& chart) {
+  std::string out(kFirstLine);
+  out += "\ntitle\t" + OneLine(chart.title) + "\naxis\t" +
+         (chart.axis == ChartAxis::Time ? "time" : "record") + "\n";
+  auto point = [&out](std::string_view kind, const ChartPoint& p) {
+    out += kind;
+    out += '\t';
+    AppendNumber(out, p.x);
+    out += '\t';
+    AppendNumber(out, p.y);
+    out += '\n';
+  };
+  for (const ChartLine& l : chart.lines) {
+    out += std::string("line\t") + (l.quantity == Quantity::Humidity ? "RH" : "C") + "\t" + OneLine(l.name) +
+           "\n";
+    for (const ChartPoint& p : l.points) point("p", p);
+  }
+  for (const ChartPoint& p : chart.on) point("on", p);
+  for (const ChartPoint& p : chart.off) point("off", p);
+  for (double x : chart.missing) {
+    out += "missing\t";
+    AppendNumber(out, x);
+    out += '\n';
+  }
+  return out;
+}
+
+std::optional<ChartData> ReadChartData(std::string_view text) {
+  ChartData chart;
+  bool first = true;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (first) {
+      if (line != kFirstLine) return std::nullopt;
+      first = false;
+      continue;
+    }
+    const auto f = Fields(line);
+    ChartPoint p;
+    const bool twoNumbers = f.size() == 3 && ParseNumber(f[1], p.x) && ParseNumber(f[2], p.y);
+    if (f[0] == "title" && f.size() == 2) {
+      chart.title = f[1];
+    } else if (f[0] == "axis" && f.size() == 2 && (f[1] == "time" || f[1] == "record")) {
+      chart.axis = f[1] == "time" ? ChartAxis::Time : ChartAxis::RecordNumber;
+    } else if (f[0] == "line" && f.size() == 3 && (f[1] == "C" || f[1] == "RH")) {
+      chart.lines.push_back(
+          {f[1] == "RH" ? Quantity::Humidity : Quantity::Temperature, std::string(f[2]), {}});
+    } else if (f[0] == "p" && twoNumbers && !chart.lines.empty()) {
+      chart.lines.back().points.push_back(p);
+    } else if ((f[0] == "on" || f[0] == "off") && twoNumbers) {
+      (f[0] == "on" ? chart.on : chart.off).push_back(p);
+    } else if (f[0] == "missing" && f.size() == 2 && ParseNumber(f[1], p.x)) {
+      chart.missing.push_back(p.x);
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (first) return std::nullopt;
+  return chart;
+}
+
+}  // namespace velutron

@@ -1,0 +1,73 @@
+// velutron-draw: draws a chart that velutron-cli hands it on standard input, as a PNG or SVG file. Kept
+// apart so that the command line loads Qt's drawing libraries only for the commands that draw.
+//
+//   velutron-draw --out PICTURE.png|svg [--width W] [--height H] [--locale NAME]  < chart
+//
+// Exit code 0 when the picture was written, 1 when it could not be drawn or written (nothing is left
+// behind), 2 for a wrong command line or input that is not a chart.
+
+#include <CLI/CLI.hpp>
+#include <QGuiApplication>
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <span>
+#include <string>
+
+#include "data/Chart.h"
+#include "data/ChartSeries.h"
+#include "platform/AtomicFile.h"
+#include "platform/TableLocale.h"
+#include "platform/Utf8Path.h"
+
+namespace {
+
+// Qt's notes about the offscreen platform (no runtime folder, no fonts cache) are not the user's concern.
+void Quiet(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg) std::fprintf(stderr, "velutron-draw: %s\n", qPrintable(message));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string out;
+  std::string localeName;
+  int width = 1200;
+  int height = 700;
+  CLI::App cli{"velutron-draw: draws a chart from velutron-cli as a PNG or SVG picture", "velutron-draw"};
+  cli.add_option("--out", out, "the picture: NAME.png or NAME.svg")->required();
+  cli.add_option("--width", width, "width in pixels")->check(CLI::Range(1, 10000));
+  cli.add_option("--height", height, "height in pixels")->check(CLI::Range(1, 10000));
+  cli.add_option("--locale", localeName, "regional settings (default: the environment's)");
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return cli.exit(e) == 0 ? 0 : 2;
+  }
+  const auto format = velutron::PictureFormatOf(QString::fromStdString(out));
+  // A chart's text is a few points a pixel column: far below this for any picture.
+  constexpr size_t kLargestInput = 256u << 20;
+  std::string input;
+  char buffer[65536];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0 && input.size() < kLargestInput)
+    input.append(buffer, n);
+  const auto chart = velutron::ReadChartData(input);
+  if (!format || !chart) {
+    std::fputs("velutron-draw: the input is not a chart or the picture is neither .png nor .svg\n", stderr);
+    return 2;
+  }
+
+  qInstallMessageHandler(Quiet);
+  // Drawn offscreen whatever display there is, so cron jobs and servers get the same picture.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  const velutron::TableLocale locale =
+      localeName.empty() ? velutron::TableLocale::FromEnvironment() : velutron::TableLocale(localeName);
+  const QByteArray picture =
+      velutron::DrawPicture(*chart, velutron::WholeChart(*chart), QSize(width, height), *format, locale);
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(picture.constData()),
+                                       static_cast<size_t>(picture.size()));
+  if (picture.isEmpty() || !velutron::WriteFileAtomically(velutron::PathFromUtf8(out), bytes)) return 1;
+  return 0;
+}
