@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/ConsoleUi.h"
@@ -70,6 +72,9 @@ std::string ChosenFile(const std::string& name);
 // Whole numbers as people type them: "010" is ten, not the octal eight the argument parser would read.
 // Hexadecimal stays for the one option that documents it (--bits).
 CLI::Validator Decimal();
+
+// velutron-draw, which draws the charts and prints the reports; nullopt when it is not installed.
+std::optional<std::filesystem::path> DrawingProgram();
 
 // The command chosen on the command line, run once the options are parsed.
 using Command = std::function<Outcome(Runner&)>;
