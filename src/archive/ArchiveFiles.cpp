@@ -35,7 +35,10 @@ Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std:
     }
     const AddCounts& c = result.counts;
     lines += name + " (" + result.logger + "): dodane " + std::to_string(c.added) + ", już obecne " +
-             std::to_string(c.present) + ", w konflikcie " + std::to_string(c.conflicts) + "\r";
+             std::to_string(c.present) + ", w konflikcie " + std::to_string(c.conflicts);
+    // Records whose stamp is no date cannot be placed in time: the user learns they stayed out.
+    if (result.undated) lines += ", bez poprawnej daty " + std::to_string(result.undated);
+    lines += "\r";
   }
   if (!lines.empty()) {
     lines.pop_back();

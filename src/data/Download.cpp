@@ -80,6 +80,7 @@ bool WriteWithProgress(Session& s, AtomicFile& file, std::span<const uint8_t> by
 }  // namespace
 
 Outcome Load_Dat(Session& s, uint8_t command) {
+  s.report.LastDownload.clear();
   Link& link = s.link;
   link.Test_COM_OK();
   link.Test_Job_Rej();
@@ -89,8 +90,8 @@ Outcome Load_Dat(Session& s, uint8_t command) {
   const CivilTime now = s.clock.Now();
   const std::string proposed =
       FileNameSafe("RT_" + s.locale.ShortDate(now) + "_" + TwoDigits(now.hour) + "`" + TwoDigits(now.minute));
-  const std::string_view prompt = command == proto::kDownloadDescending ? "Wprowadź nazwę pliku [N..1]"
-                                                                        : "Wprowadź nazwę pliku [1..N]";
+  const std::string_view prompt =
+      command == proto::kDownloadDescending ? "Wprowadź nazwę pliku [N..1]" : "Wprowadź nazwę pliku [1..N]";
   const std::optional<std::string> typed = s.ui.AskText(text::kCaptionFileName, prompt, proposed);
   if (!typed) return Outcome::Cancelled;
 
@@ -129,6 +130,7 @@ Outcome Load_Dat(Session& s, uint8_t command) {
     s.ui.ShowMessage(text::kCaptionWarning, std::string(text::kFileWriteFailed) + fileName);
     return Outcome::Failed;
   }
+  s.report.LastDownload = Utf8FromPath(s.InWorkDir(fileName));
 
   if (!s.ui.AskOkCancel("Transmisja OK.",
                         "Plik: " + *typed + "\rzapisany poprawnie.\rCzy otworzyć wczytane dane?")) {

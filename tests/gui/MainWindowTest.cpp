@@ -91,6 +91,8 @@ TEST(MainWindowTest, MenuHasEveryItemShortcutAndStateInOrder) {
                                        "Wydruk bufora | Ctrl+P | enabled",
                                        "Przegląd baz danych | F3 | enabled | bold",
                                        "Wykres bazy danych | Ctrl+G | enabled",
+                                       "Archiwum |  | enabled",
+                                       "Archiwizuj bazę danych… |  | enabled",
                                        "-",
                                        "Reset rejestratora | Ctrl+R | enabled",
                                        "-",
