@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velutron::archive {
@@ -185,6 +186,14 @@ class PeriodArchive : public Archive {
   // The readings of the logger in [from_ms, to_ms) by channel, unit and time.
   virtual bool Period(int64_t logger, int64_t from_ms, int64_t to_ms,
                       const std::function<void(const PeriodPoint&)>& each, std::string& error) = 0;
+  // What is written between BeginBatch and EndBatch is committed together, in one transaction (after
+  // a failure inside, EndBatch returns false and nothing of the batch is kept).
+  virtual bool BeginBatch(std::string& error) = 0;
+  virtual bool EndBatch(std::string& error) = 0;
+  virtual void AbandonBatch() = 0;
+  // The channels and units of the logger with readings in [from_ms, to_ms), by channel.
+  virtual bool SeriesIn(int64_t logger, int64_t from_ms, int64_t to_ms,
+                        std::vector<std::pair<int, Unit>>& series, std::string& error) = 0;
   // The logger's record times in [from_ms, to_ms) over all its channels, oldest first, once each.
   virtual bool Times(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<int64_t>& times,
                      std::string& error) = 0;

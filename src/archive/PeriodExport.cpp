@@ -36,88 +36,83 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-struct Column {
-  int channel;
-  Unit unit;
-  bool operator<(const Column& o) const { return std::tie(channel, unit) < std::tie(o.channel, o.unit); }
-};
-
 }  // namespace
 
-std::string ExportPeriod(const std::vector<PeriodPoint>& points, const LoggerEntry& logger,
-                         const std::vector<ChannelEntry>& channels, const PeriodExportOptions& options,
-                         const TimeZone& zone, PeriodFormat format) {
-  auto wanted = [&options](int channel) {
-    return options.channels.empty() ||
-           std::find(options.channels.begin(), options.channels.end(), channel) != options.channels.end();
-  };
-  std::vector<Column> columns;
-  std::map<int64_t, std::map<Column, const PeriodPoint*>> rows;
-  for (const PeriodPoint& p : points) {
-    if (!wanted(p.channel)) continue;
-    const Column c{p.channel, p.unit};
-    if (columns.empty() || columns.back().channel != c.channel || columns.back().unit != c.unit)
-      columns.push_back(c);
-    rows[p.utc_ms][c] = &p;
-  }
-  std::sort(columns.begin(), columns.end());
-  columns.erase(std::unique(columns.begin(), columns.end(),
-                            [](const Column& a, const Column& b) { return !(a < b) && !(b < a); }),
-                columns.end());
+PeriodWriter::PeriodWriter(const LoggerEntry& logger, const std::vector<ChannelEntry>& channels,
+                           std::vector<SeriesKey> columns, const PeriodExportOptions& options,
+                           const TimeZone& zone, PeriodFormat format)
+    : logger_(logger), columns_(std::move(columns)), options_(options), zone_(zone), format_(format) {
+  std::sort(columns_.begin(), columns_.end());
+  columns_.erase(std::unique(columns_.begin(), columns_.end()), columns_.end());
   // The point names in force at the period's end.
-  std::map<int, std::string> names;
   for (const ChannelEntry& e : channels) {
-    if (e.from_ms < options.to_ms && wanted(e.info.channel)) names[e.info.channel] = e.info.point;
+    const bool shown = std::any_of(columns_.begin(), columns_.end(),
+                                   [&e](const SeriesKey& c) { return c.channel == e.info.channel; });
+    if (e.from_ms < options.to_ms && shown) names_[e.info.channel] = e.info.point;
   }
-  auto columnName = [](const Column& c) { return "ch" + std::to_string(c.channel) + Suffix(c.unit); };
-  auto time = [&zone](int64_t ms) { return zone.Format(ms / 1000); };
+}
 
-  if (format == PeriodFormat::Csv) {
+std::string PeriodWriter::ColumnName(const SeriesKey& c) const {
+  return "ch" + std::to_string(c.channel) + Suffix(c.unit);
+}
+
+std::string PeriodWriter::Head() const {
+  if (format_ == PeriodFormat::Csv) {
     std::string out;
-    out += "# logger: " + OneLine(logger.id.name) + "\n";
-    out += "# owner: " + OneLine(logger.id.owner) + "\n";
-    out += "# from: " + time(options.from_ms) + "\n";
-    out += "# to: " + time(options.to_ms) + "\n";
-    out += "# time zone: " + (zone.Name().empty() ? std::string("local") : zone.Name()) + "\n";
-    for (const auto& [channel, name] : names)
+    out += "# logger: " + OneLine(logger_.id.name) + "\n";
+    out += "# owner: " + OneLine(logger_.id.owner) + "\n";
+    out += "# from: " + Time(options_.from_ms) + "\n";
+    out += "# to: " + Time(options_.to_ms) + "\n";
+    out += "# time zone: " + (zone_.Name().empty() ? std::string("local") : zone_.Name()) + "\n";
+    for (const auto& [channel, name] : names_)
       out += "# ch" + std::to_string(channel) + ": " + OneLine(name) + "\n";
     out += "time";
-    for (const Column& c : columns) out += "," + columnName(c);
-    out += ",status\n";
-    for (const auto& [t, cells] : rows) {
+    for (const SeriesKey& c : columns_) out += "," + ColumnName(c);
+    return out + ",status\n";
+  }
+  Json head;
+  head["logger"] = logger_.id.name;
+  head["owner"] = logger_.id.owner;
+  head["from"] = Time(options_.from_ms);
+  head["to"] = Time(options_.to_ms);
+  head["time_zone"] = zone_.Name().empty() ? Json(nullptr) : Json(zone_.Name());
+  head["channels"] = Json::array();
+  for (const SeriesKey& c : columns_) {
+    auto name = names_.find(c.channel);
+    head["channels"].push_back({{"channel", c.channel},
+                                {"name", name != names_.end() ? name->second : std::string()},
+                                {"unit", UnitText(c.unit)}});
+  }
+  head["records"] = Json::array();
+  std::string text = head.dump(-1, ' ', false, Json::error_handler_t::replace);
+  text.erase(text.size() - 2);  // the empty records array's "]}", reopened below one record a line
+  return text;
+}
+
+std::string PeriodWriter::Rows(const std::vector<PeriodPoint>& points) {
+  std::map<int64_t, std::map<SeriesKey, const PeriodPoint*>> rows;
+  for (const PeriodPoint& p : points) {
+    const SeriesKey key{p.channel, p.unit};
+    if (std::binary_search(columns_.begin(), columns_.end(), key)) rows[p.utc_ms][key] = &p;
+  }
+  std::string out;
+  for (const auto& [t, cells] : rows) {
+    if (format_ == PeriodFormat::Csv) {
       std::string status;
-      out += time(t);
-      for (const Column& c : columns) {
+      out += Time(t);
+      for (const SeriesKey& c : columns_) {
         out += ",";
         auto it = cells.find(c);
         if (it == cells.end()) continue;
         if (it->second->value) {
           out += NumberText(*it->second->value);
         } else {
-          status += (status.empty() ? "" : "; ") + columnName(c) + "=" + it->second->status;
+          status += (status.empty() ? "" : "; ") + ColumnName(c) + "=" + it->second->status;
         }
       }
       out += "," + CsvField(status) + "\n";
+      continue;
     }
-    return out;
-  }
-
-  Json head;
-  head["logger"] = logger.id.name;
-  head["owner"] = logger.id.owner;
-  head["from"] = time(options.from_ms);
-  head["to"] = time(options.to_ms);
-  head["time_zone"] = zone.Name().empty() ? Json(nullptr) : Json(zone.Name());
-  head["channels"] = Json::array();
-  for (const Column& c : columns) {
-    head["channels"].push_back(
-        {{"channel", c.channel}, {"name", names[c.channel]}, {"unit", UnitText(c.unit)}});
-  }
-  head["records"] = Json::array();
-  std::string text = head.dump(-1, ' ', false, Json::error_handler_t::replace);
-  text.erase(text.size() - 2);  // the empty records array's "]}", reopened below one record a line
-  bool first = true;
-  for (const auto& [t, cells] : rows) {
     Json readings = Json::array();
     for (const auto& [c, p] : cells) {
       readings.push_back({{"channel", c.channel},
@@ -126,14 +121,28 @@ std::string ExportPeriod(const std::vector<PeriodPoint>& points, const LoggerEnt
                           {"status", p->value ? Json(nullptr) : Json(p->status)}});
     }
     Json record;
-    record["time"] = time(t);
+    record["time"] = Time(t);
     record["readings"] = std::move(readings);
-    text += first ? "\n" : ",\n";
-    first = false;
-    text += record.dump(-1, ' ', false, Json::error_handler_t::replace);
+    out += first_ ? "\n" : ",\n";
+    first_ = false;
+    out += record.dump(-1, ' ', false, Json::error_handler_t::replace);
   }
-  text += "\n]}\n";
-  return text;
+  return out;
+}
+
+std::string PeriodWriter::End() const { return format_ == PeriodFormat::Csv ? "" : "\n]}\n"; }
+
+std::string ExportPeriod(const std::vector<PeriodPoint>& points, const LoggerEntry& logger,
+                         const std::vector<ChannelEntry>& channels, const PeriodExportOptions& options,
+                         const TimeZone& zone, PeriodFormat format) {
+  std::vector<SeriesKey> columns;
+  for (const PeriodPoint& p : points) {
+    if (options.channels.empty() ||
+        std::find(options.channels.begin(), options.channels.end(), p.channel) != options.channels.end())
+      columns.push_back({p.channel, p.unit});
+  }
+  PeriodWriter writer(logger, channels, std::move(columns), options, zone, format);
+  return writer.Head() + writer.Rows(points) + writer.End();
 }
 
 }  // namespace velutron::archive

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,39 @@ struct PeriodExportOptions {
   int64_t from_ms = 0;
   int64_t to_ms = 0;
   std::vector<int> channels;  // empty: all
+};
+
+struct SeriesKey {
+  int channel = 0;
+  Unit unit = Unit::Celsius;
+  bool operator<(const SeriesKey& o) const {
+    return channel != o.channel ? channel < o.channel : unit < o.unit;
+  }
+  bool operator==(const SeriesKey&) const = default;
+};
+
+// The export written piece by piece: the head, then the rows of each slice of the period in time
+// order, then the end; a year need never sit in memory. `columns` are the channels and units shown.
+class PeriodWriter {
+ public:
+  PeriodWriter(const LoggerEntry& logger, const std::vector<ChannelEntry>& channels,
+               std::vector<SeriesKey> columns, const PeriodExportOptions& options, const TimeZone& zone,
+               PeriodFormat format);
+  std::string Head() const;
+  // Points of one slice of time, in any order.
+  std::string Rows(const std::vector<PeriodPoint>& points);
+  std::string End() const;
+
+ private:
+  std::string ColumnName(const SeriesKey& c) const;
+  std::string Time(int64_t ms) const { return zone_.Format(ms / 1000); }
+  const LoggerEntry& logger_;
+  std::vector<SeriesKey> columns_;
+  std::map<int, std::string> names_;
+  PeriodExportOptions options_;
+  const TimeZone& zone_;
+  PeriodFormat format_;
+  bool first_ = true;
 };
 
 // A logger's readings over a period in the format of the database export: one row (or object) per

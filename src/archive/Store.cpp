@@ -97,7 +97,7 @@ class Store final : public PeriodArchive {
                      error))
         return Fail();
     }
-    return db_->Commit(error);
+    return Commit(error);
   }
 
   bool AddInterval(int64_t logger, Source source, const Interval& interval, std::string& error) override {
@@ -175,7 +175,7 @@ class Store final : public PeriodArchive {
           !Recheck(logger, std::span<const Row* const>(fresh).subspan(at, n), n - added, counts, error))
         return Fail();
     }
-    return db_->Commit(error);
+    return Commit(error);
   }
 
   bool AddGap(int64_t logger, const Gap& gap, std::string& error) override {
@@ -209,7 +209,7 @@ class Store final : public PeriodArchive {
     auto keep = [&](const PeriodPoint& p) {
       if (p.channel == channel) points.push_back({p.utc_ms, p.value, p.status});
     };
-    if (!Period(logger, from_ms, to_ms, keep, error)) return false;
+    if (!PeriodOf(logger, channel, from_ms, to_ms, keep, error)) return false;
     // A channel that held both units over time comes as two runs.
     std::stable_sort(points.begin(), points.end(),
                      [](const HistoryPoint& a, const HistoryPoint& b) { return a.utc_ms < b.utc_ms; });
@@ -254,16 +254,24 @@ class Store final : public PeriodArchive {
                      {logger, Seconds(mark.utc_ms), mark.mark}, error))
         return Fail();
     }
-    return db_->Commit(error);
+    return Commit(error);
   }
 
   bool Period(int64_t logger, int64_t from_ms, int64_t to_ms,
               const std::function<void(const PeriodPoint&)>& each, std::string& error) override {
+    return PeriodOf(logger, 0, from_ms, to_ms, each, error);
+  }
+
+ private:
+  // One channel's readings, or every channel's with `channel` 0.
+  bool PeriodOf(int64_t logger, int channel, int64_t from_ms, int64_t to_ms,
+                const std::function<void(const PeriodPoint&)>& each, std::string& error) {
     if (!LoadStatuses(error)) return false;
     std::vector<std::tuple<int64_t, int, Unit>> series;
     if (!db_->Exec(
-            "SELECT id, channel, unit FROM series WHERE logger = $1 ORDER BY channel, unit",
-            std::vector<SqlValue>{logger},
+            "SELECT id, channel, unit FROM series WHERE logger = $1 AND ($2 = 0 OR channel = $2) "
+            "ORDER BY channel, unit",
+            std::vector<SqlValue>{logger, int64_t{channel}},
             [&](const SqlRow& row) {
               series.emplace_back(row.Int(0), static_cast<int>(row.Int(1)), static_cast<Unit>(row.Int(2)));
             },
@@ -302,6 +310,37 @@ class Store final : public PeriodArchive {
                 error))
           return false;
       }
+    }
+    return true;
+  }
+
+ public:
+  bool BeginBatch(std::string& error) override { return Begin(error); }
+  bool EndBatch(std::string& error) override { return Commit(error); }
+  void AbandonBatch() override {
+    if (depth_ > 0) Fail();
+  }
+
+  bool SeriesIn(int64_t logger, int64_t from_ms, int64_t to_ms, std::vector<std::pair<int, Unit>>& present,
+                std::string& error) override {
+    present.clear();
+    std::vector<std::tuple<int64_t, int, Unit>> series;
+    if (!db_->Exec(
+            "SELECT id, channel, unit FROM series WHERE logger = $1 ORDER BY channel, unit",
+            std::vector<SqlValue>{logger},
+            [&](const SqlRow& row) {
+              series.emplace_back(row.Int(0), static_cast<int>(row.Int(1)), static_cast<Unit>(row.Int(2)));
+            },
+            error))
+      return false;
+    for (const auto& [id, channel, unit] : series) {
+      bool any = false;
+      if (!db_->Exec(
+              "SELECT 1 FROM readings WHERE series = $1 AND t >= $2 AND t < $3 LIMIT 1",
+              std::vector<SqlValue>{id, -Seconds(-from_ms), -Seconds(-to_ms)},
+              [&any](const SqlRow&) { any = true; }, error))
+        return false;
+      if (any) present.emplace_back(channel, unit);
     }
     return true;
   }
@@ -393,8 +432,20 @@ class Store final : public PeriodArchive {
   }
 
  private:
-  bool Begin(std::string& error) { return db_->Begin(error); }
+  // Transactions nest inside a batch: only the outermost one reaches the engine.
+  bool Begin(std::string& error) {
+    if (depth_++ > 0) return true;
+    if (db_->Begin(error)) return true;
+    depth_ = 0;
+    return false;
+  }
+  bool Commit(std::string& error) {
+    if (depth_ == 0 || --depth_ > 0) return true;
+    return db_->Commit(error) || Fail();
+  }
   bool Fail() {
+    // The whole batch is gone; the callers up the chain see false and give up too.
+    if (depth_ > 0) --depth_;
     db_->Rollback();
     // What was cached inside the rolled-back transaction may not exist.
     series_.clear();
@@ -522,6 +573,7 @@ class Store final : public PeriodArchive {
   }
 
   std::unique_ptr<Database> db_;
+  int depth_ = 0;
   std::map<std::tuple<int64_t, int, int>, int64_t> series_;
   std::unordered_map<std::string, int64_t> statuses_;
   std::unordered_map<int64_t, std::string> status_texts_;

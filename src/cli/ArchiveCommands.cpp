@@ -98,12 +98,11 @@ struct Period {
   std::optional<TimeZone> zone;
   LoggerEntry logger;
   int64_t from_ms = 0, to_ms = 0;
-  std::vector<PeriodPoint> points;
   std::vector<ChannelEntry> channels;
 };
 
-// With `readings`, the period's readings too; the report reads them itself, one at a time.
-bool LoadPeriod(Runner& r, const PeriodArgs& a, Period& p, bool readings = true) {
+// The readings themselves are read a slice or one at a time by each command.
+bool LoadPeriod(Runner& r, const PeriodArgs& a, Period& p) {
   std::string error;
   auto zone = TimeZone::Named(a.zone, error);
   p.zone.emplace(std::move(*zone));
@@ -114,9 +113,7 @@ bool LoadPeriod(Runner& r, const PeriodArgs& a, Period& p, bool readings = true)
   p.logger = *logger;
   p.from_ms = *ParseTime(a.from, *p.zone);
   p.to_ms = *ParseTime(a.to, *p.zone);
-  auto keep = [&](const PeriodPoint& point) { p.points.push_back(point); };
-  if ((readings && !p.archive->Period(p.logger.key, p.from_ms, p.to_ms, keep, error)) ||
-      !p.archive->Channels(p.logger.key, p.channels, error)) {
+  if (!p.archive->Channels(p.logger.key, p.channels, error)) {
     Failed(r, error);
     return false;
   }
@@ -215,18 +212,42 @@ struct ExportArgs {
   std::optional<std::string> out;
 };
 
+// Written a day at a time, so that a year's export never sits in memory whole.
 Outcome Export(Runner& r, const ExportArgs& a) {
   // The export itself is standard output when no file is named: the messages must not mix into it.
   if (!a.out) r.ui().SetOutput(stderr);
   Period p;
   if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
-  const std::string text =
-      ExportPeriod(p.points, p.logger, p.channels, {p.from_ms, p.to_ms, a.period.channels}, *p.zone,
-                   a.format == "json" ? PeriodFormat::Json : PeriodFormat::Csv);
-  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  const bool written =
-      a.out ? WriteFileAtomically(PathFromUtf8(ChosenFile(*a.out)), bytes)
-            : std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+  const PeriodExportOptions options{p.from_ms, p.to_ms, a.period.channels};
+  std::vector<std::pair<int, Unit>> present;
+  std::string error;
+  if (!p.archive->SeriesIn(p.logger.key, p.from_ms, p.to_ms, present, error)) return Failed(r, error);
+  std::vector<SeriesKey> columns;
+  for (const auto& [channel, unit] : present) {
+    if (a.period.channels.empty() ||
+        std::find(a.period.channels.begin(), a.period.channels.end(), channel) != a.period.channels.end())
+      columns.push_back({channel, unit});
+  }
+  PeriodWriter writer(p.logger, p.channels, columns, options, *p.zone,
+                      a.format == "json" ? PeriodFormat::Json : PeriodFormat::Csv);
+  std::optional<AtomicFile> file;
+  if (a.out) file.emplace(PathFromUtf8(ChosenFile(*a.out)));
+  auto write = [&](const std::string& text) {
+    if (file) return file->Ok() && file->Write({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  };
+  bool written = write(writer.Head());
+  constexpr int64_t kSlice = 86'400'000;
+  std::vector<PeriodPoint> points;
+  for (int64_t from = p.from_ms; written && from < p.to_ms; from += kSlice) {
+    points.clear();
+    if (!p.archive->Period(
+            p.logger.key, from, std::min(p.to_ms, from + kSlice),
+            [&points](const PeriodPoint& point) { points.push_back(point); }, error))
+      return Failed(r, error);
+    written = write(writer.Rows(points));
+  }
+  written = written && write(writer.End()) && (file ? file->Commit() : std::fflush(stdout) == 0);
   if (!written) {
     r.session().ui.ShowMessage("Uwaga !", "Blokada zapisu pliku na dysku !");
     return Outcome::Failed;
@@ -273,7 +294,7 @@ std::string Number(const std::optional<double>& v, const char* unit) {
 // The statistics read straight from the archive, a reading at a time.
 std::optional<std::vector<ChannelStats>> Compute(Runner& r, const ReportArgs& a, Period& p,
                                                  StatsOptions& options) {
-  if (!LoadPeriod(r, a.period, p, false)) return std::nullopt;
+  if (!LoadPeriod(r, a.period, p)) return std::nullopt;
   options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
   std::vector<int64_t> times;
   std::string error;

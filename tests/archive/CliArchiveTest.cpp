@@ -8,6 +8,7 @@
 #include "platform/AtomicFile.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
+#include "support/TestFiles.h"
 
 namespace velutron::test {
 namespace {
@@ -75,6 +76,17 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
             "2026-12-01T08:10:00+01:00,22.5,21.0,\n"
             "2026-12-01T08:20:00+01:00,25.0,21.0,\n"
             "2026-12-01T08:30:00+01:00,,21.0,ch1_C=T_min\n");
+
+  r = Cli(with({"archive", "export", "--format", "json", "--channel", "1", "--out", "period.json"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const auto bytes = ReadWholeFile(work.path() / "period.json");
+  ASSERT_TRUE(bytes);
+  const auto exported = nlohmann::json::parse(bytes->begin(), bytes->end());
+  EXPECT_EQ(exported["channels"].dump(), R"([{"channel":1,"name":"Komora","unit":"°C"}])");
+  ASSERT_EQ(exported["records"].size(), 4u);
+  EXPECT_EQ(exported["records"][3].dump(),
+            R"({"readings":[{"channel":1,"status":"T_min","unit":"°C","value":null}],)"
+            R"("time":"2026-12-01T08:30:00+01:00"})");
 
   r = Cli(with({"--json", "archive", "report", "--channel", "1", "--high", "22.5"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
