@@ -8,6 +8,7 @@
 #include <QPdfWriter>
 #include <QSvgRenderer>
 #include <algorithm>
+#include <map>
 
 #include "data/Chart.h"
 
@@ -44,7 +45,7 @@ class Layout {
 
   double RowHeight(const ReportBlock& b, size_t row) const {
     if (b.kind == ReportBlock::Kind::Lines) return TextHeight(Font(9), width_, b.rows[row].front()) + kPad;
-    const auto widths = ColumnWidths(b);
+    const auto& widths = ColumnWidths(b);
     double h = 0;
     for (size_t c = 0; c < b.rows[row].size() && c < widths.size(); ++c)
       h = std::max(h, TextHeight(Font(8, row == 0), widths[c] - 2 * kPad, b.rows[row][c]));
@@ -54,9 +55,12 @@ class Layout {
     return TextHeight(Font(12, true), width_, b.text) + kPad;
   }
 
-  // Each column as wide as its widest cell, then all stretched or shrunk to the page's width.
-  std::vector<double> ColumnWidths(const ReportBlock& b) const {
-    std::vector<double> w;
+  // Each column as wide as its widest cell, then all stretched or shrunk to the page's width. Kept per
+  // table: a year's day table has thousands of rows, each measured once.
+  const std::vector<double>& ColumnWidths(const ReportBlock& b) const {
+    auto [cached, fresh] = widths_.try_emplace(&b);
+    if (!fresh) return cached->second;
+    std::vector<double>& w = cached->second;
     for (size_t r = 0; r < b.rows.size(); ++r) {
       const QFontMetricsF fm(Font(8, r == 0), &device_);
       for (size_t c = 0; c < b.rows[r].size(); ++c) {
@@ -78,6 +82,7 @@ class Layout {
  private:
   QPaintDevice& device_;
   double width_;
+  mutable std::map<const ReportBlock*, std::vector<double>> widths_;
 };
 
 std::vector<std::vector<Placed>> Paginate(const ReportDocument& d, const Layout& layout, double top,
@@ -170,7 +175,7 @@ void PaintPiece(QPainter& p, const Layout& layout, const Placed& piece, double l
       }
       break;
     case ReportBlock::Kind::Table: {
-      const auto widths = layout.ColumnWidths(b);
+      const auto& widths = layout.ColumnWidths(b);
       auto row = [&](size_t r) {
         const double h = layout.RowHeight(b, r);
         double x = left;

@@ -318,7 +318,7 @@ Outcome Report(Runner& r, const ReportArgs& a) {
   PeriodResult result;
   std::optional<std::vector<ChannelStats>> stats;
   if (a.pdf) {
-    if (!LoadPeriod(r, a.period, p, false)) return Outcome::Failed;
+    if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
     options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
     std::string error;
     if (!ComputePeriod(*p.archive, p.logger, *p.zone, options, kReportChartColumns, true, result, error))
@@ -369,7 +369,7 @@ struct ChartArgs {
 
 Outcome Chart(Runner& r, const ChartArgs& a) {
   Period p;
-  if (!LoadPeriod(r, a.period, p, false)) return Outcome::Failed;
+  if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
   StatsOptions options{p.from_ms, p.to_ms, {}, {}, 83.144, a.period.channels};
   PeriodResult result;
   std::string error;
