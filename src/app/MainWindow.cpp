@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
@@ -16,6 +17,10 @@
 
 #include "app/Diagnostics.h"
 #include "app/StartUp.h"
+#ifdef VELUTRON_ARCHIVE
+#include "archive/ArchiveFiles.h"
+#include "archive/ArchiveWindow.h"
+#endif
 #include "data/ChartWindow.h"
 #include "data/DatabaseCommands.h"
 #include "data/Download.h"
@@ -127,9 +132,9 @@ void TForm1::BuildForm() {
   BitBtn3 = MakeButton("BitBtn3", "&Ustaw czas", {320, 344, 97, 25}, look::kMaroon,
                        [this] { BitBtn3Click(session_); });
   BitBtn4 = MakeButton("BitBtn4", "&Rej. -> 1...N", {424, 344, 97, 25}, look::kGreen,
-                       [this] { BitBtn4Click(session_); });
+                       [this] { DownloadClick(proto::kDownloadAscending); });
   BitBtn5 = MakeButton("BitBtn5", "&Rej. -> N...1", {528, 344, 97, 25}, look::kGreen,
-                       [this] { BitBtn5Click(session_); });
+                       [this] { DownloadClick(proto::kDownloadDescending); });
 
   QWidget* order[] = {ProgressBar1, BitBtn1, BitBtn2, BitBtn3, BitBtn4, BitBtn5, ViewCSV, BitBtn6};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
@@ -194,6 +199,10 @@ void TForm1::BuildMenu() {
               });
             })
                                 : nullptr},
+#ifdef VELUTRON_ARCHIVE
+           {{"Archiwum1", "Archiwum", {}, "chart"}, [this] { ArchiwumClick(); }},
+           {{"Archiwizuj1", "Archiwizuj bazę danych…", {}, "database"}, [this] { ArchiwizujClick(); }},
+#endif
            separator,
            {{"Resetuk1", "Reset rejestratora", QKeySequence("Ctrl+R"), "reset"},
             [this] { Resetuk1Click(session_); }},
@@ -214,9 +223,9 @@ void TForm1::BuildMenu() {
             [this] { Nazwapktpomiar1Click(session_); }},
            separator,
            {{"Wczytajpomiaryod1don1", "Wczytaj pomiary od 1 do n", QKeySequence("F8"), "download-ascending"},
-            [this] { BitBtn4Click(session_); }},
+            [this] { DownloadClick(proto::kDownloadAscending); }},
            {{"Wczytajpomiaryodndo11", "Wczytaj pomiary od n do 1", QKeySequence("F9"), "download-descending"},
-            [this] { BitBtn5Click(session_); }},
+            [this] { DownloadClick(proto::kDownloadDescending); }},
        }},
       {"Parametry",
        {
@@ -334,6 +343,37 @@ void TForm1::Wykresbazydanych1Click() {
   ChartWindow window(chosen->contents, QFileInfo(QString::fromStdString(chosen->path)).fileName(), ui_, this);
   ui_.Exec(window);
 }
+
+void TForm1::DownloadClick(uint8_t command) {
+  Load_Dat(session_, command);
+#ifdef VELUTRON_ARCHIVE
+  // After the download's own questions: the file saved may go into the archive as well.
+  const std::string saved = session_.report.LastDownload;
+  if (saved.empty() || !ui_.AskOkCancel("Archiwizacja", "Czy dodać pobrane pomiary do archiwum?")) return;
+  archive::ArchiveDatabaseFiles(session_, archive::kDefaultArchive, {saved});
+#endif
+}
+
+#ifdef VELUTRON_ARCHIVE
+void TForm1::ArchiwumClick() {
+  ArchiveWindow window(Utf8FromPath(session_.InWorkDir(archive::kDefaultArchive)), "", ui_, this);
+  if (window.Opened()) ui_.Exec(window);
+}
+
+void TForm1::ArchiwizujClick() {
+  QFileDialog dialog(this, QStringLiteral("Archiwizuj bazę danych"));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setDirectory(QString::fromStdString(Utf8FromPath(session_.workDir)));
+  dialog.setNameFilter(QStringLiteral("Bazy danych rejestratora (*.dat *.DAT)"));
+  if (ui_.Exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  std::vector<std::string> files;
+  for (const QString& f : dialog.selectedFiles())
+    files.push_back(QFileInfo(f).absoluteFilePath().toStdString());
+  archive::ArchiveDatabaseFiles(session_, archive::kDefaultArchive, files);
+}
+#endif
 
 void TForm1::Koniecpracy1Click() {
   if (velutron::Koniecpracy1Click(session_)) QCoreApplication::exit(0);

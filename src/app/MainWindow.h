@@ -53,6 +53,13 @@ class TForm1 final : public QMainWindow {
   void Koniecpracy1Click();
   // "Wykres bazy danych": the chart of a chosen database.
   void Wykresbazydanych1Click();
+  // A download, then (with the archive) the offer to archive what it saved.
+  void DownloadClick(uint8_t command);
+#ifdef VELUTRON_ARCHIVE
+  // "Archiwum": the archive's periods; "Archiwizuj bazę danych…": database files into the archive.
+  void ArchiwumClick();
+  void ArchiwizujClick();
+#endif
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -2,17 +2,23 @@
 // stations.
 
 #include <CLI/CLI.hpp>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "archive/Archive.h"
 #include "archive/Import.h"
 #include "archive/PeriodExport.h"
+#include "archive/PeriodReport.h"
 #include "archive/Statistics.h"
 #include "archive/TimeZone.h"
 #include "cli/Runner.h"
 #include "data/Measurements.h"
+#include "link/Link.h"
 #include "platform/AtomicFile.h"
+#include "platform/Process.h"
+#include "platform/Spawn.h"
 #include "platform/Utf8Path.h"
 
 namespace velutron::cli {
@@ -254,7 +260,29 @@ struct ReportArgs {
   std::optional<double> low, high;
   double mktDh = 83.144;
   std::string hash;  // verify
+  std::optional<std::string> pdf;
 };
+
+// Hands velutron-draw what it draws on its standard input; the file is written whole or not at all.
+Outcome Draw(Runner& r, const std::string& out, std::vector<std::string> args, const std::string& input) {
+  Session& s = r.session();
+  const auto program = DrawingProgram();
+  if (!program) {
+    std::fputs("velutron-cli: velutron-draw, which draws the charts, is not installed beside velutron-cli\n",
+               stderr);
+    return Outcome::Failed;
+  }
+  args.insert(args.begin(), {"--out", Utf8FromPath(s.InWorkDir(out))});
+  if (!r.options().locale.empty()) args.insert(args.end(), {"--locale", r.options().locale});
+  const auto status = RunWithInput(*program, args, input);
+  if (status == 0) return Outcome::Completed;
+  if (InterruptRequested()) return Outcome::Cancelled;
+  s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");
+  return Outcome::Failed;
+}
+
+// Pixel columns of the chart in the report: its picture's width.
+constexpr int kReportChartColumns = 1600;
 
 std::string Number(const std::optional<double>& v, const char* unit) {
   if (!v) return "-";
@@ -287,7 +315,18 @@ std::optional<std::vector<ChannelStats>> Compute(Runner& r, const ReportArgs& a,
 Outcome Report(Runner& r, const ReportArgs& a) {
   Period p;
   StatsOptions options;
-  const auto stats = Compute(r, a, p, options);
+  PeriodResult result;
+  std::optional<std::vector<ChannelStats>> stats;
+  if (a.pdf) {
+    if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
+    options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
+    std::string error;
+    if (!ComputePeriod(*p.archive, p.logger, *p.zone, options, kReportChartColumns, true, result, error))
+      return Failed(r, error);
+    stats = result.stats;
+  } else {
+    stats = Compute(r, a, p, options);
+  }
   if (!stats) return Outcome::Failed;
   for (const ChannelStats& s : *stats) {
     const char* unit = s.unit == Unit::RelativeHumidity ? " %RH" : " °C";
@@ -311,7 +350,38 @@ Outcome Report(Runner& r, const ReportArgs& a) {
     human += "\n  sha256 " + s.sha256;
     r.ui().Print(human, StatsJson(s, p.logger.id.name, options, *p.zone));
   }
-  return Outcome::Completed;
+  if (!a.pdf) return Outcome::Completed;
+  const ReportContext context{
+      p.logger.id, p.from_ms, p.to_ms,
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count(),
+      VELUTRON_VERSION};
+  const ReportDocument document = MakeReportDocument(context, *p.zone, *stats, result.chart, result.days);
+  return Draw(r, *a.pdf, {}, WriteReportDocument(document));
+}
+
+struct ChartArgs {
+  PeriodArgs period;
+  std::string out;
+  int width = 1200;
+  int height = 700;
+};
+
+Outcome Chart(Runner& r, const ChartArgs& a) {
+  Period p;
+  if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
+  StatsOptions options{p.from_ms, p.to_ms, {}, {}, 83.144, a.period.channels};
+  PeriodResult result;
+  std::string error;
+  // A picture cannot show more than its width in pixel columns, so no more goes to the drawing program.
+  if (!ComputePeriod(*p.archive, p.logger, *p.zone, options, a.width, false, result, error))
+    return Failed(r, error);
+  if (!result.chart.HasValues()) {
+    r.session().ui.ShowMessage(text::kCaptionWarning, "Brak pomiarów do narysowania wykresu !");
+    return Outcome::Failed;
+  }
+  return Draw(r, a.out, {"--width", std::to_string(a.width), "--height", std::to_string(a.height)},
+              WriteChartData(result.chart));
 }
 
 Outcome Verify(Runner& r, const ReportArgs& a) {
@@ -325,6 +395,12 @@ Outcome Verify(Runner& r, const ReportArgs& a) {
                    Dump(Json{{"type", "verified"}, {"channel", s.channel}, {"sha256", s.sha256}}));
       return Outcome::Completed;
     }
+  }
+  // The footer of a printed report of several channels carries one hash over all of them.
+  if (stats->size() > 1 && CombinedHash(*stats) == a.hash) {
+    r.ui().Print("all channels: the readings still hash to " + a.hash,
+                 Dump(Json{{"type", "verified"}, {"channel", nullptr}, {"sha256", a.hash}}));
+    return Outcome::Completed;
   }
   return Failed(r, "the readings of that period no longer hash to " + a.hash);
 }
@@ -372,9 +448,28 @@ void AddArchiveCommands(CLI::App& app, Command& chosen) {
   re->add_option("--high", report->high, "high limit, °C or %RH (default: the limits recorded)");
   re->add_option("--mkt-dh", report->mktDh, "activation energy for the MKT, kJ/mol (default 83.144)")
       ->check(CLI::PositiveNumber);
+  re->add_option("--pdf", report->pdf, "also print the report as a PDF document (A4) into FILE");
   re->callback([&chosen, report] {
     CheckPeriod(report->period);
     chosen = [report](Runner& r) { return Report(r, *report); };
+  });
+
+  auto chart = std::make_shared<ChartArgs>();
+  auto* ch = archive->add_subcommand("chart", "the chart of a period as a PNG or SVG picture");
+  AddPeriodOptions(ch, chart->period);
+  ch->add_option("--out", chart->out, "the picture: NAME.png or NAME.svg")
+      ->required()
+      ->check([](const std::string& n) {
+        std::string lower = n;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return lower.ends_with(".png") || lower.ends_with(".svg") ? std::string()
+                                                                  : std::string("must end in .png or .svg");
+      });
+  ch->add_option("--width", chart->width, "width in pixels (default 1200)")->check(CLI::Range(100, 10000));
+  ch->add_option("--height", chart->height, "height in pixels (default 700)")->check(CLI::Range(100, 10000));
+  ch->callback([&chosen, chart] {
+    CheckPeriod(chart->period);
+    chosen = [chart](Runner& r) { return Chart(r, *chart); };
   });
 
   auto verify = std::make_shared<ReportArgs>();

@@ -34,18 +34,6 @@ bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
          });
 }
 
-// Beside the running velutron-cli, where the build and the installation both put it.
-std::optional<std::filesystem::path> DrawingProgram() {
-#ifdef _WIN32
-  const std::filesystem::path program = ProgramDirectory() / "velutron-draw.exe";
-#else
-  const std::filesystem::path program = ProgramDirectory() / "velutron-draw";
-#endif
-  std::error_code error;
-  if (program.parent_path().empty() || !std::filesystem::is_regular_file(program, error)) return std::nullopt;
-  return program;
-}
-
 Outcome Chart(Runner& r, const ChartArgs& a) {
   if (OutputIsInput(r, a.file, a.out)) return Outcome::Failed;
   Session& s = r.session();
@@ -75,6 +63,18 @@ Outcome Chart(Runner& r, const ChartArgs& a) {
 }
 
 }  // namespace
+
+// Beside the running velutron-cli, where the build and the installation both put it.
+std::optional<std::filesystem::path> DrawingProgram() {
+#ifdef _WIN32
+  const std::filesystem::path program = ProgramDirectory() / "velutron-draw.exe";
+#else
+  const std::filesystem::path program = ProgramDirectory() / "velutron-draw";
+#endif
+  std::error_code error;
+  if (program.parent_path().empty() || !std::filesystem::is_regular_file(program, error)) return std::nullopt;
+  return program;
+}
 
 void AddChartCommands(CLI::App& app, Command& chosen) {
   auto args = std::make_shared<ChartArgs>();

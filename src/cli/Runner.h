@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/ConsoleUi.h"
@@ -74,6 +76,9 @@ CLI::Validator Decimal(bool hex = false);
 // The check every command that writes a file from a database makes first: the output must not be the
 // input (the same file, or a link to it). Refuses the command line and returns true when it is.
 bool OutputIsInput(Runner& r, const std::string& input, const std::string& output);
+
+// velutron-draw, which draws the charts and prints the reports; nullopt when it is not installed.
+std::optional<std::filesystem::path> DrawingProgram();
 
 // The command chosen on the command line, run once the options are parsed.
 using Command = std::function<Outcome(Runner&)>;

@@ -87,6 +87,7 @@ bool WriteWithProgress(Session& s, AtomicFile& file, std::span<const uint8_t> by
 }  // namespace
 
 Outcome Load_Dat(Session& s, uint8_t command) {
+  s.report.LastDownload.clear();
   Link& link = s.link;
   link.Test_COM_OK();
   link.Test_Job_Rej();
@@ -136,6 +137,7 @@ Outcome Load_Dat(Session& s, uint8_t command) {
     s.ui.ShowMessage(text::kCaptionWarning, std::string(text::kFileWriteFailed) + fileName);
     return Outcome::Failed;
   }
+  s.report.LastDownload = Utf8FromPath(s.InWorkDir(fileName));
 
   if (!s.ui.AskOkCancel("Transmisja OK.",
                         "Plik: " + *typed + "\rzapisany poprawnie.\rCzy otworzyć wczytane dane?")) {

@@ -2,6 +2,7 @@
 // apart so that the command line loads Qt's drawing libraries only for the commands that draw.
 //
 //   velutron-draw --out PICTURE.png|svg [--width W] [--height H] [--locale NAME]  < chart
+//   velutron-draw --out REPORT.pdf [--locale NAME]  < period report document
 //
 // Exit code 0 when the picture was written, 1 when it could not be drawn or written (nothing is left
 // behind), 2 for a wrong command line or input that is not a chart.
@@ -26,6 +27,10 @@
 #include "platform/Console.h"
 #include "platform/TableLocale.h"
 #include "platform/Utf8Path.h"
+
+#ifdef VELUTRON_REPORT
+#include "archive/ReportPdf.h"
+#endif
 
 namespace {
 
@@ -55,6 +60,8 @@ int main(int argc, char** argv) {
     return cli.exit(e) == 0 ? 0 : 2;
   }
   const auto format = velutron::PictureFormatOf(QString::fromStdString(out));
+  const QString lower = QString::fromStdString(out).toLower();
+  const bool report = lower.endsWith(QStringLiteral(".pdf"));
   // A chart's text is a few points a pixel column: far below this for any picture.
   constexpr size_t kLargestInput = 256u << 20;
 #ifdef _WIN32
@@ -65,20 +72,35 @@ int main(int argc, char** argv) {
   size_t n = 0;
   while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0 && input.size() < kLargestInput)
     input.append(buffer, n);
-  const auto chart = velutron::ReadChartData(input);
-  if (!format || !chart) {
-    std::fputs("velutron-draw: the input is not a chart or the picture is neither .png nor .svg\n", stderr);
-    return 2;
-  }
-
+  QByteArray picture;
+  const velutron::TableLocale locale =
+      localeName.empty() ? velutron::TableLocale::FromEnvironment() : velutron::TableLocale(localeName);
   qInstallMessageHandler(Quiet);
   // Drawn offscreen whatever display there is, so cron jobs and servers get the same picture.
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
-  const velutron::TableLocale locale =
-      localeName.empty() ? velutron::TableLocale::FromEnvironment() : velutron::TableLocale(localeName);
-  const QByteArray picture =
-      velutron::DrawPicture(*chart, velutron::WholeChart(*chart), QSize(width, height), *format, locale);
+  if (report) {
+#ifdef VELUTRON_REPORT
+    const auto document = velutron::archive::ReadReportDocument(input);
+    if (!document) {
+      std::fputs("velutron-draw: the input is not a period report\n", stderr);
+      return 2;
+    }
+    QGuiApplication app(argc, argv);
+    picture = velutron::archive::ReportPdf(*document, locale);
+#else
+    std::fputs("velutron-draw: built without the archive, it prints no reports\n", stderr);
+    return 2;
+#endif
+  } else {
+    const auto chart = velutron::ReadChartData(input);
+    if (!format || !chart) {
+      std::fputs("velutron-draw: the input is not a chart or the picture is neither .png nor .svg\n", stderr);
+      return 2;
+    }
+    QGuiApplication app(argc, argv);
+    picture =
+        velutron::DrawPicture(*chart, velutron::WholeChart(*chart), QSize(width, height), *format, locale);
+  }
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(picture.constData()),
                                        static_cast<size_t>(picture.size()));
   if (picture.isEmpty() || !velutron::WriteFileAtomically(velutron::PathFromUtf8(out), bytes)) return 1;

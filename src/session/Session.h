@@ -30,6 +30,8 @@ struct ReportState {
   std::vector<uint8_t> ReportBuffer = std::vector<uint8_t>(kReportBufferSize);
   bool ReportLoaded = false;
   std::string DatabaseFileName;
+  // The database file the last download saved (UTF-8 path), empty when it saved none.
+  std::string LastDownload;
 };
 
 // The program's shared state, owned by the front end and handed to every operation.

@@ -97,6 +97,8 @@ TEST(MainWindowTest, MenuHasEveryItemShortcutAndStateInOrder) {
                                        "Przegląd baz danych | F3 | enabled | bold",
                                        "Wykres bazy danych | Ctrl+G | enabled",
                                        "Eksport do arkusza… | Ctrl+E | enabled",
+                                       "Archiwum |  | enabled",
+                                       "Archiwizuj bazę danych… |  | enabled",
                                        "-",
                                        "Reset rejestratora | Ctrl+R | enabled",
                                        "-",

@@ -1,0 +1,396 @@
+#include "archive/PeriodReport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "archive/Sha256.h"
+
+namespace velutron::archive {
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr const char* kDocumentKind = "velutron-report 1";
+constexpr size_t kChannelsPerTable = 4;  // what fits across an A4 page beside the labels
+
+const char* UnitText(Unit u) { return u == Unit::RelativeHumidity ? "%RH" : "°C"; }
+
+// A number as the Polish regional settings show it: a decimal comma.
+std::string Decimal(double v, int places) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f", places, v);
+  std::string s = text;
+  // No "-0,00" for a value that rounds to zero.
+  if (s.starts_with("-0") && s.find_first_not_of("0.", 1) == std::string::npos) s.erase(0, 1);
+  std::replace(s.begin(), s.end(), '.', ',');
+  return s;
+}
+
+// A reading at the sensor's resolution (1/16 °C, 0.1 %RH): its decimals, no trailing zeros beyond one.
+std::string Reading(double v) {
+  std::string s = Decimal(v, 4);
+  while (s.size() > 2 && s.back() == '0' && s[s.size() - 2] != ',') s.pop_back();
+  return s;
+}
+
+std::string WithUnit(const std::optional<double>& v, Unit u, int places = -1) {
+  if (!v) return "—";
+  return (places < 0 ? Reading(*v) : Decimal(*v, places)) + " " + UnitText(u);
+}
+
+std::string LocalTime(const TimeZone& zone, int64_t utc_ms) {
+  const int64_t s = utc_ms >= 0 ? utc_ms / 1000 : -((999 - utc_ms) / 1000);
+  const CivilTime c = CivilOf(s + zone.OffsetAt(s));
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
+                c.second);
+  return text;
+}
+
+std::string Day(int64_t wall_s) {
+  const CivilTime c = CivilOf(wall_s);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", c.year, c.month, c.day);
+  return text;
+}
+
+std::string Duration(int64_t s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02d:%02d", static_cast<long long>(s / 3600),
+                static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+  return text;
+}
+
+std::string Share(const std::optional<double>& share) {
+  return share ? Decimal(*share * 100.0, 2) + " %" : "—";
+}
+
+std::string ZoneText(const TimeZone& zone, int64_t utc_ms) {
+  const int64_t offset = zone.OffsetAt(utc_ms / 1000);
+  const int64_t m = (offset < 0 ? -offset : offset) / 60;
+  char text[16];
+  std::snprintf(text, sizeof text, "UTC%c%02d:%02d", offset < 0 ? '-' : '+', static_cast<int>(m / 60),
+                static_cast<int>(m % 60));
+  return (zone.Name().empty() ? std::string("strefa systemu") : zone.Name()) + " (" + text + ")";
+}
+
+std::string ChannelTitle(int channel, const std::string& point, Unit unit) {
+  std::string name = std::to_string(channel) + ".";
+  if (!point.empty()) name += " " + point;
+  return name + " [" + UnitText(unit) + "]";
+}
+
+// The channel's point name in force at the period's end.
+std::string PointAt(const std::vector<ChannelEntry>& channels, int channel, int64_t to_ms) {
+  std::string point;
+  for (const ChannelEntry& c : channels) {
+    if (c.info.channel == channel && c.from_ms < to_ms) point = c.info.point;
+  }
+  return point;
+}
+
+ReportBlock Heading(std::string text) { return {ReportBlock::Kind::Heading, std::move(text), {}, {}}; }
+ReportBlock Lines(std::vector<std::string> lines) {
+  ReportBlock b{ReportBlock::Kind::Lines, {}, {}, {}};
+  for (std::string& l : lines) b.rows.push_back({std::move(l)});
+  return b;
+}
+
+}  // namespace
+
+std::string WriteReportDocument(const ReportDocument& document) {
+  Json j{{"kind", kDocumentKind},
+         {"title", document.title},
+         {"footer", document.footer},
+         {"hash", document.hash}};
+  j["blocks"] = Json::array();
+  static constexpr const char* kKinds[] = {"heading", "lines", "table", "chart"};
+  for (const ReportBlock& b : document.blocks) {
+    j["blocks"].push_back(
+        {{"kind", kKinds[static_cast<int>(b.kind)]}, {"text", b.text}, {"rows", b.rows}, {"chart", b.chart}});
+  }
+  return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::optional<ReportDocument> ReadReportDocument(std::string_view text) {
+  const Json j = Json::parse(text, nullptr, false);
+  if (!j.is_object() || j.value("kind", "") != kDocumentKind) return std::nullopt;
+  ReportDocument d;
+  try {
+    d.title = j.at("title").get<std::string>();
+    d.footer = j.at("footer").get<std::string>();
+    d.hash = j.at("hash").get<std::string>();
+    for (const Json& b : j.at("blocks")) {
+      static constexpr std::string_view kKinds[] = {"heading", "lines", "table", "chart"};
+      const std::string kind = b.at("kind").get<std::string>();
+      const auto* found = std::find(std::begin(kKinds), std::end(kKinds), kind);
+      if (found == std::end(kKinds)) return std::nullopt;
+      d.blocks.push_back(
+          {static_cast<ReportBlock::Kind>(found - std::begin(kKinds)), b.at("text").get<std::string>(),
+           b.at("rows").get<std::vector<std::vector<std::string>>>(), b.at("chart").get<std::string>()});
+      if (d.blocks.back().kind == ReportBlock::Kind::Chart && !ReadChartData(d.blocks.back().chart))
+        return std::nullopt;
+    }
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+  return d;
+}
+
+PeriodChartBuilder::PeriodChartBuilder(const TimeZone& zone, int64_t from_ms, int64_t to_ms, int columns,
+                                       std::vector<ChannelEntry> channels, std::vector<int> only)
+    : zone_(zone), columns_(std::max(1, columns)), channels_(std::move(channels)), only_(std::move(only)) {
+  from_ = LocalSeconds(from_ms);
+  to_ = std::max(from_ + 1, LocalSeconds(to_ms));
+  missing_.assign(static_cast<size_t>(columns_), false);
+}
+
+double PeriodChartBuilder::LocalSeconds(int64_t utc_ms) {
+  const int64_t s = utc_ms / 1000;
+  // Offsets change at most on the quarter hour; asking the C library for every reading of a year is slow.
+  const int64_t slot = s / 900;
+  if (slot != cachedSlot_) {
+    cachedSlot_ = slot;
+    cachedOffset_ = zone_.OffsetAt(s);
+  }
+  return static_cast<double>(s + cachedOffset_);
+}
+
+int PeriodChartBuilder::ColumnOf(double x) const {
+  const double c = std::floor((x - from_) / (to_ - from_) * columns_);
+  return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(columns_ - 1)));
+}
+
+void PeriodChartBuilder::Add(const PeriodPoint& point) {
+  if (!only_.empty() && std::find(only_.begin(), only_.end(), point.channel) == only_.end()) return;
+  const double x = LocalSeconds(point.utc_ms);
+  const int column = ColumnOf(x);
+  if (!point.value) {
+    missing_[static_cast<size_t>(column)] = true;
+    return;
+  }
+  if (lines_.empty() || lines_.back().channel != point.channel || lines_.back().unit != point.unit) {
+    auto found = std::find_if(lines_.begin(), lines_.end(), [&](const Line& l) {
+      return l.channel == point.channel && l.unit == point.unit;
+    });
+    if (found == lines_.end()) {
+      lines_.push_back({point.channel, point.unit, std::vector<Column>(static_cast<size_t>(columns_))});
+    } else {
+      std::rotate(found, found + 1, lines_.end());
+    }
+  }
+  Column& c = lines_.back().columns[static_cast<size_t>(column)];
+  const ChartPoint p{x, *point.value};
+  if (!c.low || p.y < c.low->y) c.low = p;
+  if (!c.high || p.y > c.high->y) c.high = p;
+
+  const int64_t wall = static_cast<int64_t>(x);
+  const int64_t midnight = (wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400)) * 86400;
+  auto [day, fresh] = days_.try_emplace({midnight, point.channel, point.unit});
+  DayFigures& d = day->second;
+  if (fresh) d = {midnight, point.channel, point.unit, 0, p.y, p.y, 0};
+  ++d.readings;
+  d.min = std::min(d.min, p.y);
+  d.max = std::max(d.max, p.y);
+  d.sum += p.y;
+}
+
+ChartData PeriodChartBuilder::Chart(std::string title) const {
+  ChartData chart;
+  chart.title = std::move(title);
+  std::vector<const Line*> ordered;
+  for (const Line& l : lines_) ordered.push_back(&l);
+  std::sort(ordered.begin(), ordered.end(), [](const Line* a, const Line* b) {
+    return std::tie(a->channel, a->unit) < std::tie(b->channel, b->unit);
+  });
+  for (const Line* l : ordered) {
+    ChartLine line{l->unit == Unit::RelativeHumidity ? Quantity::Humidity : Quantity::Temperature,
+                   ChannelTitle(l->channel, PointAt(channels_, l->channel, INT64_MAX), l->unit),
+                   {}};
+    for (const Column& c : l->columns) {
+      if (!c.low) continue;
+      const bool lowFirst = c.low->x <= c.high->x;
+      line.points.push_back(lowFirst ? *c.low : *c.high);
+      if (!(*c.low == *c.high)) line.points.push_back(lowFirst ? *c.high : *c.low);
+    }
+    chart.lines.push_back(std::move(line));
+  }
+  for (int i = 0; i < columns_; ++i) {
+    if (missing_[static_cast<size_t>(i)])
+      chart.missing.push_back(from_ + (to_ - from_) * (i + 0.5) / columns_);
+  }
+  return chart;
+}
+
+std::vector<DayFigures> PeriodChartBuilder::Days() const {
+  std::vector<DayFigures> days;
+  for (const auto& [key, figures] : days_) days.push_back(figures);
+  return days;
+}
+
+std::string CombinedHash(const std::vector<ChannelStats>& stats) {
+  if (stats.size() == 1) return stats.front().sha256;
+  Sha256 hash;
+  for (const ChannelStats& s : stats) hash.Add(s.sha256 + "\n");
+  return hash.Hex();
+}
+
+std::vector<std::vector<std::string>> StatisticsTable(const std::vector<ChannelStats>& stats,
+                                                      const TimeZone& zone) {
+  std::vector<std::vector<std::string>> rows = {
+      {"Kanał"},
+      {"Odczyty poprawne"},
+      {"Odczyty błędne"},
+      {"Przerwy w zapisie"},
+      {"Minimum"},
+      {"Czas minimum"},
+      {"Maksimum"},
+      {"Czas maksimum"},
+      {"Średnia"},
+      {"Odchylenie standardowe"},
+      {"MKT"},
+      {"Granica dolna"},
+      {"Granica górna"},
+      {"Czas poniżej granicy"},
+      {"Udział poniżej"},
+      {"Czas powyżej granicy"},
+      {"Udział powyżej"},
+  };
+  for (const ChannelStats& s : stats) {
+    const bool any = s.min.has_value();
+    const std::vector<std::string> column = {
+        ChannelTitle(s.channel, s.point, s.unit),
+        std::to_string(s.readings),
+        std::to_string(s.invalid),
+        Duration(s.gap_s),
+        WithUnit(s.min, s.unit),
+        any ? LocalTime(zone, s.min_ms) : "—",
+        WithUnit(s.max, s.unit),
+        any ? LocalTime(zone, s.max_ms) : "—",
+        WithUnit(s.mean, s.unit, 2),
+        WithUnit(s.stddev, s.unit, 2),
+        s.unit == Unit::Celsius ? WithUnit(s.mkt, s.unit, 2) : "—",
+        WithUnit(s.low, s.unit),
+        WithUnit(s.high, s.unit),
+        s.below_s ? Duration(*s.below_s) : "—",
+        Share(s.below_share),
+        s.above_s ? Duration(*s.above_s) : "—",
+        Share(s.above_share),
+    };
+    for (size_t i = 0; i < rows.size(); ++i) rows[i].push_back(column[i]);
+  }
+  return rows;
+}
+
+ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& zone,
+                                  const std::vector<ChannelStats>& stats, const ChartData& chart,
+                                  const std::vector<DayFigures>& days) {
+  ReportDocument d;
+  d.title = "Raport okresowy rejestratora";
+  d.blocks.push_back(Lines({
+      "Rejestrator: " + context.logger.name,
+      "Właściciel: " + context.logger.owner,
+      "Numer seryjny: " + (context.logger.serial.empty() ? std::string("—") : context.logger.serial),
+      "Okres: od " + LocalTime(zone, context.from_ms) + " do " + LocalTime(zone, context.to_ms),
+      "Strefa czasowa: " + ZoneText(zone, context.from_ms),
+  }));
+
+  d.blocks.push_back(Heading("Wykres okresu"));
+  if (chart.HasValues()) {
+    d.blocks.push_back({ReportBlock::Kind::Chart, {}, {}, WriteChartData(chart)});
+  } else {
+    d.blocks.push_back(Lines({"Brak pomiarów do narysowania wykresu."}));
+  }
+
+  d.blocks.push_back(Heading("Statystyki kanałów"));
+  if (stats.empty()) d.blocks.push_back(Lines({"Brak pomiarów w wybranym okresie."}));
+  const auto table = StatisticsTable(stats, zone);
+  for (size_t first = 0; first < stats.size(); first += kChannelsPerTable) {
+    ReportBlock b{ReportBlock::Kind::Table, {}, {}, {}};
+    const size_t last = std::min(stats.size(), first + kChannelsPerTable);
+    for (const auto& row : table) {
+      std::vector<std::string> cells = {row[0]};
+      cells.insert(cells.end(), row.begin() + 1 + static_cast<std::ptrdiff_t>(first),
+                   row.begin() + 1 + static_cast<std::ptrdiff_t>(last));
+      b.rows.push_back(std::move(cells));
+    }
+    d.blocks.push_back(std::move(b));
+  }
+
+  d.hash = CombinedHash(stats);
+  d.blocks.push_back(Heading("Sumy kontrolne danych (SHA-256)"));
+  std::vector<std::string> hashes;
+  for (const ChannelStats& s : stats)
+    hashes.push_back("Kanał " + ChannelTitle(s.channel, s.point, s.unit) + ": " + s.sha256);
+  if (stats.size() > 1)
+    hashes.push_back("Łącznie (SHA-256 sum kanałów po kolei, każda z końcem wiersza): " + d.hash);
+  d.blocks.push_back(Lines(std::move(hashes)));
+
+  d.blocks.push_back(Heading("Przekroczenia"));
+  ReportBlock excursions{ReportBlock::Kind::Table,
+                         {},
+                         {{"Kanał", "Rodzaj", "Początek", "Koniec", "Czas trwania", "Wartość skrajna"}},
+                         {}};
+  for (const ChannelStats& s : stats) {
+    for (const Excursion& e : s.excursions) {
+      excursions.rows.push_back({ChannelTitle(s.channel, s.point, s.unit), e.high ? "powyżej" : "poniżej",
+                                 LocalTime(zone, e.start_ms), LocalTime(zone, e.end_ms),
+                                 Duration((e.end_ms - e.start_ms) / 1000), WithUnit(e.extreme, s.unit)});
+    }
+  }
+  if (excursions.rows.size() > 1) {
+    d.blocks.push_back(std::move(excursions));
+  } else {
+    d.blocks.push_back(Lines({"Brak przekroczeń w wybranym okresie."}));
+  }
+
+  d.blocks.push_back(Heading("Zestawienie dzienne"));
+  ReportBlock table2{
+      ReportBlock::Kind::Table, {}, {{"Dzień", "Kanał", "Odczyty", "Minimum", "Średnia", "Maksimum"}}, {}};
+  for (const DayFigures& day : days) {
+    std::string point;
+    for (const ChannelStats& s : stats) {
+      if (s.channel == day.channel) point = s.point;
+    }
+    table2.rows.push_back({Day(day.day), ChannelTitle(day.channel, point, day.unit),
+                           std::to_string(day.readings), WithUnit(day.min, day.unit),
+                           WithUnit(day.sum / static_cast<double>(day.readings), day.unit, 2),
+                           WithUnit(day.max, day.unit)});
+  }
+  if (table2.rows.size() > 1) {
+    d.blocks.push_back(std::move(table2));
+  } else {
+    d.blocks.push_back(Lines({"Brak pomiarów w wybranym okresie."}));
+  }
+
+  d.footer =
+      "Wygenerowano: " + LocalTime(zone, context.generated_utc_s * 1000) + ", velutron " + context.version;
+  return d;
+}
+
+bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const TimeZone& zone,
+                   const StatsOptions& options, int chartColumns, bool withStats, PeriodResult& result,
+                   std::string& error) {
+  std::vector<int64_t> times;
+  std::vector<ChannelEntry> channels;
+  if ((withStats && !archive.Times(logger.key, options.from_ms, options.to_ms, times, error)) ||
+      !archive.Channels(logger.key, channels, error))
+    return false;
+  StatsBuilder stats(std::move(times), channels, options);
+  PeriodChartBuilder chart(zone, options.from_ms, options.to_ms, chartColumns, channels, options.channels);
+  const auto each = [&](const PeriodPoint& point) {
+    if (withStats) stats.Add(point);
+    chart.Add(point);
+  };
+  if (!archive.Period(logger.key, options.from_ms, options.to_ms, each, error)) return false;
+  if (withStats) result.stats = stats.Finish();
+  result.chart = chart.Chart(logger.id.name + ", " + LocalTime(zone, options.from_ms) + " – " +
+                             LocalTime(zone, options.to_ms));
+  result.days = chart.Days();
+  return true;
+}
+
+}  // namespace velutron::archive
