@@ -61,7 +61,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The station's user is made by the package's postinst.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dseg")
+# libpq is loaded only for a PostgreSQL archive, so the dependency scan does not see it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dseg, libpq5")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus, prometheus-alertmanager")
 set(CPACK_STRIP_FILES ON)
 # Debian's permissions and the local administrator's edits of the example configuration kept on upgrade.

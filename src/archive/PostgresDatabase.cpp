@@ -1,13 +1,83 @@
+#include <dlfcn.h>
 #include <libpq-fe.h>
 
 #include <charconv>
 #include <cstdlib>
+#include <string>
 
 #include "archive/Database.h"
 
 namespace velutron::archive {
 
 namespace {
+
+// libpq brings Kerberos, LDAP and TLS with it, which cost every start of velutron-cli milliseconds; it is
+// loaded only when a PostgreSQL archive is opened.
+struct Libpq {
+  decltype(&::PQclear) clear = nullptr;
+  decltype(&::PQcmdTuples) cmdTuples = nullptr;
+  decltype(&::PQconnectdb) connectdb = nullptr;
+  decltype(&::PQerrorMessage) errorMessage = nullptr;
+  decltype(&::PQexec) exec = nullptr;
+  decltype(&::PQexecParams) execParams = nullptr;
+  decltype(&::PQfinish) finish = nullptr;
+  decltype(&::PQgetisnull) getisnull = nullptr;
+  decltype(&::PQgetlength) getlength = nullptr;
+  decltype(&::PQgetvalue) getvalue = nullptr;
+  decltype(&::PQntuples) ntuples = nullptr;
+  decltype(&::PQresultStatus) resultStatus = nullptr;
+  decltype(&::PQsetNoticeProcessor) setNoticeProcessor = nullptr;
+  decltype(&::PQstatus) status = nullptr;
+  decltype(&::PQtransactionStatus) transactionStatus = nullptr;
+};
+
+template <typename F>
+bool Bind(void* handle, const char* name, F& function) {
+  function = reinterpret_cast<F>(dlsym(handle, name));
+  return function != nullptr;
+}
+
+struct LoadedLibpq {
+  Libpq functions;
+  std::string failure;  // empty when every function was found
+};
+
+LoadedLibpq Load() {
+  LoadedLibpq loaded;
+  void* handle = dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    loaded.failure = dlerror();
+    return loaded;
+  }
+  Libpq& f = loaded.functions;
+  const bool complete =
+      Bind(handle, "PQclear", f.clear) && Bind(handle, "PQcmdTuples", f.cmdTuples) &&
+      Bind(handle, "PQconnectdb", f.connectdb) && Bind(handle, "PQerrorMessage", f.errorMessage) &&
+      Bind(handle, "PQexec", f.exec) && Bind(handle, "PQexecParams", f.execParams) &&
+      Bind(handle, "PQfinish", f.finish) && Bind(handle, "PQgetisnull", f.getisnull) &&
+      Bind(handle, "PQgetlength", f.getlength) && Bind(handle, "PQgetvalue", f.getvalue) &&
+      Bind(handle, "PQntuples", f.ntuples) && Bind(handle, "PQresultStatus", f.resultStatus) &&
+      Bind(handle, "PQsetNoticeProcessor", f.setNoticeProcessor) && Bind(handle, "PQstatus", f.status) &&
+      Bind(handle, "PQtransactionStatus", f.transactionStatus);
+  if (!complete) loaded.failure = "libpq.so.5 lacks a function the archive uses";
+  return loaded;
+}
+
+// The library's functions, or null (with the reason) when it cannot be loaded.
+const Libpq* LoadLibpq(std::string& error) {
+  static const LoadedLibpq loaded = Load();
+  if (!loaded.failure.empty()) {
+    error = loaded.failure;
+    return nullptr;
+  }
+  return &loaded.functions;
+}
+
+// Called only once LoadLibpq has succeeded.
+const Libpq& Pq() {
+  std::string unused;
+  return *LoadLibpq(unused);
+}
 
 template <typename T>
 T Parse(const char* text) {
@@ -19,12 +89,12 @@ T Parse(const char* text) {
 class PostgresRow final : public SqlRow {
  public:
   PostgresRow(const PGresult* result, int row) : result_(result), row_(row) {}
-  bool IsNull(int column) const override { return PQgetisnull(result_, row_, column) != 0; }
-  int64_t Int(int column) const override { return Parse<int64_t>(PQgetvalue(result_, row_, column)); }
-  double Real(int column) const override { return Parse<double>(PQgetvalue(result_, row_, column)); }
+  bool IsNull(int column) const override { return Pq().getisnull(result_, row_, column) != 0; }
+  int64_t Int(int column) const override { return Parse<int64_t>(Pq().getvalue(result_, row_, column)); }
+  double Real(int column) const override { return Parse<double>(Pq().getvalue(result_, row_, column)); }
   std::string Text(int column) const override {
-    return std::string(PQgetvalue(result_, row_, column),
-                       static_cast<size_t>(PQgetlength(result_, row_, column)));
+    return std::string(Pq().getvalue(result_, row_, column),
+                       static_cast<size_t>(Pq().getlength(result_, row_, column)));
   }
 
  private:
@@ -33,7 +103,7 @@ class PostgresRow final : public SqlRow {
 };
 
 struct ResultDeleter {
-  void operator()(PGresult* r) const { PQclear(r); }
+  void operator()(PGresult* r) const { Pq().clear(r); }
 };
 using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
@@ -47,7 +117,7 @@ std::string Message(const char* text) {
 class PostgresDatabase final : public Database {
  public:
   explicit PostgresDatabase(PGconn* conn) : conn_(conn) {}
-  ~PostgresDatabase() override { PQfinish(conn_); }
+  ~PostgresDatabase() override { Pq().finish(conn_); }
   PostgresDatabase(const PostgresDatabase&) = delete;
   PostgresDatabase& operator=(const PostgresDatabase&) = delete;
 
@@ -73,18 +143,18 @@ class PostgresDatabase final : public Database {
       values[i] = texts[i].c_str();
     }
     const std::string text(sql);
-    Result result(PQexecParams(conn_, text.c_str(), static_cast<int>(params.size()), nullptr, values.data(),
-                               nullptr, nullptr, 0));
-    const ExecStatusType status = PQresultStatus(result.get());
+    Result result(Pq().execParams(conn_, text.c_str(), static_cast<int>(params.size()), nullptr,
+                                  values.data(), nullptr, nullptr, 0));
+    const ExecStatusType status = Pq().resultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      error = Message(PQerrorMessage(conn_));
+      error = Message(Pq().errorMessage(conn_));
       changes_ = 0;
       return false;
     }
-    const char* tuples = PQcmdTuples(result.get());
+    const char* tuples = Pq().cmdTuples(result.get());
     changes_ = *tuples != 0 ? Parse<int64_t>(tuples) : 0;
     if (each) {
-      const int rows = PQntuples(result.get());
+      const int rows = Pq().ntuples(result.get());
       for (int r = 0; r < rows; ++r) each(PostgresRow(result.get(), r));
     }
     return true;
@@ -95,7 +165,7 @@ class PostgresDatabase final : public Database {
   bool Begin(std::string& error) override { return Exec("BEGIN", error); }
   bool Commit(std::string& error) override { return Exec("COMMIT", error); }
   void Rollback() override {
-    if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Result(PQexec(conn_, "ROLLBACK"));
+    if (Pq().transactionStatus(conn_) != PQTRANS_IDLE) Result(Pq().exec(conn_, "ROLLBACK"));
   }
 
  private:
@@ -106,15 +176,16 @@ class PostgresDatabase final : public Database {
 }  // namespace
 
 std::unique_ptr<Database> OpenPostgres(const std::string& url, std::string& error) {
-  PGconn* conn = PQconnectdb(url.c_str());
-  if (PQstatus(conn) != CONNECTION_OK) {
-    error = Message(PQerrorMessage(conn));
-    PQfinish(conn);
+  if (LoadLibpq(error) == nullptr) return nullptr;
+  PGconn* conn = Pq().connectdb(url.c_str());
+  if (Pq().status(conn) != CONNECTION_OK) {
+    error = Message(Pq().errorMessage(conn));
+    Pq().finish(conn);
     return nullptr;
   }
   auto db = std::make_unique<PostgresDatabase>(conn);
   // Notices of "already exists" and the like are not for the user.
-  PQsetNoticeProcessor(
+  Pq().setNoticeProcessor(
       conn, [](void*, const char*) {}, nullptr);
   if (!db->Exec("SET client_min_messages TO warning", error)) return nullptr;
   return db;
