@@ -5,10 +5,10 @@
 // server's half; VELUTRON_BENCH_DAYS shortens the year.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
+#include "ArchiveYear.h"
 #include "archive/Archive.h"
 #include "archive/Database.h"
 #include "archive/Import.h"
@@ -20,42 +20,13 @@ namespace {
 
 using namespace archive;
 
-constexpr int64_t kStart = 1'735'689'600'000;  // 2025-01-01T00:00:00Z
-constexpr int kChannels = 10;
-constexpr int64_t kStepMs = 10'000;
+using bench::Days;
+using bench::kChannels;
+using bench::kStart;
 
-int Days() {
-  const char* days = std::getenv("VELUTRON_BENCH_DAYS");
-  return days != nullptr ? std::atoi(days) : 365;
-}
-
-// A cold store's day: a slow daily curve, a defrost bump and a little noise, at 1/16 °C.
-double Temperature(int channel, int64_t i) {
-  const double day = static_cast<double>(i % 8640) / 8640.0;
-  const double value =
-      -18.0 + channel * 0.5 + 1.5 * std::sin(2 * M_PI * day) + ((i * 7919 + channel) % 11) * 0.0625;
-  return std::round(value * 16) / 16;
-}
-
-// Fills `archive` with `days` of ten channels every 10 s through the archive's own interface, an hour a
-// transaction.
 bool Fill(PeriodArchive& archive, int days, std::string& error) {
   const auto logger = archive.Logger({"bench", "Northfield", "SN 1"}, error);
-  if (!logger) return false;
-  const int64_t total = int64_t{days} * 8640;
-  std::vector<Interval> hour;
-  for (int64_t i = 0; i < total; ++i) {
-    Interval interval{kStart + i * kStepMs, std::nullopt, {}};
-    for (int k = 1; k <= kChannels; ++k)
-      interval.readings.push_back({k, Unit::Celsius, Temperature(k, i), ""});
-    hour.push_back(std::move(interval));
-    if (hour.size() == 360 || i + 1 == total) {
-      AddCounts counts;
-      if (!archive.AddIntervals(*logger, Source::Station, hour, counts, error)) return false;
-      hour.clear();
-    }
-  }
-  return true;
+  return logger && bench::Fill(archive, *logger, days, error);
 }
 
 void BM_ArchiveBytesPerReading(benchmark::State& state) {

@@ -6,10 +6,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
-#include <cmath>
-#include <cstdlib>
 #include <filesystem>
 
+#include "ArchiveYear.h"
 #include "archive/Archive.h"
 #include "archive/PeriodReport.h"
 #include "archive/ReportPdf.h"
@@ -21,21 +20,9 @@ namespace {
 
 using namespace archive;
 
-constexpr int64_t kStart = 1'735'689'600'000;  // 2025-01-01T00:00:00Z
-constexpr int kChannels = 10;
-constexpr int64_t kStepMs = 10'000;
-
-int Days() {
-  const char* days = std::getenv("VELUTRON_BENCH_DAYS");
-  return days != nullptr ? std::atoi(days) : 365;
-}
-
-double Temperature(int channel, int64_t i) {
-  const double day = static_cast<double>(i % 8640) / 8640.0;
-  const double value =
-      -18.0 + channel * 0.5 + 1.5 * std::sin(2 * M_PI * day) + ((i * 7919 + channel) % 11) * 0.0625;
-  return std::round(value * 16) / 16;
-}
+using bench::Days;
+using bench::kChannels;
+using bench::kStart;
 
 // The archive of `days`, filled once and kept: filling a year takes far longer than reading it.
 std::unique_ptr<PeriodArchive> Year(int days, LoggerEntry& logger, std::string& error) {
@@ -48,19 +35,7 @@ std::unique_ptr<PeriodArchive> Year(int days, LoggerEntry& logger, std::string& 
   if (!key) return nullptr;
   logger = {*key, {"bench", "Northfield", "SN 1"}};
   if (!fresh) return archive;
-  const int64_t total = int64_t{days} * 8640;
-  std::vector<Interval> hour;
-  for (int64_t i = 0; i < total; ++i) {
-    Interval interval{kStart + i * kStepMs, std::nullopt, {}};
-    for (int k = 1; k <= kChannels; ++k)
-      interval.readings.push_back({k, Unit::Celsius, Temperature(k, i), ""});
-    hour.push_back(std::move(interval));
-    if (hour.size() == 360 || i + 1 == total) {
-      AddCounts counts;
-      if (!archive->AddIntervals(*key, Source::Station, hour, counts, error)) return nullptr;
-      hour.clear();
-    }
-  }
+  if (!bench::Fill(*archive, *key, days, error)) return nullptr;
   return archive;
 }
 
