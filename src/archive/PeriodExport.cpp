@@ -1,9 +1,10 @@
 #include "archive/PeriodExport.h"
 
 #include <algorithm>
-#include <charconv>
 #include <map>
 #include <nlohmann/json.hpp>
+
+#include "data/Export.h"
 
 namespace velutron::archive {
 
@@ -13,28 +14,6 @@ using Json = nlohmann::ordered_json;
 
 std::string UnitText(Unit u) { return u == Unit::RelativeHumidity ? "%RH" : "°C"; }
 std::string Suffix(Unit u) { return u == Unit::RelativeHumidity ? "_RH" : "_C"; }
-
-// As the database export writes numbers: the shortest text that reads back the same, with a decimal part.
-std::string NumberText(double value) {
-  char text[32];
-  std::string s(text, std::to_chars(text, text + sizeof text, value).ptr);
-  if (s.find_first_of(".e") == std::string::npos) s += ".0";
-  return s;
-}
-
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  }
-  return text;
-}
-
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
 
 }  // namespace
 
@@ -110,7 +89,7 @@ std::string PeriodWriter::Rows(const std::vector<PeriodPoint>& points) {
           status += (status.empty() ? "" : "; ") + ColumnName(c) + "=" + it->second->status;
         }
       }
-      out += "," + CsvField(status) + "\n";
+      out += "," + CsvField(status, ',') + "\n";
       continue;
     }
     Json readings = Json::array();

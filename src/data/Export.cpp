@@ -28,23 +28,6 @@ std::string IsoTime(const CivilTime& t) {
   return text;
 }
 
-// The shortest text that reads back as the same number, always with a decimal part (as JSON has it).
-std::string NumberText(double value) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  std::string s(text, end);
-  if (s.find_first_of(".e") == std::string::npos) s += ".0";
-  return s;
-}
-
-// Texts become one comment line each: control characters would break it.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  }
-  return text;
-}
-
 std::string ColumnName(const ChannelColumn& c) {
   return "ch" + std::to_string(c.channel) + std::string(SuffixOf(c.quantity));
 }
@@ -59,19 +42,6 @@ std::string StatusOf(const Measurement& m, const std::vector<ChannelColumn>& col
     status += ColumnName(c) + "=" + std::string(r.marker);
   }
   return status;
-}
-
-// RFC 4180: a field holding the delimiter, a quote or a line break is quoted, its quotes doubled.
-std::string CsvField(std::string_view text, char delimiter) {
-  if (text.find_first_of(std::string{delimiter, '"', '\r', '\n'}) == std::string_view::npos) {
-    return std::string(text);
-  }
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
 }
 
 std::string Csv(const DatabaseContents& db, std::string_view fileName, const CsvStyle& style) {
@@ -164,6 +134,33 @@ std::string ZoneOfPath(std::string path) {
 }
 
 }  // namespace
+
+std::string NumberText(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  std::string s(text, end);
+  if (s.find_first_of(".e") == std::string::npos) s += ".0";
+  return s;
+}
+
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return text;
+}
+
+std::string CsvField(std::string_view text, char delimiter) {
+  if (text.find_first_of(std::string{delimiter, '"', '\r', '\n'}) == std::string_view::npos) {
+    return std::string(text);
+  }
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
 
 std::string ExportDatabase(const DatabaseContents& db, ExportFormat format, std::string_view fileName,
                            const CsvStyle& csv) {

@@ -25,6 +25,14 @@ struct CsvStyle {
   bool texts = false;
 };
 
+// The pieces every export of readings shares (also the archive's period export).
+// The shortest text that reads back as the same number, always with a decimal part (as JSON has it).
+std::string NumberText(double value);
+// Texts become one comment line each: control characters would break it.
+std::string OneLine(std::string text);
+// RFC 4180: a field holding the delimiter, a quote or a line break is quoted, its quotes doubled.
+std::string CsvField(std::string_view text, char delimiter);
+
 // `fileName` names the database in the texts. `db` must have passed every check.
 std::string ExportDatabase(const DatabaseContents& db, ExportFormat format, std::string_view fileName,
                            const CsvStyle& csv = {});
