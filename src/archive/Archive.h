@@ -165,14 +165,7 @@ struct TimeMark {
 };
 
 // A reading that disagreed with the archived one at the same logger, channel and time.
-struct Conflict {
-  int channel = 0;
-  Unit unit = Unit::Celsius;
-  int64_t utc_ms = 0;
-  std::optional<double> value;
-  std::string status;
-  Source source = Source::Station;
-};
+using Conflict = PeriodPoint;
 
 class PeriodArchive : public Archive {
  public:
