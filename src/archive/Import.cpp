@@ -15,9 +15,6 @@ bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const st
     error = "the file names no owner: give the logger a name (--logger)";
     return false;
   }
-  const auto key = archive.Logger({result.logger, owner, ""}, error);
-  if (!key) return false;
-
   std::vector<Measurement> rows = Measurements(db);
   std::vector<const Measurement*> dated;
   for (const Measurement& m : rows) {
@@ -56,8 +53,13 @@ bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const st
     }
     intervals.push_back(std::move(interval));
   }
-  // One transaction for the whole file: one sync of the log instead of three.
+  // One transaction for the whole file, the logger's first entry included: one sync of the log.
   if (!archive.BeginBatch(error)) return false;
+  const auto key = archive.Logger({result.logger, owner, ""}, error);
+  if (!key) {
+    archive.AbandonBatch();
+    return false;
+  }
   if (!intervals.empty()) {
     // The point names the file carries, as of its first record; units as the first record has them.
     std::vector<ChannelInfo> channels;

@@ -137,10 +137,12 @@ class Store final : public PeriodArchive {
       if (!ClockOffset(logger, t, interval.logger_clock_s, error)) return Fail();
     }
     // What the archive already holds in the batch's time span, to tell present from conflicting.
-    std::map<std::pair<int64_t, int64_t>, Stored> existing;
+    std::unordered_map<std::pair<int64_t, int64_t>, Stored, KeyHash> existing;
+    existing.reserve(rows.size());
     if (!Existing(logger, first, last + 1, existing, error)) return Fail();
 
     std::vector<const Row*> fresh;
+    fresh.reserve(rows.size());
     for (const Row& row : rows) {
       auto [it, inserted] = existing.try_emplace({row.series, row.t}, row.stored);
       if (inserted) {
@@ -152,22 +154,28 @@ class Store final : public PeriodArchive {
         ++counts.conflicts;
       }
     }
+    // In key order, each series' rows go to the end of its run of the index instead of every record
+    // touching ten places of it: fewer pages written and split.
+    std::map<int64_t, std::vector<const Row*>> bySeries;
+    for (const Row* row : fresh) bySeries[row->series].push_back(row);
+    fresh.clear();
+    for (auto& [series, run] : bySeries) {
+      auto earlier = [](const Row* a, const Row* b) { return a->t < b->t; };
+      // Records come in time order already, but a station's late interval may not.
+      if (!std::is_sorted(run.begin(), run.end(), earlier)) std::sort(run.begin(), run.end(), earlier);
+      fresh.insert(fresh.end(), run.begin(), run.end());
+    }
     // Several rows a statement: a round trip per reading would make a server archive slow.
-    constexpr size_t kRowsPerStatement = 250;
+    std::vector<SqlValue> params;
+    params.reserve(3 * kRowsPerStatement);
     for (size_t at = 0; at < fresh.size(); at += kRowsPerStatement) {
       const size_t n = std::min(kRowsPerStatement, fresh.size() - at);
-      std::string sql = "INSERT INTO readings(series, t, v) VALUES ";
-      std::vector<SqlValue> params;
-      params.reserve(3 * n);
+      params.clear();
       for (size_t i = 0; i < n; ++i) {
         const Row& row = *fresh[at + i];
-        const size_t p = 3 * i;
-        sql += (i ? ",($" : "($") + std::to_string(p + 1) + ",$" + std::to_string(p + 2) + ",$" +
-               std::to_string(p + 3) + ")";
         params.insert(params.end(), {row.series, row.t, row.stored.v});
       }
-      sql += " ON CONFLICT (series, t) DO NOTHING";
-      if (!db_->Exec(sql, params, {}, error)) return Fail();
+      if (!db_->Exec(InsertReadings(n), params, {}, error)) return Fail();
       const auto added = static_cast<size_t>(db_->Changes());
       counts.added += added;
       // Another server connection archived some of them meanwhile: those are present or in conflict.
@@ -522,8 +530,8 @@ class Store final : public PeriodArchive {
     return true;
   }
 
-  bool Existing(int64_t logger, int64_t from, int64_t to,
-                std::map<std::pair<int64_t, int64_t>, Stored>& existing, std::string& error) {
+  template <typename Map>
+  bool Existing(int64_t logger, int64_t from, int64_t to, Map& existing, std::string& error) {
     return db_->Exec(
         "SELECT r.series, r.t, r.v FROM series s JOIN readings r ON r.series = s.id "
         "WHERE s.logger = $1 AND r.t >= $2 AND r.t < $3",
@@ -572,7 +580,31 @@ class Store final : public PeriodArchive {
     return true;
   }
 
+  static constexpr size_t kRowsPerStatement = 250;
+
+  // The insert of n readings, its text made once per size.
+  const std::string& InsertReadings(size_t n) {
+    std::string& sql = insertTexts_[n];
+    if (!sql.empty()) return sql;
+    sql = "INSERT INTO readings(series, t, v) VALUES ";
+    for (size_t i = 0; i < n; ++i) {
+      const size_t p = 3 * i;
+      sql += (i ? ",($" : "($") + std::to_string(p + 1) + ",$" + std::to_string(p + 2) + ",$" +
+             std::to_string(p + 3) + ")";
+    }
+    sql += " ON CONFLICT (series, t) DO NOTHING";
+    return sql;
+  }
+
+  struct KeyHash {
+    size_t operator()(const std::pair<int64_t, int64_t>& k) const {
+      return static_cast<size_t>(static_cast<uint64_t>(k.second) * 31 +
+                                 static_cast<uint64_t>(k.first) * 0x9E3779B97F4A7C15ULL);
+    }
+  };
+
   std::unique_ptr<Database> db_;
+  std::map<size_t, std::string> insertTexts_;
   int depth_ = 0;
   std::map<std::tuple<int64_t, int, int>, int64_t> series_;
   std::unordered_map<std::string, int64_t> statuses_;
