@@ -38,13 +38,15 @@ std::string PeriodWriter::ColumnName(const SeriesKey& c) const {
 std::string PeriodWriter::Head() const {
   if (format_ == PeriodFormat::Csv) {
     std::string out;
-    out += "# logger: " + OneLine(logger_.id.name) + "\n";
-    out += "# owner: " + OneLine(logger_.id.owner) + "\n";
-    out += "# from: " + Time(options_.from_ms) + "\n";
-    out += "# to: " + Time(options_.to_ms) + "\n";
-    out += "# time zone: " + (zone_.Name().empty() ? std::string("local") : zone_.Name()) + "\n";
-    for (const auto& [channel, name] : names_)
-      out += "# ch" + std::to_string(channel) + ": " + OneLine(name) + "\n";
+    if (options_.texts) {
+      out += "# logger: " + OneLine(logger_.id.name) + "\n";
+      out += "# owner: " + OneLine(logger_.id.owner) + "\n";
+      out += "# from: " + Time(options_.from_ms) + "\n";
+      out += "# to: " + Time(options_.to_ms) + "\n";
+      out += "# time zone: " + (zone_.Name().empty() ? std::string("local") : zone_.Name()) + "\n";
+      for (const auto& [channel, name] : names_)
+        out += "# ch" + std::to_string(channel) + ": " + OneLine(name) + "\n";
+    }
     out += "time";
     for (const SeriesKey& c : columns_) out += "," + ColumnName(c);
     return out + ",status\n";

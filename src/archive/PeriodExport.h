@@ -15,6 +15,9 @@ struct PeriodExportOptions {
   int64_t from_ms = 0;
   int64_t to_ms = 0;
   std::vector<int> channels;  // empty: all
+  // CSV: the logger's texts and the period as "# " lines before the header. Off by default, since
+  // readers take the first line as the header.
+  bool texts = false;
 };
 
 struct SeriesKey {

@@ -210,6 +210,7 @@ struct ExportArgs {
   PeriodArgs period;
   std::string format;
   std::optional<std::string> out;
+  bool texts = false;
 };
 
 // Written a day at a time, so that a year's export never sits in memory whole.
@@ -218,7 +219,7 @@ Outcome Export(Runner& r, const ExportArgs& a) {
   if (!a.out) r.ui().SetOutput(stderr);
   Period p;
   if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
-  const PeriodExportOptions options{p.from_ms, p.to_ms, a.period.channels};
+  const PeriodExportOptions options{p.from_ms, p.to_ms, a.period.channels, a.texts};
   std::vector<std::pair<int, Unit>> present;
   std::string error;
   if (!p.archive->SeriesIn(p.logger.key, p.from_ms, p.to_ms, present, error)) return Failed(r, error);
@@ -436,8 +437,12 @@ void AddArchiveCommands(CLI::App& app, Command& chosen) {
       ->required()
       ->check(CLI::IsMember({"csv", "json"}));
   ex->add_option("--out", exportArgs->out, "file to write (default: standard output)");
+  ex->add_flag("--texts", exportArgs->texts,
+               "CSV: the logger's texts and the period as # lines before the header");
   ex->callback([&chosen, exportArgs] {
     CheckPeriod(exportArgs->period);
+    if (exportArgs->texts && exportArgs->format != "csv")
+      throw CLI::ValidationError("--texts is for --format csv only");
     chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); };
   });
 

@@ -64,13 +64,6 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
   r = Cli(with({"archive", "export", "--format", "csv"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out,
-            "# logger: Hala B\n"
-            "# owner: Hala B\n"
-            "# from: 2026-12-01T00:00:00+01:00\n"
-            "# to: 2026-12-02T00:00:00+01:00\n"
-            "# time zone: Europe/Warsaw\n"
-            "# ch1: Komora\n"
-            "# ch2: Rampa\n"
             "time,ch1_C,ch2_C,status\n"
             "2026-12-01T08:00:00+01:00,20.0,21.0,\n"
             "2026-12-01T08:10:00+01:00,22.5,21.0,\n"
@@ -111,11 +104,56 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
   EXPECT_EQ(r.out, "[Error] the readings of that period no longer hash to " + hash + "\n");
 }
 
+// A CSV reader takes the first line as the header: the texts come before it only when asked for.
+TEST_P(CliArchiveTest, ThePeriodCsvIsHeaderAndRowsForAnyReaderWithItsTextsOnlyWhenAsked) {
+  ASSERT_EQ(Cli({"archive", "import", "day2.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  for (const char* texts : {"", "--texts"}) {
+    std::vector<std::string> args = {"archive",  "export",     "--from", "2026-12-01",
+                                     "--to",     "2026-12-02", "--tz",   "Europe/Warsaw",
+                                     "--format", "csv",        "--out",  *texts ? "texts.csv" : "plain.csv"};
+    if (*texts) args.push_back(texts);
+    const CommandResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+  }
+  const std::string rows =
+      "time,ch1_C,ch2_C,status\n"
+      "2026-12-01T08:10:00+01:00,22.5625,21.0,\n"
+      "2026-12-01T08:20:00+01:00,25.0,21.0,\n"
+      "2026-12-01T08:30:00+01:00,,21.0,ch1_C=T_min\n";
+  const auto plain = ReadWholeFile(work.path() / "plain.csv");
+  const auto texts = ReadWholeFile(work.path() / "texts.csv");
+  ASSERT_TRUE(plain && texts);
+  EXPECT_EQ(std::string(plain->begin(), plain->end()), rows);
+  EXPECT_EQ(std::string(texts->begin(), texts->end()),
+            "# logger: Hala B\n"
+            "# owner: Hala B\n"
+            "# from: 2026-12-01T00:00:00+01:00\n"
+            "# to: 2026-12-02T00:00:00+01:00\n"
+            "# time zone: Europe/Warsaw\n"
+            "# ch1: Komora\n"
+            "# ch2: Rampa\n" +
+                rows);
+
+  Command read;
+  read.argv = {"/usr/bin/python3", "-c",
+               "import csv\n"
+               "for row in csv.DictReader(open('plain.csv', newline='', encoding='utf-8')):\n"
+               "  print(row)\n"};
+  read.workDir = work.path().string();
+  const CommandResult r = RunCommand(read);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "{'time': '2026-12-01T08:10:00+01:00', 'ch1_C': '22.5625', 'ch2_C': '21.0', 'status': ''}\n"
+            "{'time': '2026-12-01T08:20:00+01:00', 'ch1_C': '25.0', 'ch2_C': '21.0', 'status': ''}\n"
+            "{'time': '2026-12-01T08:30:00+01:00', 'ch1_C': '', 'ch2_C': '21.0', 'status': 'ch1_C=T_min'}\n");
+}
+
 TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
   const std::vector<std::vector<std::string>> lines = {
       {"archive", "report", "--from", "yesterday", "--to", "2026-12-02"},
       {"archive", "report", "--from", "2026-02-30", "--to", "2026-12-02"},
       {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "xml"},
+      {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "json", "--texts"},
       {"archive", "import", "day1.DAT", "--tz", "Mars/Olympus"},
       {"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02", "--channel", "11"},
   };
