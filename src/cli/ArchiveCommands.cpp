@@ -2,6 +2,7 @@
 // stations.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "archive/Import.h"
 #include "archive/PeriodExport.h"
 #include "archive/PeriodReport.h"
+#include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
 #include "archive/TimeZone.h"
 #include "cli/Runner.h"
@@ -160,6 +162,9 @@ Outcome Import(Runner& r, const ImportArgs& a) {
   return outcome;
 }
 
+// The cause of a gap found in the spacing of the readings rather than recorded by the station.
+constexpr const char* kMissingReadings = "missing readings";
+
 Outcome List(Runner& r, const std::string& zoneName) {
   std::string error;
   auto zone = TimeZone::Named(zoneName, error);
@@ -193,11 +198,29 @@ Outcome List(Runner& r, const std::string& zoneName) {
                time(c.from_ms);
     }
     static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused"};
+    struct Shown {
+      int64_t from, to;
+      const char* cause;
+    };
+    std::vector<Shown> shown;
+    for (const Gap& g : gaps)
+      shown.push_back({g.from_utc_ms, g.to_utc_ms, kCauses[static_cast<int>(g.cause) & 3]});
+    // Beside the gaps the station recorded, those the spacing of the readings shows (a download's
+    // logger stopped, a station that was not running), unless the station recorded them itself.
+    std::vector<int64_t> times;
+    if (any && !archive->Times(l.key, first, last + 1000, times, error)) return Failed(r, error);
+    for (const SpacingGap& g : SpacingGaps(times)) {
+      const bool recorded = std::any_of(gaps.begin(), gaps.end(), [&g](const Gap& known) {
+        return known.from_utc_ms < g.to_ms && g.from_ms < known.to_utc_ms;
+      });
+      if (!recorded) shown.push_back({g.from_ms, g.to_ms, kMissingReadings});
+    }
+    std::stable_sort(shown.begin(), shown.end(),
+                     [](const Shown& a, const Shown& b) { return a.from < b.from; });
     j["gaps"] = Json::array();
-    for (const Gap& g : gaps) {
-      const char* cause = kCauses[static_cast<int>(g.cause) & 3];
-      j["gaps"].push_back({{"from", time(g.from_utc_ms)}, {"to", time(g.to_utc_ms)}, {"cause", cause}});
-      human += "\n  gap " + time(g.from_utc_ms) + " .. " + time(g.to_utc_ms) + " (" + cause + ")";
+    for (const Shown& g : shown) {
+      j["gaps"].push_back({{"from", time(g.from)}, {"to", time(g.to)}, {"cause", g.cause}});
+      human += "\n  gap " + time(g.from) + " .. " + time(g.to) + " (" + g.cause + ")";
     }
     j["conflicts"] = conflicts.size();
     if (!conflicts.empty()) human += "\n  readings in conflict: " + std::to_string(conflicts.size());

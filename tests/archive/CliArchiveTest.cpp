@@ -13,6 +13,8 @@
 namespace velutron::test {
 namespace {
 
+using archive::GapCause;
+
 uint8_t Bcd(int v) { return static_cast<uint8_t>(v / 10 * 16 + v % 10); }
 
 // Hala B on 1 December 2026, local time; channel 1 as given, channel 2 always 21 °C.
@@ -146,6 +148,50 @@ TEST_P(CliArchiveTest, ThePeriodCsvIsHeaderAndRowsForAnyReaderWithItsTextsOnlyWh
             "{'time': '2026-12-01T08:10:00+01:00', 'ch1_C': '22.5625', 'ch2_C': '21.0', 'status': ''}\n"
             "{'time': '2026-12-01T08:20:00+01:00', 'ch1_C': '25.0', 'ch2_C': '21.0', 'status': ''}\n"
             "{'time': '2026-12-01T08:30:00+01:00', 'ch1_C': '', 'ch2_C': '21.0', 'status': 'ch1_C=T_min'}\n");
+}
+
+// Records every 5 minutes missing from 08:20 to 08:40 and from 09:00 to 09:20, the station having
+// recorded the second stretch itself (and a pause before any reading): each gap is listed once, in
+// time order, the one found in the readings named as such; a spacing of exactly twice the usual is none.
+TEST_P(CliArchiveTest, TheListShowsTheGapsTheStationRecordedAndThoseTheReadingsShow) {
+  DumpBuilder dump;
+  dump.channelByte = 1;
+  dump.owner = "Hala B";
+  dump.pointNames = {"Komora"};
+  for (auto [hour, minute] : std::vector<std::pair<int, int>>{
+           {8, 0}, {8, 5}, {8, 10}, {8, 15}, {8, 40}, {8, 45}, {8, 50}, {8, 55}, {9, 20}, {9, 25}, {9, 35}})
+    dump.Record({1200}, 0x01, 0x12, 26, Bcd(hour), Bcd(minute), 0);
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "gaps.DAT", dump.File()));
+  ASSERT_EQ(Cli({"archive", "import", "gaps.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  {
+    auto archive = Open();
+    std::string error;
+    const auto logger = archive->FindLogger("Hala B", error);
+    ASSERT_TRUE(logger) << error;
+    constexpr int64_t kEight = 1'796'108'400'000;  // 2026-12-01T08:00:00+01:00
+    ASSERT_TRUE(
+        archive->AddGap(*logger, {kEight + 56 * 60'000, kEight + 79 * 60'000, GapCause::Silence}, error));
+    ASSERT_TRUE(
+        archive->AddGap(*logger, {kEight - 60 * 60'000, kEight - 30 * 60'000, GapCause::Paused}, error));
+  }
+  CommandResult r = Cli({"archive", "list", "--tz", "Europe/Warsaw"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Hala B: 2026-12-01T08:00:00+01:00 .. 2026-12-01T09:35:00+01:00\n"
+            "  ch1 °C \"Komora\" from 2026-12-01T08:00:00+01:00\n"
+            "  gap 2026-12-01T07:00:00+01:00 .. 2026-12-01T07:30:00+01:00 (paused)\n"
+            "  gap 2026-12-01T08:20:00+01:00 .. 2026-12-01T08:40:00+01:00 (missing readings)\n"
+            "  gap 2026-12-01T08:56:00+01:00 .. 2026-12-01T09:19:00+01:00 (silence)\n");
+  r = Cli({"--json", "archive", "list", "--tz", "Europe/Warsaw"});
+  EXPECT_EQ(
+      r.out.substr(r.out.find("\"gaps\"")),
+      R"("gaps":[{"from":"2026-12-01T07:00:00+01:00","to":"2026-12-01T07:30:00+01:00","cause":"paused"},)"
+      R"({"from":"2026-12-01T08:20:00+01:00","to":"2026-12-01T08:40:00+01:00","cause":"missing readings"},)"
+      R"({"from":"2026-12-01T08:56:00+01:00","to":"2026-12-01T09:19:00+01:00","cause":"silence"}],)"
+      R"("conflicts":0})"
+      "\n"
+      R"({"type":"result","outcome":"completed"})"
+      "\n");
 }
 
 TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {

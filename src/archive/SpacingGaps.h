@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace velutron::archive {
+
+// A stretch without readings found from the spacing of a logger's records alone, whatever the cause:
+// from when the next record was due (the last one plus one median spacing) to the next record.
+struct SpacingGap {
+  int64_t from_ms = 0;
+  int64_t to_ms = 0;
+  bool operator==(const SpacingGap&) const = default;
+};
+
+// The median of the spacings between consecutive record times (sorted, each once); 0 below two times.
+int64_t MedianSpacing(const std::vector<int64_t>& times);
+
+// Every spacing longer than twice the median, as the statistics count gaps.
+std::vector<SpacingGap> SpacingGaps(const std::vector<int64_t>& times);
+
+}  // namespace velutron::archive
