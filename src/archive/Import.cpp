@@ -6,6 +6,38 @@
 
 namespace velutron::archive {
 
+namespace {
+
+// A logger's local stamps to UTC with two look-ups of the zone per local day instead of several per
+// record: a day that starts and ends with one offset has it throughout.
+class LocalToUtc {
+ public:
+  explicit LocalToUtc(const TimeZone& zone) : zone_(zone) {}
+
+  int64_t operator()(int64_t wall, LocalTimeKind& kind, std::optional<int64_t> after) {
+    const int64_t day = (wall >= 0 ? wall : wall - 86399) / 86400;
+    if (day != day_) {
+      day_ = day;
+      const int64_t start = day * 86400, end = start + 86399;
+      LocalTimeKind first, last;
+      offset_ = start - zone_.ToUtc(start, first);
+      const int64_t endOffset = end - zone_.ToUtc(end, last);
+      steady_ = first == LocalTimeKind::Unique && last == LocalTimeKind::Unique && endOffset == offset_;
+    }
+    if (!steady_) return zone_.ToUtc(wall, kind, after);
+    kind = LocalTimeKind::Unique;
+    return wall - offset_;
+  }
+
+ private:
+  const TimeZone& zone_;
+  int64_t day_ = INT64_MIN;
+  int64_t offset_ = 0;
+  bool steady_ = false;  // one offset all day; not on a day the clocks change
+};
+
+}  // namespace
+
 bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const std::string& logger,
                     const TimeZone& zone, ImportResult& result, std::string& error) {
   result = {};
@@ -32,10 +64,11 @@ bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const st
   std::vector<TimeMark> marks;
   intervals.reserve(dated.size());
   std::optional<int64_t> previous;
+  LocalToUtc toUtc(zone);
   for (const Measurement* m : dated) {
     const int64_t wall = WallSeconds(*m->time);
     LocalTimeKind kind;
-    const int64_t utc = zone.ToUtc(wall, kind, previous);
+    const int64_t utc = toUtc(wall, kind, previous);
     previous = utc;
     if (kind == LocalTimeKind::Gap) {
       ++result.gap_times;
