@@ -19,6 +19,7 @@
 #include "data/Measurements.h"
 #include "link/Link.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileRead.h"
 #include "platform/Process.h"
 #include "platform/Spawn.h"
 #include "platform/Utf8Path.h"
@@ -283,7 +284,8 @@ struct ReportArgs {
   PeriodArgs period;
   std::optional<double> low, high;
   double mktDh = 83.144;
-  std::string hash;  // verify
+  std::string hash;    // verify
+  std::string report;  // verify: a report's JSON lines instead of the hash and the period
   std::optional<std::string> pdf;
 };
 
@@ -408,6 +410,144 @@ Outcome Chart(Runner& r, const ChartArgs& a) {
               WriteChartData(result.chart));
 }
 
+// One channel's line of a report that `archive report --json` wrote.
+struct ReportedChannel {
+  std::string logger;
+  int channel = 0;
+  Unit unit = Unit::Celsius;
+  std::string from, to;  // as the report printed them, with their offsets
+  std::string sha256;
+};
+
+bool IsSha256(const std::string& text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+// The `stats` lines of a report's JSON; its other lines (the result, messages) are passed over. Empty,
+// with `why` set, when the text is not such a report.
+std::vector<ReportedChannel> ReadReport(std::string_view text, const TimeZone& zone, std::string& why) {
+  std::vector<ReportedChannel> channels;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // the byte order mark of an editor
+  for (size_t number = 1; !text.empty(); ++number) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+    const std::string where = "line " + std::to_string(number) + ": ";
+    const Json j = Json::parse(line.begin(), line.end(), nullptr, false);
+    if (j.is_discarded() || !j.is_object()) {
+      why = where + "not a JSON object";
+      return {};
+    }
+    const auto type = j.find("type");
+    if (type == j.end() || !type->is_string()) {
+      why = where + "an object without \"type\"";
+      return {};
+    }
+    if (*type != "stats") continue;
+    auto text_of = [&j](const char* key) {
+      const auto it = j.find(key);
+      return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+    };
+    ReportedChannel c;
+    c.logger = text_of("logger");
+    const auto channel = j.find("channel");
+    const std::string unit = text_of("unit");
+    c.from = text_of("from");
+    c.to = text_of("to");
+    c.sha256 = text_of("sha256");
+    const auto from = ParseTime(c.from, zone), to = ParseTime(c.to, zone);
+    if (c.logger.empty()) {
+      why = where + "no logger";
+    } else if (channel == j.end() || !channel->is_number_integer() || channel->get<int64_t>() < 1 ||
+               channel->get<int64_t>() > 10) {
+      why = where + "no channel 1..10";
+    } else if (unit != "°C" && unit != "%RH") {
+      why = where + "no unit °C or %RH";
+    } else if (!from || !to || *from >= *to) {
+      why = where + "no period (from, to)";
+    } else if (!IsSha256(c.sha256)) {
+      why = where + "no sha256";
+    }
+    if (!why.empty()) return {};
+    c.channel = static_cast<int>(channel->get<int64_t>());
+    c.unit = unit == "%RH" ? Unit::RelativeHumidity : Unit::Celsius;
+    channels.push_back(std::move(c));
+  }
+  if (channels.empty()) why = "no \"stats\" line: not what archive report --json writes";
+  return channels;
+}
+
+// More than any report of ten channels and their excursions.
+constexpr size_t kLargestReport = 64u << 20;
+
+// Each channel of a report checked against the archive as it is now, with the very computation the
+// report made; a report of several loggers or periods is checked one logger and period at a time.
+Outcome VerifyReport(Runner& r, const ReportArgs& a, const std::string& file) {
+  const auto bytes = ReadFileAtMost(PathFromUtf8(ChosenFile(file)), kLargestReport);
+  std::string why = !bytes                           ? "cannot be read"
+                    : bytes->size() > kLargestReport ? "too large for a report"
+                                                     : "";
+  std::vector<ReportedChannel> reported;
+  if (why.empty()) {
+    std::string error;
+    const auto zone = TimeZone::Named(a.period.zone, error);
+    reported = ReadReport({reinterpret_cast<const char*>(bytes->data()), bytes->size()}, *zone, why);
+  }
+  if (!why.empty()) {
+    r.ui().Refuse(file + ": " + why);
+    return Outcome::Failed;
+  }
+  Outcome outcome = Outcome::Completed;
+  std::vector<bool> checked(reported.size(), false);
+  for (size_t i = 0; i < reported.size(); ++i) {
+    if (checked[i]) continue;
+    const ReportedChannel& first = reported[i];
+    ReportArgs same = a;
+    same.period = {first.from, first.to, first.logger, {}, a.period.zone};
+    std::vector<size_t> group;
+    for (size_t k = i; k < reported.size(); ++k) {
+      const ReportedChannel& c = reported[k];
+      if (checked[k] || c.logger != first.logger || c.from != first.from || c.to != first.to) continue;
+      checked[k] = true;
+      group.push_back(k);
+      same.period.channels.push_back(c.channel);
+    }
+    Period p;
+    StatsOptions options;
+    const auto stats = Compute(r, same, p, options);
+    if (!stats) {
+      outcome = Outcome::Failed;
+      continue;
+    }
+    for (size_t k : group) {
+      const ReportedChannel& c = reported[k];
+      const bool same_hash = std::any_of(stats->begin(), stats->end(), [&c](const ChannelStats& s) {
+        return s.channel == c.channel && s.unit == c.unit && s.sha256 == c.sha256;
+      });
+      const std::string what =
+          "ch" + std::to_string(c.channel) + " (" + c.logger + ", " + c.from + " .. " + c.to + "): ";
+      if (!same_hash) {
+        Failed(r, what + "the readings no longer hash to " + c.sha256);
+        outcome = Outcome::Failed;
+        continue;
+      }
+      r.ui().Print(what + "the readings still hash to " + c.sha256,
+                   Dump(Json{{"type", "verified"},
+                             {"logger", c.logger},
+                             {"channel", c.channel},
+                             {"unit", c.unit == Unit::RelativeHumidity ? "%RH" : "°C"},
+                             {"from", c.from},
+                             {"to", c.to},
+                             {"sha256", c.sha256}}));
+    }
+  }
+  return outcome;
+}
+
 Outcome Verify(Runner& r, const ReportArgs& a) {
   Period p;
   StatsOptions options;
@@ -501,12 +641,25 @@ void AddArchiveCommands(CLI::App& app, Command& chosen) {
   });
 
   auto verify = std::make_shared<ReportArgs>();
-  auto* ve = archive->add_subcommand("verify", "exit 0 when the readings of a period still hash to H");
-  ve->add_option("--hash", verify->hash, "the sha256 of a report")->required();
-  AddPeriodOptions(ve, verify->period);
+  auto* ve = archive->add_subcommand(
+      "verify",
+      "exit 0 when the readings of a report (REPORT.json, or a period and --hash H) still hash the same");
+  ve->add_option("REPORT", verify->report, "what archive report --json printed, saved in a file");
+  ve->add_option("--hash", verify->hash, "the sha256 of a report");
+  AddPeriodOptions(ve, verify->period, false);
   ve->callback([&chosen, verify] {
-    CheckPeriod(verify->period);
-    chosen = [verify](Runner& r) { return Verify(r, *verify); };
+    const ReportArgs& v = *verify;
+    CheckPeriod(v.period);
+    if (v.report.empty() == v.hash.empty())
+      throw CLI::ValidationError("verify", "give either a REPORT.json or --hash H with --from and --to");
+    if (!v.report.empty() && (!v.period.from.empty() || !v.period.to.empty() || !v.period.logger.empty() ||
+                              !v.period.channels.empty()))
+      throw CLI::ValidationError("REPORT", "the report names its logger, period and channels itself");
+    if (!v.hash.empty() && (v.period.from.empty() || v.period.to.empty()))
+      throw CLI::ValidationError("--hash", "needs --from and --to");
+    chosen = [verify](Runner& r) {
+      return verify->report.empty() ? Verify(r, *verify) : VerifyReport(r, *verify, verify->report);
+    };
   });
 }
 

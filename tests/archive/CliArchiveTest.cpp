@@ -1,7 +1,9 @@
 // velutron-cli archive, end to end on both engines: two overlapping downloads imported, then the
 // period exported, reported and verified, exactly as a script reads them.
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "../data/DumpBuilder.h"
 #include "ArchiveEngines.h"
@@ -194,6 +196,105 @@ TEST_P(CliArchiveTest, TheListShowsTheGapsTheStationRecordedAndThoseTheReadingsS
       "\n");
 }
 
+// What `archive report --json` printed, saved, is checked channel by channel against the archive as it is
+// now: a later download into the period changes the day's hashes, not those of the morning before it.
+TEST_P(CliArchiveTest, ASavedReportIsVerifiedChannelByChannelAgainstTheArchiveAsItIsNow) {
+  ASSERT_EQ(Cli({"archive", "import", "day1.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  const CommandResult day = Cli(
+      {"--json", "archive", "report", "--from", "2026-12-01", "--to", "2026-12-02", "--tz", "Europe/Warsaw"});
+  const CommandResult morning = Cli({"--json", "archive", "report", "--from", "2026-12-01", "--to",
+                                     "2026-12-01T08:15", "--channel", "1", "--tz", "Europe/Warsaw"});
+  ASSERT_EQ(day.exitCode, 0) << day.err;
+  ASSERT_EQ(morning.exitCode, 0) << morning.err;
+  auto hashes = [](const std::string& lines) {
+    std::vector<std::string> out;
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);) {
+      const auto j = nlohmann::json::parse(line);
+      if (j["type"] == "stats") out.push_back(j["sha256"]);
+    }
+    return out;
+  };
+  const std::vector<std::string> dayHashes = hashes(day.out), morningHashes = hashes(morning.out);
+  ASSERT_EQ(dayHashes.size(), 2u);
+  ASSERT_EQ(morningHashes.size(), 1u);
+  ASSERT_TRUE(
+      WriteFileAtomically(work.path() / "day.json", std::vector<uint8_t>(day.out.begin(), day.out.end())));
+  const std::string both = morning.out + day.out;
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "both.json", std::vector<uint8_t>(both.begin(), both.end())));
+
+  const std::string dayPeriod = "(Hala B, 2026-12-01T00:00:00+01:00 .. 2026-12-02T00:00:00+01:00): ";
+  CommandResult r = Cli({"archive", "verify", "day.json"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "ch1 " + dayPeriod + "the readings still hash to " + dayHashes[0] + "\n" + "ch2 " +
+                       dayPeriod + "the readings still hash to " + dayHashes[1] + "\n");
+
+  ASSERT_EQ(Cli({"archive", "import", "day2.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  r = Cli({"--json", "archive", "verify", "both.json"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, R"({"type":"verified","logger":"Hala B","channel":1,"unit":"°C",)"
+                   R"("from":"2026-12-01T00:00:00+01:00","to":"2026-12-01T08:15:00+01:00","sha256":")" +
+                       morningHashes[0] + "\"}\n" + R"({"type":"error","text":"ch1 )" + dayPeriod +
+                       "the readings no longer hash to " + dayHashes[0] + "\"}\n" +
+                       R"({"type":"error","text":"ch2 )" + dayPeriod + "the readings no longer hash to " +
+                       dayHashes[1] + "\"}\n" + R"({"type":"result","outcome":"failed"})" + "\n");
+}
+
+// Whatever the file holds, a file that is not such a report is refused with the line that says why.
+TEST_P(CliArchiveTest, AFileThatIsNotAReportIsRefusedWithTheUsageCodeAndWhy) {
+  const std::string stats =
+      R"({"type":"stats","logger":"Hala B","channel":1,"unit":"°C","from":"2026-12-01T00:00:00+01:00",)"
+      R"("to":"2026-12-02T00:00:00+01:00","readings":3,"sha256":")" +
+      std::string(64, 'a') + "\"}";
+  auto with = [&stats](const std::string& from, const std::string& to) {
+    std::string line = stats;
+    return line.replace(line.find(from), from.size(), to);
+  };
+  struct Case {
+    const char* name;
+    std::optional<std::string> content;  // none: no such file
+    std::string why;
+  };
+  const std::vector<Case> cases = {
+      {"no such file", std::nullopt, "cannot be read"},
+      {"empty", "", R"(no "stats" line: not what archive report --json writes)"},
+      {"the result alone", R"({"type":"result","outcome":"completed"})",
+       R"(no "stats" line: not what archive report --json writes)"},
+      {"a CSV export", "time,ch1_C,status\n2026-12-01T08:00:00+01:00,20.0,\n", "line 1: not a JSON object"},
+      {"an array", "[1,2]", "line 1: not a JSON object"},
+      {"cut short", stats.substr(0, 50), "line 1: not a JSON object"},
+      {"binary", std::string("\xFF\xFE\x00\x01\x80", 5), "line 1: not a JSON object"},
+      {"nested without end", std::string(100000, '['), "line 1: not a JSON object"},
+      {"bad on line 3", stats + "\n\n{\"type\":", "line 3: not a JSON object"},
+      {"no type", R"({"logger":"Hala B"})", R"(line 1: an object without "type")"},
+      {"no logger", with(R"("logger":"Hala B")", R"("logger":"")"), "line 1: no logger"},
+      {"channel 11", with(R"("channel":1)", R"("channel":11)"), "line 1: no channel 1..10"},
+      {"channel as text", with(R"("channel":1)", R"("channel":"1")"), "line 1: no channel 1..10"},
+      {"channel past any integer", with(R"("channel":1)", R"("channel":1e400)"), "line 1: not a JSON object"},
+      {"channel a fraction", with(R"("channel":1)", R"("channel":1.5)"), "line 1: no channel 1..10"},
+      {"unit kelvin", with("°C", "K"), "line 1: no unit °C or %RH"},
+      {"from not a time", with("2026-12-01T00:00:00+01:00", "yesterday"), "line 1: no period (from, to)"},
+      {"period backwards", with("2026-12-02T00:00:00+01:00", "2026-11-30T00:00:00+01:00"),
+       "line 1: no period (from, to)"},
+      {"hash too short", with(std::string(64, 'a'), "abc"), "line 1: no sha256"},
+      {"hash in capitals", with(std::string(64, 'a'), std::string(64, 'A')), "line 1: no sha256"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(work.path() / "bad.json");
+    if (c.content) {
+      ASSERT_TRUE(WriteFileAtomically(work.path() / "bad.json",
+                                      std::vector<uint8_t>(c.content->begin(), c.content->end())));
+    }
+    const CommandResult r = Cli({"archive", "verify", "bad.json"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "velutron-cli: bad.json: " + c.why + "\n");
+  }
+  // A folder of that name is no report either.
+  std::filesystem::create_directory(work.path() / "folder.json");
+  EXPECT_EQ(Cli({"archive", "verify", "folder.json"}).err, "velutron-cli: folder.json: cannot be read\n");
+}
+
 TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
   const std::vector<std::vector<std::string>> lines = {
       {"archive", "report", "--from", "yesterday", "--to", "2026-12-02"},
@@ -202,6 +303,10 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
       {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "json", "--texts"},
       {"archive", "import", "day1.DAT", "--tz", "Mars/Olympus"},
       {"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02", "--channel", "11"},
+      {"archive", "verify", "day.json", "--hash", "abc"},
+      {"archive", "verify", "day.json", "--from", "2026-12-01"},
+      {"archive", "verify", "--hash", "abc", "--from", "2026-12-01"},
+      {"archive", "verify", "--tz", "UTC"},
   };
   for (const auto& line : lines) {
     SCOPED_TRACE(line[1] + " " + line[3]);
