@@ -229,6 +229,13 @@ TEST_P(CliArchiveTest, ASavedReportIsVerifiedChannelByChannelAgainstTheArchiveAs
   EXPECT_EQ(r.out, "ch1 " + dayPeriod + "the readings still hash to " + dayHashes[0] + "\n" + "ch2 " +
                        dayPeriod + "the readings still hash to " + dayHashes[1] + "\n");
 
+  // The same report after an editor on Windows: a byte order mark and CR LF line ends.
+  std::string edited = "\xEF\xBB\xBF" + day.out;
+  for (size_t at = 0; (at = edited.find('\n', at)) != std::string::npos; at += 2) edited.insert(at, "\r");
+  ASSERT_TRUE(
+      WriteFileAtomically(work.path() / "edited.json", std::vector<uint8_t>(edited.begin(), edited.end())));
+  EXPECT_EQ(Cli({"archive", "verify", "edited.json"}).out, r.out);
+
   ASSERT_EQ(Cli({"archive", "import", "day2.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
   r = Cli({"--json", "archive", "verify", "both.json"});
   EXPECT_EQ(r.exitCode, 1) << r.err;
