@@ -230,6 +230,49 @@ void BM_ImportLargestDatabase(benchmark::State& state) {
 }
 BENCHMARK(BM_ImportLargestDatabase)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 
+// The same into a PostgreSQL server's database (VELUTRON_BENCH_POSTGRESQL), emptied before each import.
+void BM_ImportLargestDatabasePostgres(benchmark::State& state) {
+  const char* server = std::getenv("VELUTRON_BENCH_POSTGRESQL");
+  if (server == nullptr) {
+    state.SkipWithError("VELUTRON_BENCH_POSTGRESQL is not set");
+    return;
+  }
+  const DatabaseContents db = DecodeDatabase(LargestFile(static_cast<int>(state.range(0))));
+  std::string error;
+  auto zone = TimeZone::Named("Europe/Warsaw", error);
+  const std::string name = "velutron_bench_import";
+  auto admin = OpenPostgres(server, error);
+  bool exists = false;
+  if (admin)
+    admin->Exec(
+        "SELECT 1 FROM pg_database WHERE datname = $1", std::vector<SqlValue>{name},
+        [&exists](const SqlRow&) { exists = true; }, error);
+  if (!admin || (!exists && !admin->Exec("CREATE DATABASE " + name, error))) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const std::string location = std::string(server) +
+                               (std::string(server).find('?') == std::string::npos ? "?" : "&") +
+                               "dbname=" + name;
+  auto archive = OpenPeriodArchive(location, error);
+  auto tables = OpenPostgres(location, error);
+  size_t added = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    // A new logger key each time, so that nothing the archive keeps of the last one applies.
+    tables->Exec("TRUNCATE loggers, series, readings, conflicts, channels, clock_offsets, time_marks", error);
+    state.ResumeTiming();
+    ImportResult result;
+    if (!ImportDatabase(*archive, db, "", *zone, result, error)) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+    added = result.counts.added;
+  }
+  state.counters["readings"] = static_cast<double>(added);
+}
+BENCHMARK(BM_ImportLargestDatabasePostgres)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+
 // The same file imported a second time: every reading is looked up and found already archived.
 void BM_ImportLargestDatabaseAgain(benchmark::State& state) {
   const DatabaseContents db = DecodeDatabase(LargestFile(static_cast<int>(state.range(0))));

@@ -580,7 +580,7 @@ class Store final : public PeriodArchive {
     return true;
   }
 
-  static constexpr size_t kRowsPerStatement = 250;
+  static constexpr size_t kRowsPerStatement = 1000;
 
   // The insert of n readings, its text made once per size.
   const std::string& InsertReadings(size_t n) {
