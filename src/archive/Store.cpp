@@ -165,17 +165,31 @@ class Store final : public PeriodArchive {
       if (!std::is_sorted(run.begin(), run.end(), earlier)) std::sort(run.begin(), run.end(), earlier);
       fresh.insert(fresh.end(), run.begin(), run.end());
     }
-    // Several rows a statement: a round trip per reading would make a server archive slow.
+    // Several rows a statement: a round trip per reading would make a server archive slow. A server
+    // takes them as three arrays, one short text to parse however many rows it holds.
+    const bool server = db_->Kind() == Engine::Postgres;
+    const size_t perStatement = server ? kRowsPerArray : kRowsPerStatement;
     std::vector<SqlValue> params;
-    params.reserve(3 * kRowsPerStatement);
-    for (size_t at = 0; at < fresh.size(); at += kRowsPerStatement) {
-      const size_t n = std::min(kRowsPerStatement, fresh.size() - at);
+    for (size_t at = 0; at < fresh.size(); at += perStatement) {
+      const size_t n = std::min(perStatement, fresh.size() - at);
       params.clear();
-      for (size_t i = 0; i < n; ++i) {
-        const Row& row = *fresh[at + i];
-        params.insert(params.end(), {row.series, row.t, row.stored.v});
+      if (server) {
+        std::string series = "{", t = "{", v = "{";
+        for (size_t i = 0; i < n; ++i) {
+          const Row& row = *fresh[at + i];
+          const char* comma = i ? "," : "";
+          series += comma + std::to_string(row.series);
+          t += comma + std::to_string(row.t);
+          v += comma + std::to_string(row.stored.v);
+        }
+        params = {series + "}", t + "}", v + "}"};
+      } else {
+        for (size_t i = 0; i < n; ++i) {
+          const Row& row = *fresh[at + i];
+          params.insert(params.end(), {row.series, row.t, row.stored.v});
+        }
       }
-      if (!db_->Exec(InsertReadings(n), params, {}, error)) return Fail();
+      if (!db_->Exec(InsertReadings(server ? 0 : n), params, {}, error)) return Fail();
       const auto added = static_cast<size_t>(db_->Changes());
       counts.added += added;
       // Another server connection archived some of them meanwhile: those are present or in conflict.
@@ -581,21 +595,20 @@ class Store final : public PeriodArchive {
   }
 
   static constexpr size_t kRowsPerStatement = 1000;
+  static constexpr size_t kRowsPerArray = 20000;
 
-  // The insert of n readings, its text made once per size.
+  // The insert of n readings (0: of three arrays), its text made once per size.
   const std::string& InsertReadings(size_t n) {
     std::string& sql = insertTexts_[n];
     if (!sql.empty()) return sql;
-    sql = "INSERT INTO readings(series, t, v) VALUES ";
-    // SQLite looks up each numbered parameter among all those before it while it compiles; plain ones
-    // in order cost nothing.
-    const bool numbered = db_->Kind() == Engine::Postgres;
-    for (size_t i = 0; i < n; ++i) {
-      const size_t p = 3 * i;
-      sql += i ? "," : "";
-      sql += numbered ? "($" + std::to_string(p + 1) + ",$" + std::to_string(p + 2) + ",$" +
-                            std::to_string(p + 3) + ")"
-                      : "(?,?,?)";
+    sql = "INSERT INTO readings(series, t, v) ";
+    if (n == 0) {
+      sql += "SELECT * FROM unnest($1::bigint[], $2::bigint[], $3::bigint[])";
+    } else {
+      // SQLite looks up each numbered parameter among all those before it while it compiles; plain
+      // ones in order cost nothing.
+      sql += "VALUES ";
+      for (size_t i = 0; i < n; ++i) sql += i ? ",(?,?,?)" : "(?,?,?)";
     }
     sql += " ON CONFLICT (series, t) DO NOTHING";
     return sql;

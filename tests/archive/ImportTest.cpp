@@ -2,6 +2,8 @@
 // disagreement kept apart, and the logger's local stamps placed in UTC across both changes of the
 // clocks in Europe/Warsaw.
 
+#include <thread>
+
 #include "../data/DumpBuilder.h"
 #include "ArchiveEngines.h"
 #include "archive/Import.h"
@@ -158,6 +160,49 @@ TEST_P(ImportTest, AFileWithoutOwnerNeedsALoggerName) {
   EXPECT_EQ(error, "the file names no owner: give the logger a name (--logger)");
   EXPECT_FALSE(TimeZone::Named("Europe/Nowhere", error));
   EXPECT_EQ(error, "unknown time zone: Europe/Nowhere");
+}
+
+// Three programs importing one logger's day at once: each reading is archived once, and each program
+// counts it either added or already present, whoever came first.
+TEST_P(ImportTest, OneFileImportedByThreeProgramsAtOnceIsArchivedOnce) {
+  std::string error;
+  auto zone = TimeZone::Named("Europe/Warsaw", error);
+  ASSERT_TRUE(zone) << error;
+  {
+    // The logger and its channels known before, so that the importers race for the readings alone.
+    ImportResult before;
+    ASSERT_TRUE(ImportDatabase(*Open(), DecodeDatabase(File({{30, 11, 8, 0}})), "", *zone, before, error));
+  }
+  std::vector<Stamp> day;
+  for (int minutes = 0; minutes < 24 * 60; minutes += 5) day.push_back({1, 12, minutes / 60, minutes % 60});
+  const DatabaseContents db = DecodeDatabase(File(day));
+  std::vector<ImportResult> results(3);
+  std::vector<std::string> errors(3);
+  std::vector<std::thread> importers;
+  for (size_t k = 0; k < results.size(); ++k) {
+    importers.emplace_back([&, k] {
+      auto a = OpenPeriodArchive(location_, errors[k]);
+      if (a) ImportDatabase(*a, db, "", *zone, results[k], errors[k]);
+    });
+  }
+  for (std::thread& t : importers) t.join();
+  size_t added = 0, present = 0, conflicts = 0;
+  for (size_t k = 0; k < results.size(); ++k) {
+    EXPECT_EQ(errors[k], "");
+    added += results[k].counts.added;
+    present += results[k].counts.present;
+    conflicts += results[k].counts.conflicts;
+  }
+  EXPECT_EQ(added, 576u);
+  EXPECT_EQ(present, 2 * 576u);
+  EXPECT_EQ(conflicts, 0u);
+  auto a = Open();
+  std::vector<LoggerEntry> loggers;
+  ASSERT_TRUE(a->Loggers(loggers, error)) << error;
+  ASSERT_EQ(loggers.size(), 1u);
+  std::vector<Conflict> kept;
+  ASSERT_TRUE(a->Conflicts(loggers[0].key, 0, INT64_C(4'000'000'000'000), kept, error)) << error;
+  EXPECT_TRUE(kept.empty());
 }
 
 VELUTRON_ON_BOTH_ENGINES(ImportTest);
