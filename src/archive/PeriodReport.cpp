@@ -469,14 +469,15 @@ bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const Time
     auto found = blocks.find(b);
     return found == blocks.end() ? nullptr : &found->second;
   };
-  // Whether a series' block needs no reading of its own: a whole block whose readings are absent
-  // (none in the archive) or summed up. Summaries count only with a reading at each record time.
+  // Whether the statistics may take a series' whole block from its summary: a reading at each of the
+  // logger's record times in it, and nothing an excursion or a limit change would need.
   auto statsMerge = [&](const SeriesEntry& series, int64_t b, const BlockSummary* s) {
     if (s == nullptr) return false;
     auto times = sums.times.find(b);
     return times != sums.times.end() && times->second.count == s->valid &&
            SummaryFits(channels, options, series.channel, series.unit, b, *s);
   };
+  // A whole block without a summary has no readings: Summaries reads every block it has none for.
   auto absent = [&](const SeriesEntry& series, int64_t b) {
     if (!useSummaries || b < whole || b >= wholeEnd) return false;
     return !sums.blocks[series.key].contains(b);
