@@ -61,7 +61,7 @@ std::vector<std::string> VersionOne(const Names& n) {
 // logger's record times under series -logger. Every insert into a block bumps its row's version; a
 // summary counts only when it was built from that version (built = version), so one built from a
 // snapshot that a concurrent insert has since changed is never taken for current. Times are kept as
-// seconds from the block's start.
+// seconds from the block's start, the hash as four 64-bit words (half the bytes of its hexadecimal).
 std::vector<std::string> VersionTwo(const Names& n) {
   const std::string real(n.real), tight(n.tight);
   return {
@@ -70,7 +70,10 @@ std::vector<std::string> VersionTwo(const Names& n) {
       " mn BIGINT NOT NULL DEFAULT 0, mn_t BIGINT NOT NULL DEFAULT 0, mx BIGINT NOT NULL DEFAULT 0,"
       " mx_t BIGINT NOT NULL DEFAULT 0, total BIGINT NOT NULL DEFAULT 0, total_sq BIGINT NOT NULL DEFAULT 0,"
       " mkt " +
-          real + " NOT NULL DEFAULT 0, digest TEXT, spacings TEXT, PRIMARY KEY(series, b))" + tight,
+          real +
+          " NOT NULL DEFAULT 0, d0 BIGINT, d1 BIGINT, d2 BIGINT, d3 BIGINT, spacings TEXT,"
+          " PRIMARY KEY(series, b))" +
+          tight,
   };
 }
 

@@ -679,16 +679,19 @@ class Store final : public PeriodArchive {
       const auto& version = versions.at(b);
       params.push_back(version ? *version : int64_t{0});
       const bool ok =
-          version ? db_->Exec(
-                        "UPDATE summaries SET built = version, valid = $3, invalid = $4, mn = $5, "
-                        "mn_t = $6, mx = $7, mx_t = $8, total = $9, total_sq = $10, mkt = $11, "
-                        "digest = $12, spacings = $13 WHERE series = $1 AND b = $2 AND version = $14",
-                        params, {}, error)
-                  : db_->Exec(
-                        "INSERT INTO summaries(series, b, valid, invalid, mn, mn_t, mx, mx_t, total, "
-                        "total_sq, mkt, digest, spacings, version, built) VALUES ($1, $2, $3, $4, $5, "
-                        "$6, $7, $8, $9, $10, $11, $12, $13, $14, $14) ON CONFLICT (series, b) DO NOTHING",
-                        params, {}, error);
+          version
+              ? db_->Exec(
+                    "UPDATE summaries SET built = version, valid = $3, invalid = $4, mn = $5, "
+                    "mn_t = $6, mx = $7, mx_t = $8, total = $9, total_sq = $10, mkt = $11, "
+                    "d0 = $12, d1 = $13, d2 = $14, d3 = $15, spacings = $16 WHERE series = $1 AND b = $2 AND "
+                    "version = $17",
+                    params, {}, error)
+              : db_->Exec(
+                    "INSERT INTO summaries(series, b, valid, invalid, mn, mn_t, mx, mx_t, total, "
+                    "total_sq, mkt, d0, d1, d2, d3, spacings, version, built) VALUES ($1, $2, $3, $4, $5, "
+                    "$6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $17) ON CONFLICT (series, b) DO "
+                    "NOTHING",
+                    params, {}, error);
       if (!ok) {
         Fail();
         return;
@@ -704,8 +707,8 @@ class Store final : public PeriodArchive {
                      std::string& error) {
     std::vector<int64_t> present;
     if (!db_->Exec(
-            "SELECT b, version, built, valid, invalid, mn, mn_t, mx, mx_t, total, total_sq, mkt, digest, "
-            "spacings FROM summaries WHERE series = $1 AND b >= $2 AND b < $3 ORDER BY b",
+            "SELECT b, version, built, valid, invalid, mn, mn_t, mx, mx_t, total, total_sq, mkt, d0, d1, d2, "
+            "d3, spacings FROM summaries WHERE series = $1 AND b >= $2 AND b < $3 ORDER BY b",
             std::vector<SqlValue>{key, first, end},
             [&](const SqlRow& row) {
               const int64_t b = row.Int(0);
@@ -743,10 +746,13 @@ class Store final : public PeriodArchive {
                        std::map<int64_t, BlockSummary>& blocks, std::string& error) {
     Versions stale;
     auto take = [&blocks](int64_t b, const SqlRow& row) {
-      if (row.IsNull(12)) return false;
+      if (row.IsNull(12) || row.IsNull(13) || row.IsNull(14) || row.IsNull(15)) return false;
       const int64_t at = b * kBlockSeconds;
-      blocks[b] = {row.Int(3),      row.Int(4), row.Int(5),  row.Int(7),   at + row.Int(6),
-                   at + row.Int(8), row.Int(9), row.Int(10), row.Real(11), row.Text(12)};
+      blocks[b] = {row.Int(3),      row.Int(4),
+                   row.Int(5),      row.Int(7),
+                   at + row.Int(6), at + row.Int(8),
+                   row.Int(9),      row.Int(10),
+                   row.Real(11),    DigestHex({row.Int(12), row.Int(13), row.Int(14), row.Int(15)})};
       return true;
     };
     if (!ReadSummaries(series.key, first, end, stale, take, error)) return false;
@@ -772,8 +778,11 @@ class Store final : public PeriodArchive {
     Keep(series.key, stale, built, [&blocks](int64_t b, std::vector<SqlValue>& params) {
       const BlockSummary& s = blocks.at(b);
       const int64_t at = b * kBlockSeconds;
-      params.insert(params.end(), {s.valid, s.invalid, s.min, s.min_t - at, s.max, s.max_t - at, s.sum,
-                                   s.sum_sq, s.mkt, s.digest, SqlValue{}});
+      params.insert(params.end(),
+                    {s.valid, s.invalid, s.min, s.min_t - at, s.max, s.max_t - at, s.sum, s.sum_sq, s.mkt});
+      const auto words = DigestWords(s.digest);
+      for (int64_t w : *words) params.push_back(w);
+      params.push_back(SqlValue{});
     });
     return true;
   }
@@ -782,8 +791,8 @@ class Store final : public PeriodArchive {
                      std::string& error) {
     Versions stale;
     auto take = [&times](int64_t b, const SqlRow& row) {
-      auto spacings = ReadSpacings(row.Text(13));
-      if (!spacings || row.IsNull(13)) return false;
+      auto spacings = ReadSpacings(row.Text(16));
+      if (!spacings || row.IsNull(16)) return false;
       const int64_t at = b * kBlockSeconds;
       times[b] = {row.Int(3), at + row.Int(6), at + row.Int(8), std::move(*spacings)};
       return true;
@@ -804,7 +813,8 @@ class Store final : public PeriodArchive {
       const TimeSummary& s = times.at(b);
       const int64_t at = b * kBlockSeconds;
       params.insert(params.end(), {s.count, int64_t{0}, int64_t{0}, s.first - at, int64_t{0}, s.last - at,
-                                   int64_t{0}, int64_t{0}, 0.0, SqlValue{}, WriteSpacings(s.spacings)});
+                                   int64_t{0}, int64_t{0}, 0.0, SqlValue{}, SqlValue{}, SqlValue{},
+                                   SqlValue{}, WriteSpacings(s.spacings)});
     });
     return true;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "archive/Statistics.h"
 
@@ -55,6 +56,29 @@ BlockSummary BlockBuilder::Finish() {
   s_ = {};
   hash_ = {};
   return done;
+}
+
+std::optional<std::array<int64_t, 4>> DigestWords(const std::string& hex) {
+  if (hex.size() != 64) return std::nullopt;
+  std::array<int64_t, 4> words{};
+  for (size_t i = 0; i < 4; ++i) {
+    uint64_t word = 0;
+    const char* from = hex.data() + 16 * i;
+    const auto r = std::from_chars(from, from + 16, word, 16);
+    if (r.ec != std::errc() || r.ptr != from + 16) return std::nullopt;
+    words[i] = static_cast<int64_t>(word);
+  }
+  return words;
+}
+
+std::string DigestHex(const std::array<int64_t, 4>& words) {
+  std::string hex;
+  for (int64_t w : words) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(static_cast<uint64_t>(w)));
+    hex += text;
+  }
+  return hex;
 }
 
 TimeSummary SummarizeTimes(const std::vector<int64_t>& seconds) {

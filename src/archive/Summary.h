@@ -7,6 +7,7 @@
 // midnight is read reading by reading for the day-by-day table: slower, the same figures. A summary
 // takes about 0.3 bytes a reading at 10 s; quarter hours would make the archive over 16 bytes a reading.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -79,6 +80,10 @@ struct PeriodSummaries {
   std::map<int64_t, std::map<int64_t, BlockSummary>> blocks;  // by series key, then block
   std::map<int64_t, TimeSummary> times;                       // the logger's record times, by block
 };
+
+// A block's hash (64 hexadecimal digits) as four 64-bit words, and back; empty for anything else.
+std::optional<std::array<int64_t, 4>> DigestWords(const std::string& hex);
+std::string DigestHex(const std::array<int64_t, 4>& words);
 
 TimeSummary SummarizeTimes(const std::vector<int64_t>& seconds);  // sorted, unique
 std::string WriteSpacings(const std::vector<std::pair<int64_t, int64_t>>& spacings);
