@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 
 #include "StationProcess.h"
@@ -85,6 +88,70 @@ TEST_F(StationTest, SighupWithABadConfigurationIsLoggedAndTheStationReadsOn) {
   station->Signal(SIGTERM);
   EXPECT_EQ(station->Wait(), 0);
   EXPECT_TRUE(station->Output().ends_with("info stopping\n")) << station->Output();
+}
+
+// The service manager's end of sd_notify: a datagram socket the test owns.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  ~NotifySocket() {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  // The next datagram, or "" when none came within the time.
+  std::string Next(int timeoutMs = 10'000) {
+    pollfd pfd{fd_, POLLIN, 0};
+    if (::poll(&pfd, 1, timeoutMs) <= 0) return "";
+    char buffer[512];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+TEST_F(StationTest, TheServiceManagerHearsReadyWatchdogPingsAndStoppingOnlyWhenItAsks) {
+#ifndef VELUTRON_STATION_SYSTEMD
+  GTEST_SKIP() << "velutron-station was built without libsystemd";
+#endif
+  for (const bool asked : {true, false}) {
+    SCOPED_TRACE(asked ? "NOTIFY_SOCKET set" : "NOTIFY_SOCKET unset");
+    const std::string path = (dir.path() / "notify.sock").string();
+    NotifySocket manager(path);
+    auto withNotify = env;
+    // A watchdog of 200 ms: the station pings every 100 ms.
+    withNotify.push_back({"WATCHDOG_USEC", "200000"});
+    if (asked) withNotify.push_back({"NOTIFY_SOCKET", path});
+    RunningProcess station({VELUTRON_STATION_PATH, "--port", "COM1", "--archive", Db(), "--interval", "1",
+                            "--log-level", "debug"},
+                           withNotify);
+    ASSERT_TRUE(station.WaitFor(": reading ", 2)) << station.Output();
+    if (asked) {
+      EXPECT_EQ(manager.Next(), "READY=1\nSTATUS=started: 1 loggers, archive " + Db() + ", control socket " +
+                                    (dir.path() / "station.sock").string());
+      for (int ping = 0; ping < 3; ++ping) EXPECT_EQ(manager.Next(), "WATCHDOG=1");
+    }
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0) << station.Output();
+    std::vector<std::string> rest;
+    for (std::string d = manager.Next(0); !d.empty(); d = manager.Next(0)) rest.push_back(d);
+    if (asked) {
+      ASSERT_FALSE(rest.empty());
+      EXPECT_EQ(rest.back(), "STOPPING=1\nSTATUS=stopping");
+      rest.pop_back();
+      for (const std::string& d : rest) EXPECT_EQ(d, "WATCHDOG=1");
+    } else {
+      EXPECT_EQ(rest, std::vector<std::string>{});
+    }
+  }
 }
 
 TEST_F(StationTest, ASecondProgramOnAHeldPortIsRefusedWithTheHoldersNameAndAPauseLetsItIn) {
