@@ -4,6 +4,8 @@
 //    ratio that against the line's least time (24 reads: 3 ms gaps + 3 bytes + 0.5 ms latency each);
 //    cpu_ms_per_interval is this process's CPU per interval from the second interval on (after the
 //    connection's start sequence), waits included, so CPU spent between readings would show there.
+//  - BM_StationPortGone: the same watcher after its simulator's end of the pseudo-terminal closed (a USB
+//    adapter pulled): cpu_ms_per_interval is this process's CPU per interval while the port is gone.
 //  - BM_ArchiveWritePerInterval: one interval of ten readings written (and synced) into a SQLite file.
 //  - BM_HeapAfterSimulatedWeek: a week at 10 s of ten channels on the in-process logger, virtual time,
 //    archive in /dev/shm; heap_mb is the live heap it leaves (watcher, archive writer, SQLite's cache),
@@ -74,6 +76,32 @@ void BM_StationReadingOnPty(benchmark::State& state) {
   }
 }
 
+void BM_StationPortGone(benchmark::State& state) {
+  auto sim = std::make_unique<test::SimProcess>(std::vector<std::string>{"--sensors", "10"});
+  test::TempDir dir;
+  Log log(LogLevel::Error);
+  std::string error;
+  ArchiveWriter writer(archive::OpenArchive((dir.path() / "a.db").string(), error), log);
+  std::unique_ptr<SerialPort> port = MakeSystemSerialPort();
+  SystemClock clock;
+  WatcherSetup setup;
+  setup.port = sim->PortPath();
+  setup.interval_s = 1;
+  constexpr int kIntervals = 15;
+  for (auto _ : state) {
+    Watcher w(setup, {*port, clock, UtcMs, [](int64_t s) { return s; }, true}, writer, nullptr, log);
+    const int64_t first = (UtcMs() / 1000 + 1) * 1000;
+    w.runUntilUtcMs = first + (kIntervals + 3) * 1000;
+    double cpu0 = 0;
+    w.beforeInterval = [&](int64_t t) {
+      if (t == first + 2000) sim->Stop();
+      if (t == first + 3000) cpu0 = CpuMs();
+    };
+    w.Run();
+    state.counters["cpu_ms_per_interval"] = (CpuMs() - cpu0) / kIntervals;
+  }
+}
+
 void BM_ArchiveWritePerInterval(benchmark::State& state) {
   test::TempDir dir;
   Log log(LogLevel::Error);
@@ -127,6 +155,7 @@ void BM_HeapAfterSimulatedWeek(benchmark::State& state) {
 }
 
 BENCHMARK(BM_StationReadingOnPty)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StationPortGone)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ArchiveWritePerInterval)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_HeapAfterSimulatedWeek)->Iterations(1)->Unit(benchmark::kMillisecond);
 
