@@ -189,7 +189,8 @@ uint32_t PosixSerialPort::InputCount() {
 }
 
 uint32_t PosixSerialPort::Read(std::span<uint8_t> buffer) {
-  Drain();
+  // The caller has mostly just counted what waits; a read of the tty then only finds it empty.
+  if (queue_.size() - head_ < buffer.size()) Drain();
   const size_t n = std::min(buffer.size(), queue_.size() - head_);
   std::copy_n(queue_.begin() + static_cast<std::ptrdiff_t>(head_), n, buffer.begin());
   head_ += n;
@@ -218,9 +219,10 @@ void PosixSerialPort::WaitForInput(uint32_t timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
     return;
   }
+  if (queue_.size() > head_) return;
+  // Bytes in the tty make poll() return at once, so it alone tells whether anything waits.
   auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    if (InputCount() > 0) return;
     int left = RemainingMs(deadline);
     if (left == 0) return;
     pollfd pfd{fd_, POLLIN, 0};
