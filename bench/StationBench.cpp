@@ -3,7 +3,8 @@
 //    reading a second on real time. wall_ms is one reading's exchanges (the station's own histogram),
 //    ratio that against the line's least time (24 reads: 3 ms gaps + 3 bytes + 0.5 ms latency each);
 //    cpu_ms_per_interval is this process's CPU per interval from the second interval on (after the
-//    connection's start sequence), waits included, so CPU spent between readings would show there.
+//    connection's start sequence), waits included, so CPU spent between readings would show there;
+//    switches_per_interval its voluntary context switches, the waits for the wire and the clock.
 //  - BM_StationPortGone: the same watcher after its simulator's end of the pseudo-terminal closed (a USB
 //    adapter pulled): cpu_ms_per_interval is this process's CPU per interval while the port is gone.
 //  - BM_ArchiveWritePerInterval: one interval of ten readings written (and synced) into a SQLite file.
@@ -32,6 +33,13 @@ using namespace velutron::station;
 
 constexpr double kByteMs = 11.0 / 57.6;
 constexpr double kReadMs = 3 + 3 * kByteMs + 0.5;
+
+// This process's voluntary context switches: each is a wait for the wire or the clock.
+double Switches() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_nvcsw);
+}
 
 double CpuMs() {
   rusage u{};
@@ -63,11 +71,16 @@ void BM_StationReadingOnPty(benchmark::State& state) {
     const int64_t first = (UtcMs() / 1000 + 1) * 1000;
     w.runUntilUtcMs = first + (kIntervals + 1) * 1000;
     double cpu0 = 0;
+    double switches0 = 0;
     w.beforeInterval = [&](int64_t t) {
-      if (t == first + 1000) cpu0 = CpuMs();
+      if (t == first + 1000) {
+        cpu0 = CpuMs();
+        switches0 = Switches();
+      }
     };
     w.Run();
     const double cpu = CpuMs() - cpu0;
+    state.counters["switches_per_interval"] = (Switches() - switches0) / kIntervals;
     const LoggerSnapshot s = w.Snapshot();
     state.counters["wall_ms"] = s.poll_sum_s * 1000 / static_cast<double>(s.poll_count);
     state.counters["min_ms"] = 24 * kReadMs;
