@@ -1,10 +1,11 @@
-// The archive: bytes on disk per reading, and the period report over a year of ten channels every 10 s
-// on both engines, beside the same aggregate written by hand in SQL.
+// The archive: bytes on disk per reading (with the summaries), and the period report and chart over a
+// year of ten channels every 10 s on both engines, beside the same aggregate written by hand in SQL.
 //   velutron_archive_bench --benchmark_filter=Bytes
 // VELUTRON_BENCH_POSTGRESQL names a PostgreSQL server (as the tests' VELUTRON_TEST_POSTGRESQL) for the
 // server's half; VELUTRON_BENCH_DAYS shortens the year.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -12,7 +13,9 @@
 #include "archive/Archive.h"
 #include "archive/Database.h"
 #include "archive/Import.h"
+#include "archive/PeriodReport.h"
 #include "archive/Statistics.h"
+#include "archive/Summary.h"
 #include "data/DatabaseFile.h"
 
 namespace velutron {
@@ -42,6 +45,14 @@ void BM_ArchiveBytesPerReading(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
       }
+      // With the summaries a report builds and keeps.
+      PeriodSummaries summaries;
+      const auto logger = archive->FindLogger("bench", error);
+      if (!archive->Summaries(*logger, BlockOf(kStart / 1000), BlockOf(kStart / 1000) + 24 * days, summaries,
+                              error)) {
+        state.SkipWithError(error.c_str());
+        return;
+      }
     }
     // The log folded into the file, as after any checkpoint.
     auto db = OpenSqlite(file.string(), error);
@@ -55,135 +66,110 @@ void BM_ArchiveBytesPerReading(benchmark::State& state) {
 }
 BENCHMARK(BM_ArchiveBytesPerReading)->Arg(7)->Arg(30)->Unit(benchmark::kSecond)->Iterations(1);
 
-// A year (or VELUTRON_BENCH_DAYS) of ten channels every 10 s, written once by SQL into the archive's
-// own tables and kept for later runs: through the interface it would take minutes.
-std::string YearArchive(const std::string& engine, std::string& error) {
-  const int days = Days();
-  const int64_t n = int64_t{days} * 8640;
-  std::string location;
-  std::unique_ptr<Database> db;
-  if (engine == "sqlite") {
-    location = (std::filesystem::temp_directory_path() / ("velutron-bench-" + std::to_string(days) + "d.db"))
-                   .string();
-  } else {
-    const char* server = std::getenv("VELUTRON_BENCH_POSTGRESQL");
-    if (server == nullptr) {
-      error = "VELUTRON_BENCH_POSTGRESQL is not set";
-      return {};
-    }
-    const std::string name = "velutron_bench_" + std::to_string(days) + "d";
-    auto admin = OpenPostgres(server, error);
-    if (!admin) return {};
-    bool exists = false;
-    admin->Exec(
-        "SELECT 1 FROM pg_database WHERE datname = $1", std::vector<SqlValue>{name},
-        [&exists](const SqlRow&) { exists = true; }, error);
-    if (!exists && !admin->Exec("CREATE DATABASE " + name, error)) return {};
-    location = std::string(server) + (std::string(server).find('?') == std::string::npos ? "?" : "&") +
-               "dbname=" + name;
-  }
-  auto archive = OpenPeriodArchive(location, error);
-  if (!archive) return {};
-  const auto logger = archive->Logger({"bench", "Northfield", "SN 1"}, error);
-  if (!logger) return {};
-  int64_t have = 0;
-  {
-    // The archive's first reading, through its own interface, makes each series.
-    Interval first{kStart, std::nullopt, {}};
-    for (int k = 1; k <= kChannels; ++k) first.readings.push_back({k, Unit::Celsius, -18.0, ""});
-    if (!archive->AddInterval(*logger, Source::Station, first, error)) return {};
-  }
-  db = engine == "sqlite" ? OpenSqlite(location, error) : OpenPostgres(location, error);
-  if (!db || !db->Exec(
-                 "SELECT count(*) FROM readings", {}, [&have](const SqlRow& r) { have = r.Int(0); }, error))
-    return {};
-  if (have >= n * kChannels) return location;
-  // A daily triangle of ±0.75 °C around -18 °C plus a channel's offset and a little noise, in sixteenths,
-  // stored as twice the steps (source 0).
-  const std::string sql =
-      "INSERT INTO readings(series, t, v) SELECT s.id, $1 + i.n * 10, 2 * (-288 + 8 * s.channel + "
-      "abs((i.n % 8640) - 4320) / 180 + (i.n * 7919 + s.channel) % 11) FROM series s, " +
-      std::string(engine == "sqlite" ? "(WITH RECURSIVE k(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM k "
-                                       "WHERE n < $2) SELECT n FROM k) i"
-                                     : "generate_series(1, $2::bigint) AS i(n)") +
-      " WHERE s.logger = $3 ORDER BY s.id, i.n ON CONFLICT (series, t) DO NOTHING";
-  if (!db->Begin(error) || !db->Exec(sql, std::vector<SqlValue>{kStart / 1000, n - 1, *logger}, {}, error) ||
-      !db->Commit(error))
-    return {};
-  if (engine != "sqlite") db->Exec("VACUUM ANALYZE readings", error);
-  return location;
+// The report's work exactly as `archive report` does it: the statistics, the chart and the days of the
+// year, from the summaries where whole hours allow. The first run over an archive written by SQL builds
+// its summaries (as the first report over an archive from before them does) and is not timed.
+bool Report(PeriodArchive& archive, const LoggerEntry& logger, const TimeZone& zone, PeriodResult& result,
+            std::string& error) {
+  const int64_t to = kStart + int64_t{Days()} * 86'400'000;
+  return ComputePeriod(archive, logger, zone, {kStart, to, std::nullopt, -8.0, 83.144, {}}, 1600, true,
+                       result, error);
 }
 
-// The report's work exactly as `archive report` does it: the logger's times, then every reading fed to
-// the statistics.
+// The same figures an engine can give by itself (count, min, max, mean, and on PostgreSQL the sample
+// deviation, per channel), written by hand in SQL: what the report is compared with.
+std::string HandAggregate(const std::string& engine) {
+  const std::string half = engine == "sqlite" ? "(r.v >> 1)" : "(r.v / 2)";
+  return "SELECT s.channel, count(*), min(" + half + ") / 16.0, max(" + half + ") / 16.0, avg(" + half +
+         " / 16.0)" + (engine == "sqlite" ? std::string() : ", stddev_samp(" + half + " / 16.0)") +
+         " FROM series s JOIN readings r ON r.series = s.id WHERE r.v < 2000000 GROUP BY s.channel";
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
 void BM_ArchiveReportYear(benchmark::State& state, const std::string& engine) {
   std::string error;
-  const std::string location = YearArchive(engine, error);
-  if (location.empty()) {
+  const std::string location = bench::YearArchive(engine, error);
+  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
+  auto zone = TimeZone::Named("Europe/Warsaw", error);
+  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
+  if (!key || !zone) {
     state.SkipWithError(error.c_str());
     return;
   }
-  auto archive = OpenPeriodArchive(location, error);
-  const auto logger = archive->FindLogger("bench", error);
-  const int64_t to = kStart + int64_t{Days()} * 86'400'000;
-  size_t readings = 0;
-  for (auto _ : state) {
-    std::vector<int64_t> times;
-    std::vector<ChannelEntry> channels;
-    archive->Times(*logger, kStart, to, times, error);
-    StatsBuilder builder(std::move(times), channels, {kStart, to, std::nullopt, -15.0, 83.144, {}});
-    archive->Period(
-        *logger, kStart, to, [&builder](const PeriodPoint& p) { builder.Add(p); }, error);
-    const auto stats = builder.Finish();
-    readings = 0;
-    for (const ChannelStats& s : stats) readings += s.readings;
-    benchmark::DoNotOptimize(stats.data());
-  }
-  state.counters["readings"] = static_cast<double>(readings);
-}
-BENCHMARK_CAPTURE(BM_ArchiveReportYear, sqlite, std::string("sqlite"))
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_ArchiveReportYear, postgresql, std::string("postgresql"))
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
-
-// The same figures an engine can give by itself (count, min, max, mean per channel), written by hand
-// in SQL: what the report is compared with.
-void BM_HandAggregateYear(benchmark::State& state, const std::string& engine) {
-  std::string error;
-  const std::string location = YearArchive(engine, error);
-  if (location.empty()) {
+  const LoggerEntry logger{*key, {"bench", "Northfield", "SN 1"}};
+  PeriodResult result;
+  const auto building = std::chrono::steady_clock::now();
+  if (!Report(*archive, logger, *zone, result, error)) {
     state.SkipWithError(error.c_str());
     return;
   }
-  auto db = engine == "sqlite" ? OpenSqlite(location, error) : OpenPostgres(location, error);
-  const std::string half = engine == "sqlite" ? "(r.v >> 1)" : "(r.v / 2)";
-  const std::string sql = "SELECT s.channel, count(*), min(" + half + ") / 16.0, max(" + half +
-                          ") / 16.0, avg(" + half +
-                          " / 16.0), stddev_samp FROM series s JOIN readings r ON r.series = s.id "
-                          "WHERE r.v < 2000000 GROUP BY s.channel";
-  // SQLite has no sample deviation of its own; the hand-written query leaves it out there.
-  const std::string query =
-      engine == "sqlite" ? sql.substr(0, sql.find(", stddev_samp")) + sql.substr(sql.find(" FROM series"))
-                         : sql.substr(0, sql.find("stddev_samp")) + "stddev_samp(" + half + " / 16.0)" +
-                               sql.substr(sql.find(" FROM series"));
+  state.counters["first_report_s"] = Seconds(building);
+  double report_s = 0;
   for (auto _ : state) {
-    int64_t rows = 0;
-    if (!db->Exec(
-            query, {}, [&rows](const SqlRow& r) { rows += r.Int(1); }, error)) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!Report(*archive, logger, *zone, result, error)) {
       state.SkipWithError(error.c_str());
       return;
     }
-    state.counters["readings"] = static_cast<double>(rows);
+    report_s = Seconds(start);
+    benchmark::DoNotOptimize(result.stats.data());
   }
+  size_t readings = 0;
+  for (const ChannelStats& s : result.stats) readings += s.readings;
+  state.counters["readings"] = static_cast<double>(readings);
+  // The hand-written aggregate in the same run, and how many times longer it takes than the report.
+  auto db = engine == "sqlite" ? OpenSqlite(location, error) : OpenPostgres(location, error);
+  const auto start = std::chrono::steady_clock::now();
+  if (!db || !db->Exec(HandAggregate(engine), {}, {}, error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const double hand_s = Seconds(start);
+  state.counters["report_s"] = report_s;
+  state.counters["hand_aggregate_s"] = hand_s;
+  state.counters["hand_over_report"] = hand_s / report_s;
 }
-BENCHMARK_CAPTURE(BM_HandAggregateYear, sqlite, std::string("sqlite"))
+BENCHMARK_CAPTURE(BM_ArchiveReportYear, sqlite, std::string("sqlite"))
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_HandAggregateYear, postgresql, std::string("postgresql"))
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_ArchiveReportYear, postgresql, std::string("postgresql"))
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
+    ->Iterations(3);
+
+// The year's chart alone (what `archive chart` reads before drawing), from the summaries.
+void BM_ArchiveChartYear(benchmark::State& state, const std::string& engine) {
+  std::string error;
+  const std::string location = bench::YearArchive(engine, error);
+  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
+  auto zone = TimeZone::Named("Europe/Warsaw", error);
+  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
+  if (!key || !zone) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const LoggerEntry logger{*key, {"bench", "Northfield", "SN 1"}};
+  const int64_t to = kStart + int64_t{Days()} * 86'400'000;
+  PeriodResult result;
+  for (auto _ : state) {
+    if (!ComputePeriod(*archive, logger, *zone, {kStart, to, {}, {}, 83.144, {}}, 1200, false, result,
+                       error)) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+  }
+  size_t points = 0;
+  for (const ChartLine& line : result.chart.lines) points += line.points.size();
+  state.counters["chart_points"] = static_cast<double>(points);
+}
+BENCHMARK_CAPTURE(BM_ArchiveChartYear, sqlite, std::string("sqlite"))
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_ArchiveChartYear, postgresql, std::string("postgresql"))
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 // The largest database the logger's memory can hold, imported into a fresh archive file.
 std::vector<uint8_t> LargestFile(int channels) {

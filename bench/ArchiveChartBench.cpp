@@ -1,6 +1,6 @@
-// The chart of a period of the archive: a year of ten channels every 10 s read from SQLite and reduced
-// to the picture's pixel columns (what `archive chart` does before velutron-draw), then drawn as a PNG,
-// and the period report's PDF of the same year.
+// The chart of a period of the archive: a year of ten channels every 10 s read from SQLite's summaries and
+// reduced to the picture's pixel columns (what `archive chart` does before velutron-draw), then drawn as a
+// PNG, and the period report's PDF of the same year.
 //   velutron_archive_chart_bench
 // VELUTRON_BENCH_DAYS shortens the year; the archive is kept in the temporary folder between runs.
 #include <benchmark/benchmark.h>
@@ -12,6 +12,7 @@
 #include "archive/Archive.h"
 #include "archive/PeriodReport.h"
 #include "archive/ReportPdf.h"
+#include "archive/Summary.h"
 #include "data/Chart.h"
 #include "platform/TableLocale.h"
 
@@ -24,18 +25,17 @@ using bench::Days;
 using bench::kChannels;
 using bench::kStart;
 
-// The archive of `days`, filled once and kept: filling a year takes far longer than reading it.
+// The archive of `days`, written once by SQL and kept (bench::YearArchive), with its summaries built by
+// a first, untimed reading.
 std::unique_ptr<PeriodArchive> Year(int days, LoggerEntry& logger, std::string& error) {
-  const auto file =
-      std::filesystem::temp_directory_path() / ("velutron-bench-chart-" + std::to_string(days) + ".db");
-  const bool fresh = !std::filesystem::exists(file);
-  auto archive = OpenPeriodArchive(file.string(), error);
-  if (!archive) return nullptr;
-  const auto key = archive->Logger({"bench", "Northfield", "SN 1"}, error);
+  const std::string location = bench::YearArchive("sqlite", error);
+  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
+  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
   if (!key) return nullptr;
   logger = {*key, {"bench", "Northfield", "SN 1"}};
-  if (!fresh) return archive;
-  if (!bench::Fill(*archive, *key, days, error)) return nullptr;
+  PeriodSummaries summaries;
+  const int64_t first = BlockOf(kStart / 1000);
+  if (!archive->Summaries(*key, first, first + 24 * int64_t{days}, summaries, error)) return nullptr;
   return archive;
 }
 

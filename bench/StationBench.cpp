@@ -3,7 +3,10 @@
 //    reading a second on real time. wall_ms is one reading's exchanges (the station's own histogram),
 //    ratio that against the line's least time (24 reads: 3 ms gaps + 3 bytes + 0.5 ms latency each);
 //    cpu_ms_per_interval is this process's CPU per interval from the second interval on (after the
-//    connection's start sequence), waits included, so CPU spent between readings would show there.
+//    connection's start sequence), waits included, so CPU spent between readings would show there;
+//    switches_per_interval its voluntary context switches, the waits for the wire and the clock.
+//  - BM_StationPortGone: the same watcher after its simulator's end of the pseudo-terminal closed (a USB
+//    adapter pulled): cpu_ms_per_interval is this process's CPU per interval while the port is gone.
 //  - BM_ArchiveWritePerInterval: one interval of ten readings written (and synced) into a SQLite file.
 //  - BM_HeapAfterSimulatedWeek: a week at 10 s of ten channels on the in-process logger, virtual time,
 //    archive in /dev/shm; heap_mb is the live heap it leaves (watcher, archive writer, SQLite's cache),
@@ -30,6 +33,13 @@ using namespace velutron::station;
 
 constexpr double kByteMs = 11.0 / 57.6;
 constexpr double kReadMs = 3 + 3 * kByteMs + 0.5;
+
+// This process's voluntary context switches: each is a wait for the wire or the clock.
+double Switches() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_nvcsw);
+}
 
 double CpuMs() {
   rusage u{};
@@ -61,16 +71,47 @@ void BM_StationReadingOnPty(benchmark::State& state) {
     const int64_t first = (UtcMs() / 1000 + 1) * 1000;
     w.runUntilUtcMs = first + (kIntervals + 1) * 1000;
     double cpu0 = 0;
+    double switches0 = 0;
     w.beforeInterval = [&](int64_t t) {
-      if (t == first + 1000) cpu0 = CpuMs();
+      if (t == first + 1000) {
+        cpu0 = CpuMs();
+        switches0 = Switches();
+      }
     };
     w.Run();
     const double cpu = CpuMs() - cpu0;
+    state.counters["switches_per_interval"] = (Switches() - switches0) / kIntervals;
     const LoggerSnapshot s = w.Snapshot();
     state.counters["wall_ms"] = s.poll_sum_s * 1000 / static_cast<double>(s.poll_count);
     state.counters["min_ms"] = 24 * kReadMs;
     state.counters["ratio"] = s.poll_sum_s * 1000 / static_cast<double>(s.poll_count) / (24 * kReadMs);
     state.counters["cpu_ms_per_interval"] = cpu / kIntervals;
+  }
+}
+
+void BM_StationPortGone(benchmark::State& state) {
+  auto sim = std::make_unique<test::SimProcess>(std::vector<std::string>{"--sensors", "10"});
+  test::TempDir dir;
+  Log log(LogLevel::Error);
+  std::string error;
+  ArchiveWriter writer(archive::OpenArchive((dir.path() / "a.db").string(), error), log);
+  std::unique_ptr<SerialPort> port = MakeSystemSerialPort();
+  SystemClock clock;
+  WatcherSetup setup;
+  setup.port = sim->PortPath();
+  setup.interval_s = 1;
+  constexpr int kIntervals = 15;
+  for (auto _ : state) {
+    Watcher w(setup, {*port, clock, UtcMs, [](int64_t s) { return s; }, true}, writer, nullptr, log);
+    const int64_t first = (UtcMs() / 1000 + 1) * 1000;
+    w.runUntilUtcMs = first + (kIntervals + 3) * 1000;
+    double cpu0 = 0;
+    w.beforeInterval = [&](int64_t t) {
+      if (t == first + 2000) sim->Stop();
+      if (t == first + 3000) cpu0 = CpuMs();
+    };
+    w.Run();
+    state.counters["cpu_ms_per_interval"] = (CpuMs() - cpu0) / kIntervals;
   }
 }
 
@@ -127,6 +168,7 @@ void BM_HeapAfterSimulatedWeek(benchmark::State& state) {
 }
 
 BENCHMARK(BM_StationReadingOnPty)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StationPortGone)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ArchiveWritePerInterval)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_HeapAfterSimulatedWeek)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -135,8 +135,10 @@ def main():
                 for name in clis:
                     floor = statistics.median(spans[name])
                     ratio = statistics.median(walls[name]) / floor
+                    # What the program adds to the wire: its start, the port's opening, its exit.
+                    added = statistics.median([w - s for w, s in zip(walls[name], spans[name])])
                     print(f"{name} {' '.join(command):18} wall {summary(walls[name])}; on the wire {floor:.2f} ms; "
-                          f"wall / wire {ratio:.2f}")
+                          f"wall / wire {ratio:.2f}; added {added:.2f} ms")
         finally:
             server.stop()
 

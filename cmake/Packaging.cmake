@@ -61,8 +61,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The station's user is made by the package's postinst.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
-# libpq is loaded only for a PostgreSQL archive, so the dependency scan does not see it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dseg, libpq5")
+# libpq is loaded only for a PostgreSQL archive and libxlsxwriter only for a workbook, so the dependency
+# scan sees neither.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dseg, libpq5, libxlsxwriter4")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus, prometheus-alertmanager")
 set(CPACK_STRIP_FILES ON)
 # Debian's permissions and the local administrator's edits of the example configuration kept on upgrade.

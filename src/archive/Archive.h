@@ -16,6 +16,8 @@
 
 namespace velutron::archive {
 
+struct PeriodSummaries;
+
 enum class Unit : uint8_t { Celsius = 0, RelativeHumidity = 1 };
 enum class Source : uint8_t { Station = 0, Download = 1 };
 
@@ -196,6 +198,15 @@ class PeriodArchive : public Archive {
                          std::string& error) = 0;
   // The first and last reading of the logger; false in `any` when it has none.
   virtual bool Span(int64_t logger, int64_t& first_ms, int64_t& last_ms, bool& any, std::string& error) = 0;
+
+  // The summaries (Summary.h) of the logger's whole blocks first_block … end_block - 1, building and
+  // keeping those missing or out of date; a block without readings has none.
+  virtual bool Summaries(int64_t logger, int64_t first_block, int64_t end_block, PeriodSummaries& summaries,
+                         std::string& error) = 0;
+  // One series' readings in the ranges [from, to) of Unix seconds (in order, apart), oldest first.
+  virtual bool SeriesPeriod(int64_t series, int channel, Unit unit,
+                            const std::vector<std::pair<int64_t, int64_t>>& ranges,
+                            const std::function<void(const PeriodPoint&)>& each, std::string& error) = 0;
 };
 
 // As OpenArchive, with the period queries.

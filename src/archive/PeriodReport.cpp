@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/Sha256.h"
+#include "archive/Summary.h"
 
 namespace velutron::archive {
 
@@ -159,43 +160,84 @@ double PeriodChartBuilder::LocalSeconds(int64_t utc_ms) {
   return static_cast<double>(s + cachedOffset_);
 }
 
+int PeriodChartBuilder::ColumnAt(int64_t utc_s, double x) const {
+  // Columns of a block or more take whole blocks, by where each block starts, so that a long period
+  // is drawn from the blocks' summaries alone.
+  if ((to_ - from_) / columns_ >= static_cast<double>(kBlockSeconds))
+    return ColumnOf(x - static_cast<double>(utc_s - BlockOf(utc_s) * kBlockSeconds));
+  return ColumnOf(x);
+}
+
 int PeriodChartBuilder::ColumnOf(double x) const {
   const double c = std::floor((x - from_) / (to_ - from_) * columns_);
   return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(columns_ - 1)));
 }
 
-void PeriodChartBuilder::Add(const PeriodPoint& point) {
-  if (!only_.empty() && std::find(only_.begin(), only_.end(), point.channel) == only_.end()) return;
-  const double x = LocalSeconds(point.utc_ms);
-  const int column = ColumnOf(x);
-  if (!point.value) {
-    missing_[static_cast<size_t>(column)] = true;
-    return;
-  }
-  if (lines_.empty() || lines_.back().channel != point.channel || lines_.back().unit != point.unit) {
-    auto found = std::find_if(lines_.begin(), lines_.end(), [&](const Line& l) {
-      return l.channel == point.channel && l.unit == point.unit;
-    });
+PeriodChartBuilder::Line& PeriodChartBuilder::LineOf(int channel, Unit unit) {
+  if (lines_.empty() || lines_.back().channel != channel || lines_.back().unit != unit) {
+    auto found = std::find_if(lines_.begin(), lines_.end(),
+                              [&](const Line& l) { return l.channel == channel && l.unit == unit; });
     if (found == lines_.end()) {
-      lines_.push_back({point.channel, point.unit, std::vector<Column>(static_cast<size_t>(columns_))});
+      lines_.push_back({channel, unit, std::vector<Column>(static_cast<size_t>(columns_))});
     } else {
       std::rotate(found, found + 1, lines_.end());
     }
   }
-  Column& c = lines_.back().columns[static_cast<size_t>(column)];
+  return lines_.back();
+}
+
+DayFigures& PeriodChartBuilder::DayOf(double x, int channel, Unit unit, double value) {
+  const auto wall = static_cast<int64_t>(x);
+  const int64_t midnight = (wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400)) * 86400;
+  auto [day, fresh] = days_.try_emplace({midnight, channel, unit});
+  if (fresh) day->second = {midnight, channel, unit, 0, value, value, 0, 0};
+  return day->second;
+}
+
+void PeriodChartBuilder::Add(const PeriodPoint& point) {
+  if (!only_.empty() && std::find(only_.begin(), only_.end(), point.channel) == only_.end()) return;
+  const double x = LocalSeconds(point.utc_ms);
+  const int column = ColumnAt(point.utc_ms / 1000, x);
+  if (!point.value) {
+    missing_[static_cast<size_t>(column)] = true;
+    return;
+  }
+  Column& c = LineOf(point.channel, point.unit).columns[static_cast<size_t>(column)];
   const ChartPoint p{x, *point.value};
   if (!c.low || p.y < c.low->y) c.low = p;
   if (!c.high || p.y > c.high->y) c.high = p;
 
-  const int64_t wall = static_cast<int64_t>(x);
-  const int64_t midnight = (wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400)) * 86400;
-  auto [day, fresh] = days_.try_emplace({midnight, point.channel, point.unit});
-  DayFigures& d = day->second;
-  if (fresh) d = {midnight, point.channel, point.unit, 0, p.y, p.y, 0};
+  DayFigures& d = DayOf(x, point.channel, point.unit, p.y);
   ++d.readings;
   d.min = std::min(d.min, p.y);
   d.max = std::max(d.max, p.y);
-  d.sum += p.y;
+  d.sum_steps += StepsOf(point.unit, p.y);
+}
+
+bool PeriodChartBuilder::CanMerge(int64_t block, const BlockSummary& summary) {
+  if (summary.invalid > 0 || summary.valid == 0) return false;
+  const int64_t first = block * kBlockSeconds, last = first + kBlockSeconds - 1;
+  if (zone_.OffsetAt(first) != zone_.OffsetAt(last)) return false;
+  const double from = LocalSeconds(first * 1000), to = from + (kBlockSeconds - 1);
+  auto midnight = [](double x) {
+    const auto wall = static_cast<int64_t>(x);
+    return wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400);
+  };
+  return ColumnAt(first, from) == ColumnAt(last, to) && midnight(from) == midnight(to);
+}
+
+void PeriodChartBuilder::Merge(int channel, Unit unit, const BlockSummary& summary) {
+  if (!only_.empty() && std::find(only_.begin(), only_.end(), channel) == only_.end()) return;
+  const ChartPoint low{LocalSeconds(summary.min_t * 1000), ValueOf(unit, summary.min)};
+  const ChartPoint high{LocalSeconds(summary.max_t * 1000), ValueOf(unit, summary.max)};
+  Column& c = LineOf(channel, unit).columns[static_cast<size_t>(ColumnAt(summary.min_t, low.x))];
+  if (!c.low || low.y < c.low->y) c.low = low;
+  if (!c.high || high.y > c.high->y) c.high = high;
+  DayFigures& d = DayOf(low.x, channel, unit, low.y);
+  d.readings += static_cast<size_t>(summary.valid);
+  d.min = std::min(d.min, low.y);
+  d.max = std::max(d.max, high.y);
+  d.sum_steps += summary.sum;
 }
 
 ChartData PeriodChartBuilder::Chart(std::string title) const {
@@ -227,7 +269,10 @@ ChartData PeriodChartBuilder::Chart(std::string title) const {
 
 std::vector<DayFigures> PeriodChartBuilder::Days() const {
   std::vector<DayFigures> days;
-  for (const auto& [key, figures] : days_) days.push_back(figures);
+  for (const auto& [key, figures] : days_) {
+    days.push_back(figures);
+    days.back().sum = ValueOf(figures.unit, figures.sum_steps);
+  }
   return days;
 }
 
@@ -371,22 +416,157 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
   return d;
 }
 
+namespace {
+
+int64_t CeilSeconds(int64_t ms) { return ms >= 0 ? (ms + 999) / 1000 : -(-ms / 1000); }
+
+// The logger's record times of the blocks that the statistics read one reading at a time; the others
+// come as their time summaries.
+bool TimelineOf(PeriodArchive& archive, int64_t logger,
+                const std::vector<std::pair<int64_t, int64_t>>& ranges, const PeriodSummaries& sums,
+                const std::vector<bool>& summarized, int64_t first, Timeline& timeline, std::string& error) {
+  std::vector<int64_t> times, block;
+  for (const auto& [from, to] : ranges) {
+    if (!archive.Times(logger, from * 1000, to * 1000, times, error)) return false;
+    for (size_t i = 0; i < times.size();) {
+      const int64_t b = BlockOf(times[i] / 1000);
+      block.clear();
+      for (; i < times.size() && BlockOf(times[i] / 1000) == b; ++i) block.push_back(times[i] / 1000);
+      timeline.AddTimes(b, block);
+    }
+  }
+  for (const auto& [b, summary] : sums.times) {
+    if (summarized[static_cast<size_t>(b - first)]) timeline.AddSummary(b, summary);
+  }
+  timeline.Finish();
+  return true;
+}
+
+}  // namespace
+
 bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const TimeZone& zone,
                    const StatsOptions& options, int chartColumns, bool withStats, PeriodResult& result,
                    std::string& error) {
-  std::vector<int64_t> times;
   std::vector<ChannelEntry> channels;
-  if ((withStats && !archive.Times(logger.key, options.from_ms, options.to_ms, times, error)) ||
-      !archive.Channels(logger.key, channels, error))
+  if (!archive.Channels(logger.key, channels, error)) return false;
+  // The blocks the period touches, [first, end), and those of them it holds whole, [whole, wholeEnd).
+  const int64_t from_s = CeilSeconds(options.from_ms), to_s = std::max(from_s, CeilSeconds(options.to_ms));
+  const int64_t first = BlockOf(from_s), end = from_s < to_s ? BlockOf(to_s - 1) + 1 : first;
+  const int64_t whole = first + (first * kBlockSeconds < from_s ? 1 : 0);
+  const int64_t wholeEnd = std::max(whole, end - (end * kBlockSeconds > to_s ? 1 : 0));
+  // Only the default activation energy is summarized.
+  const bool useSummaries = !withStats || options.mkt_dh_kj == kDefaultMktDh;
+  PeriodSummaries sums;
+  if (!archive.Summaries(logger.key, useSummaries ? whole : 0, useSummaries ? wholeEnd : 0, sums, error))
     return false;
-  StatsBuilder stats(std::move(times), channels, options);
-  PeriodChartBuilder chart(zone, options.from_ms, options.to_ms, chartColumns, channels, options.channels);
-  const auto each = [&](const PeriodPoint& point) {
-    if (withStats) stats.Add(point);
-    chart.Add(point);
+  auto wanted = [&](int channel) {
+    return options.channels.empty() ||
+           std::find(options.channels.begin(), options.channels.end(), channel) != options.channels.end();
   };
-  if (!archive.Period(logger.key, options.from_ms, options.to_ms, each, error)) return false;
-  if (withStats) result.stats = stats.Finish();
+  auto summaryOf = [&](const SeriesEntry& series, int64_t b) -> const BlockSummary* {
+    if (!useSummaries || b < whole || b >= wholeEnd) return nullptr;
+    const auto& blocks = sums.blocks[series.key];
+    auto found = blocks.find(b);
+    return found == blocks.end() ? nullptr : &found->second;
+  };
+  // Whether the statistics may take a series' whole block from its summary: a reading at each of the
+  // logger's record times in it, and nothing an excursion or a limit change would need.
+  auto statsMerge = [&](const SeriesEntry& series, int64_t b, const BlockSummary* s) {
+    if (s == nullptr) return false;
+    auto times = sums.times.find(b);
+    return times != sums.times.end() && times->second.count == s->valid &&
+           SummaryFits(channels, options, series.channel, series.unit, b, *s);
+  };
+  // A whole block without a summary has no readings: Summaries reads every block it has none for.
+  auto absent = [&](const SeriesEntry& series, int64_t b) {
+    if (!useSummaries || b < whole || b >= wholeEnd) return false;
+    return !sums.blocks[series.key].contains(b);
+  };
+
+  std::optional<StatsBuilder> stats;
+  if (withStats) {
+    // A block's times are read where any reported series reads its readings.
+    std::vector<bool> summarized(static_cast<size_t>(end - first), true);
+    std::vector<std::pair<int64_t, int64_t>> ranges;
+    for (int64_t b = first; b < end; ++b) {
+      bool own = !useSummaries || b < whole || b >= wholeEnd;
+      for (const SeriesEntry& series : sums.series) {
+        if (own) break;
+        if (!wanted(series.channel) || absent(series, b)) continue;
+        own = !statsMerge(series, b, summaryOf(series, b));
+      }
+      if (!own) continue;
+      summarized[static_cast<size_t>(b - first)] = false;
+      const int64_t from = std::max(from_s, b * kBlockSeconds), to = std::min(to_s, (b + 1) * kBlockSeconds);
+      if (!ranges.empty() && ranges.back().second == from) {
+        ranges.back().second = to;
+      } else {
+        ranges.emplace_back(from, to);
+      }
+    }
+    Timeline timeline(options.to_ms);
+    if (!TimelineOf(archive, logger.key, ranges, sums, summarized, first, timeline, error)) return false;
+    stats.emplace(std::move(timeline), channels, options);
+  }
+  PeriodChartBuilder chart(zone, options.from_ms, options.to_ms, chartColumns, channels, options.channels);
+
+  // Each series block by block in time order: a block from its summary, or from its readings, fetched
+  // a batch of blocks at a time.
+  struct Step {
+    int64_t block;
+    const BlockSummary* summary;
+    bool stats, chart;  // taken from the summary
+  };
+  constexpr size_t kBlocksPerBatch = 64;
+  std::vector<Step> steps;
+  std::vector<std::pair<int64_t, int64_t>> ranges;
+  std::vector<PeriodPoint> points;
+  for (const SeriesEntry& series : sums.series) {
+    if (!wanted(series.channel)) continue;
+    steps.clear();
+    for (int64_t b = first; b < end; ++b) {
+      if (absent(series, b)) continue;
+      const BlockSummary* s = summaryOf(series, b);
+      steps.push_back({b, s, withStats && statsMerge(series, b, s), s != nullptr && chart.CanMerge(b, *s)});
+    }
+    for (size_t i = 0; i < steps.size();) {
+      ranges.clear();
+      size_t j = i;
+      for (size_t batch = 0; j < steps.size() && batch < kBlocksPerBatch; ++j) {
+        const Step& step = steps[j];
+        if (step.chart && (step.stats || !withStats)) continue;
+        ++batch;
+        const int64_t from = std::max(from_s, step.block * kBlockSeconds);
+        const int64_t to = std::min(to_s, (step.block + 1) * kBlockSeconds);
+        if (!ranges.empty() && ranges.back().second == from) {
+          ranges.back().second = to;
+        } else {
+          ranges.emplace_back(from, to);
+        }
+      }
+      points.clear();
+      if (!archive.SeriesPeriod(
+              series.key, series.channel, series.unit, ranges,
+              [&points](const PeriodPoint& p) { points.push_back(p); }, error))
+        return false;
+      size_t k = 0;
+      for (; i < j; ++i) {
+        const Step& step = steps[i];
+        if (step.stats) stats->Merge(series.channel, series.unit, step.block, *step.summary);
+        if (step.chart && (step.stats || !withStats)) {
+          chart.Merge(series.channel, series.unit, *step.summary);
+          continue;
+        }
+        for (; k < points.size() && BlockOf(points[k].utc_ms / 1000) == step.block; ++k) {
+          if (withStats && !step.stats) stats->Add(points[k]);
+          if (step.chart) continue;
+          chart.Add(points[k]);
+        }
+        if (step.chart) chart.Merge(series.channel, series.unit, *step.summary);
+      }
+    }
+  }
+  if (withStats) result.stats = stats->Finish();
   result.chart = chart.Chart(logger.id.name + ", " + LocalTime(zone, options.from_ms) + " – " +
                              LocalTime(zone, options.to_ms));
   result.days = chart.Days();

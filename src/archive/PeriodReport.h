@@ -46,6 +46,7 @@ struct DayFigures {
   Unit unit = Unit::Celsius;
   size_t readings = 0;
   double min = 0, max = 0, sum = 0;
+  int64_t sum_steps = 0;  // the sum in the sensor's steps, exact whatever the order
 };
 
 // The chart of a period reduced to `columns` pixel columns and the day-by-day figures, fed the
@@ -55,6 +56,10 @@ class PeriodChartBuilder {
   PeriodChartBuilder(const TimeZone& zone, int64_t from_ms, int64_t to_ms, int columns,
                      std::vector<ChannelEntry> channels, std::vector<int> only);
   void Add(const PeriodPoint& point);
+  // Whether a whole block's summary gives the chart and the days what its readings would: valid
+  // readings only, all in one pixel column and one local day.
+  bool CanMerge(int64_t block, const BlockSummary& summary);
+  void Merge(int channel, Unit unit, const BlockSummary& summary);
   ChartData Chart(std::string title) const;
   std::vector<DayFigures> Days() const;
 
@@ -69,6 +74,9 @@ class PeriodChartBuilder {
   };
   double LocalSeconds(int64_t utc_ms);
   int ColumnOf(double x) const;
+  int ColumnAt(int64_t utc_s, double x) const;
+  Line& LineOf(int channel, Unit unit);
+  DayFigures& DayOf(double x, int channel, Unit unit, double value);
 
   const TimeZone& zone_;
   double from_ = 0, to_ = 0;

@@ -25,6 +25,7 @@ struct Libpq {
   decltype(&::PQgetlength) getlength = nullptr;
   decltype(&::PQgetvalue) getvalue = nullptr;
   decltype(&::PQntuples) ntuples = nullptr;
+  decltype(&::PQreset) reset = nullptr;
   decltype(&::PQresultStatus) resultStatus = nullptr;
   decltype(&::PQsetNoticeProcessor) setNoticeProcessor = nullptr;
   decltype(&::PQstatus) status = nullptr;
@@ -56,7 +57,8 @@ LoadedLibpq Load() {
       Bind(handle, "PQexec", f.exec) && Bind(handle, "PQexecParams", f.execParams) &&
       Bind(handle, "PQfinish", f.finish) && Bind(handle, "PQgetisnull", f.getisnull) &&
       Bind(handle, "PQgetlength", f.getlength) && Bind(handle, "PQgetvalue", f.getvalue) &&
-      Bind(handle, "PQntuples", f.ntuples) && Bind(handle, "PQresultStatus", f.resultStatus) &&
+      Bind(handle, "PQntuples", f.ntuples) && Bind(handle, "PQreset", f.reset) &&
+      Bind(handle, "PQresultStatus", f.resultStatus) &&
       Bind(handle, "PQsetNoticeProcessor", f.setNoticeProcessor) && Bind(handle, "PQstatus", f.status) &&
       Bind(handle, "PQtransactionStatus", f.transactionStatus);
   if (!complete) loaded.failure = "libpq.so.5 lacks a function the archive uses";
@@ -142,6 +144,17 @@ class PostgresDatabase final : public Database {
       }
       values[i] = texts[i].c_str();
     }
+    // A server restarted, or a connection cut, is connected to again; never inside a transaction,
+    // whose earlier statements the server has forgotten.
+    if (Pq().status(conn_) == CONNECTION_BAD) {
+      if (!inTransaction_) Pq().reset(conn_);
+      if (inTransaction_ || Pq().status(conn_) != CONNECTION_OK) {
+        error = Message(Pq().errorMessage(conn_));
+        changes_ = 0;
+        return false;
+      }
+      if (!Exec("SET client_min_messages TO warning", error)) return false;
+    }
     const std::string text(sql);
     Result result(Pq().execParams(conn_, text.c_str(), static_cast<int>(params.size()), nullptr,
                                   values.data(), nullptr, nullptr, 0));
@@ -162,15 +175,24 @@ class PostgresDatabase final : public Database {
 
   int64_t Changes() const override { return changes_; }
 
-  bool Begin(std::string& error) override { return Exec("BEGIN", error); }
-  bool Commit(std::string& error) override { return Exec("COMMIT", error); }
+  bool Begin(std::string& error) override {
+    inTransaction_ = Exec("BEGIN", error);
+    return inTransaction_;
+  }
+  bool Commit(std::string& error) override {
+    const bool committed = Exec("COMMIT", error);
+    inTransaction_ = false;
+    return committed;
+  }
   void Rollback() override {
+    inTransaction_ = false;
     if (Pq().transactionStatus(conn_) != PQTRANS_IDLE) Result(Pq().exec(conn_, "ROLLBACK"));
   }
 
  private:
   PGconn* conn_;
   int64_t changes_ = 0;
+  bool inTransaction_ = false;
 };
 
 }  // namespace

@@ -28,6 +28,9 @@ QFont Font(double points, bool bold = false) {
   QFont f(QStringLiteral("DejaVu Sans"));
   f.setPointSizeF(points);
   f.setBold(bold);
+  // Any letter spacing turns ligatures off: a hash with "ff" or "fi" in it must be read back (copied,
+  // or by pdftotext) letter for letter.
+  f.setLetterSpacing(QFont::AbsoluteSpacing, 0.02);
   return f;
 }
 

@@ -57,10 +57,30 @@ std::vector<std::string> VersionOne(const Names& n) {
   };
 }
 
+// Version 2: a summary of each series' readings in each hour (Summary.h), and of each
+// logger's record times under series -logger. Every insert into a block bumps its row's version; a
+// summary counts only when it was built from that version (built = version), so one built from a
+// snapshot that a concurrent insert has since changed is never taken for current. Times are kept as
+// seconds from the block's start, the hash as four 64-bit words (half the bytes of its hexadecimal).
+std::vector<std::string> VersionTwo(const Names& n) {
+  const std::string real(n.real), tight(n.tight);
+  return {
+      "CREATE TABLE summaries(series BIGINT NOT NULL, b BIGINT NOT NULL, version BIGINT NOT NULL,"
+      " built BIGINT NOT NULL, valid BIGINT NOT NULL DEFAULT 0, invalid BIGINT NOT NULL DEFAULT 0,"
+      " mn BIGINT NOT NULL DEFAULT 0, mn_t BIGINT NOT NULL DEFAULT 0, mx BIGINT NOT NULL DEFAULT 0,"
+      " mx_t BIGINT NOT NULL DEFAULT 0, total BIGINT NOT NULL DEFAULT 0, total_sq BIGINT NOT NULL DEFAULT 0,"
+      " mkt " +
+          real +
+          " NOT NULL DEFAULT 0, d0 BIGINT, d1 BIGINT, d2 BIGINT, d3 BIGINT, spacings TEXT,"
+          " PRIMARY KEY(series, b))" +
+          tight,
+  };
+}
+
 // Index i holds the statements that take version i to version i + 1.
 std::vector<std::vector<std::string>> Steps(Engine engine) {
   const Names& names = engine == Engine::Sqlite ? kSqlite : kPostgres;
-  return {VersionOne(names)};
+  return {VersionOne(names), VersionTwo(names)};
 }
 
 }  // namespace

@@ -13,54 +13,6 @@ namespace {
 
 constexpr double kZeroCelsius = 273.15;
 
-std::string Shortest(double value) {
-  char text[32];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
-// What each of the logger's record times stands for.
-struct Spans {
-  std::vector<int64_t> times;  // sorted, unique
-  std::vector<int64_t> duration_ms;
-  std::vector<int64_t> gap_ms;
-
-  size_t IndexOf(int64_t t) const {
-    return static_cast<size_t>(std::lower_bound(times.begin(), times.end(), t) - times.begin());
-  }
-};
-
-Spans SpansOf(std::vector<int64_t> times, int64_t to_ms) {
-  Spans s;
-  s.times = std::move(times);
-  std::sort(s.times.begin(), s.times.end());
-  s.times.erase(std::unique(s.times.begin(), s.times.end()), s.times.end());
-  std::vector<int64_t> spacing;
-  for (size_t i = 1; i < s.times.size(); ++i) spacing.push_back(s.times[i] - s.times[i - 1]);
-  int64_t median = 0;
-  if (!spacing.empty()) {
-    std::vector<int64_t> sorted = spacing;
-    const size_t mid = sorted.size() / 2;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(mid), sorted.end());
-    median = sorted[mid];
-    if (sorted.size() % 2 == 0) {
-      const int64_t below =
-          *std::max_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(mid));
-      median = (median + below) / 2;
-    }
-  }
-  for (size_t i = 0; i < s.times.size(); ++i) {
-    if (i + 1 < s.times.size()) {
-      const int64_t gap = spacing[i] > 2 * median ? spacing[i] - median : 0;
-      s.duration_ms.push_back(spacing[i] - gap);
-      s.gap_ms.push_back(gap);
-    } else {
-      s.duration_ms.push_back(std::max<int64_t>(0, std::min(median, to_ms - s.times[i])));
-      s.gap_ms.push_back(0);
-    }
-  }
-  return s;
-}
-
 struct Limits {
   std::optional<double> low, high;
 };
@@ -68,34 +20,25 @@ struct Limits {
 class Accumulator {
  public:
   Accumulator(ChannelStats& s, const StatsOptions& o, const std::vector<ChannelEntry>& channels)
-      : s_(s), o_(o), beta_(o.mkt_dh_kj * 1000.0 / kGasConstant) {
+      : s_(s), o_(o), beta_(o.mkt_dh_kj * 1000.0 / kGasConstant), block_(s.unit, o.mkt_dh_kj) {
     for (const ChannelEntry& e : channels) {
       if (e.info.channel == s.channel) entries_.push_back(&e);
     }
   }
 
   void Add(const PeriodPoint& p, int64_t duration_ms, int64_t gap_ms) {
+    const int64_t seconds = p.utc_ms / 1000;
+    if (BlockOf(seconds) != at_) Flush(), at_ = BlockOf(seconds);
+    block_.Add(seconds, p.value, p.status);
     s_.gap_s += gap_ms;  // in milliseconds until Finish
-    hash_.Add(std::to_string(p.utc_ms / 1000) + ";" + (p.value ? Shortest(*p.value) : "") + ";" + p.status +
-              "\n");
     const Limits limits = LimitsAt(p.utc_ms);
     last_ = limits;
     if (!p.value) {
-      ++s_.invalid;
       EndExcursion();
       return;
     }
     const double v = *p.value;
-    ++s_.readings;
     valid_ms_ += duration_ms;
-    if (!s_.min || v < *s_.min) s_.min = v, s_.min_ms = p.utc_ms;
-    if (!s_.max || v > *s_.max) s_.max = v, s_.max_ms = p.utc_ms;
-    // Welford's running mean and sum of squares, steady over millions of readings.
-    const double delta = v - mean_;
-    mean_ += delta / static_cast<double>(s_.readings);
-    m2_ += delta * (v - mean_);
-    if (s_.unit == Unit::Celsius) exponents_.push_back(-beta_ / (v + kZeroCelsius));
-
     const bool above = limits.high && v >= *limits.high, below = limits.low && v <= *limits.low;
     if (limits.high) above_ms_ += above ? duration_ms : 0, anyHigh_ = true;
     if (limits.low) below_ms_ += below ? duration_ms : 0, anyLow_ = true;
@@ -110,17 +53,39 @@ class Accumulator {
     if (gap_ms > 0) EndExcursion();
   }
 
+  // A block of valid readings inside the limits, one at every record time of the logger in it.
+  void Merge(int64_t block, const BlockSummary& b, Timeline::Share share) {
+    Flush();
+    at_ = block;
+    Take(b);
+    s_.gap_s += share.gap_ms;
+    valid_ms_ += share.duration_ms;
+    last_ = LimitsAt(block * kBlockSeconds * 1000);
+    anyHigh_ = anyHigh_ || last_.high.has_value();
+    anyLow_ = anyLow_ || last_.low.has_value();
+    EndExcursion();
+  }
+
   void Finish() {
+    Flush();
     EndExcursion();
     s_.gap_s /= 1000;
-    if (s_.readings > 0) s_.mean = mean_;
-    if (s_.readings > 1) s_.stddev = std::sqrt(m2_ / static_cast<double>(s_.readings - 1));
-    if (!exponents_.empty()) {
-      // ln of the mean of e^x, taken around the largest x so that nothing underflows.
-      const double top = *std::max_element(exponents_.begin(), exponents_.end());
-      double sum = 0;
-      for (double x : exponents_) sum += std::exp(x - top);
-      const double lnMean = top + std::log(sum / static_cast<double>(exponents_.size()));
+    const auto n = static_cast<int64_t>(s_.readings);
+    const double step = ValueOf(s_.unit, 1);
+    if (n > 0) {
+      s_.min = ValueOf(s_.unit, min_);
+      s_.max = ValueOf(s_.unit, max_);
+      s_.mean = static_cast<double>(sum_) / static_cast<double>(n) * step;
+    }
+    if (n > 1) {
+      // Exact in integers, then one rounding: no cancellation over millions of readings.
+      const __int128 spread = static_cast<__int128>(n) * sum_sq_ - static_cast<__int128>(sum_) * sum_;
+      s_.stddev =
+          std::sqrt(static_cast<double>(spread) / (static_cast<double>(n) * static_cast<double>(n - 1))) *
+          step;
+    }
+    if (n > 0 && s_.unit == Unit::Celsius) {
+      const double lnMean = std::log(mkt_ / static_cast<double>(n)) - beta_ / kZeroCelsius;
       s_.mkt = beta_ / -lnMean - kZeroCelsius;
     }
     s_.low = last_.low;
@@ -138,6 +103,25 @@ class Accumulator {
   }
 
  private:
+  void Flush() {
+    if (!block_.Empty()) Take(block_.Finish());
+  }
+
+  // A block's figures, in time order: the first minimum and maximum reached stay.
+  void Take(const BlockSummary& b) {
+    if (b.valid > 0) {
+      if (s_.readings == 0 || b.min < min_) min_ = b.min, s_.min_ms = b.min_t * 1000;
+      if (s_.readings == 0 || b.max > max_) max_ = b.max, s_.max_ms = b.max_t * 1000;
+    }
+    s_.readings += static_cast<size_t>(b.valid);
+    s_.invalid += static_cast<size_t>(b.invalid);
+    sum_ += b.sum;
+    sum_sq_ += b.sum_sq;
+    mkt_ += b.mkt;
+    // The channel's hash is the SHA-256 of its blocks' hashes, so that it follows from summaries.
+    if (b.valid + b.invalid > 0) hash_.Add(b.digest + "\n");
+  }
+
   Limits LimitsAt(int64_t t) const {
     Limits l{o_.low, o_.high};
     if (o_.low || o_.high) return l;
@@ -158,10 +142,12 @@ class Accumulator {
   const StatsOptions& o_;
   const double beta_;  // ΔH / R in kelvin
   std::vector<const ChannelEntry*> entries_;
+  BlockBuilder block_;
+  int64_t at_ = INT64_MIN;  // the block being built
   Sha256 hash_;
   Limits last_;
-  double mean_ = 0, m2_ = 0;
-  std::vector<double> exponents_;
+  int64_t min_ = 0, max_ = 0, sum_ = 0, sum_sq_ = 0;
+  double mkt_ = 0;
   int64_t valid_ms_ = 0, above_ms_ = 0, below_ms_ = 0;
   bool anyHigh_ = false, anyLow_ = false;
   std::optional<Excursion> run_;
@@ -169,19 +155,157 @@ class Accumulator {
 
 }  // namespace
 
+void Timeline::AddTimes(int64_t block, std::vector<int64_t> seconds) {
+  if (seconds.empty()) return;
+  Segment& s = blocks_[block];
+  s.first = seconds.front();
+  s.last = seconds.back();
+  s.times = std::move(seconds);
+}
+
+void Timeline::AddSummary(int64_t block, const TimeSummary& summary) {
+  if (summary.count == 0) return;
+  Segment& s = blocks_[block];
+  s.first = summary.first;
+  s.last = summary.last;
+  s.summary = summary;
+}
+
+void Timeline::Finish() {
+  // The median spacing of the whole period, from every block's spacings and those between blocks.
+  std::map<int64_t, int64_t> spacings;
+  std::optional<int64_t> previous;
+  Segment* before = nullptr;
+  for (auto& [block, s] : blocks_) {
+    if (previous) ++spacings[s.first - *previous];
+    if (before != nullptr) before->next = s.first;
+    if (s.summary) {
+      for (const auto& [spacing, count] : s.summary->spacings) spacings[spacing] += count;
+    } else {
+      for (size_t i = 1; i < s.times.size(); ++i) ++spacings[s.times[i] - s.times[i - 1]];
+    }
+    previous = s.last;
+    before = &s;
+  }
+  int64_t total = 0;
+  for (const auto& [spacing, count] : spacings) total += count;
+  if (total == 0) return;
+  const int64_t mid = total / 2;
+  int64_t seen = 0, below = 0;
+  for (const auto& [spacing, count] : spacings) {
+    if (seen + count > mid) {
+      // The middle one, or the mean of the two middle ones (rounded down) for an even count.
+      median_ = total % 2 == 0 && seen == mid ? (below + spacing) * 1000 / 2 : spacing * 1000;
+      return;
+    }
+    seen += count;
+    below = spacing;
+  }
+}
+
+Timeline::Share Timeline::Of(int64_t spacing_ms) const {
+  const int64_t gap = spacing_ms > 2 * median_ ? spacing_ms - median_ : 0;
+  return {spacing_ms - gap, gap};
+}
+
+Timeline::Share Timeline::After(const Segment&, int64_t t, std::optional<int64_t> next) const {
+  if (next) return Of((*next - t) * 1000);
+  return {std::max<int64_t>(0, std::min(median_, to_ms_ - t * 1000)), 0};
+}
+
+std::optional<Timeline::Share> Timeline::At(int64_t seconds) const {
+  auto found = blocks_.find(BlockOf(seconds));
+  if (found == blocks_.end() || found->second.summary) return std::nullopt;
+  const Segment& s = found->second;
+  auto it = std::lower_bound(s.times.begin(), s.times.end(), seconds);
+  if (it == s.times.end() || *it != seconds) return std::nullopt;
+  return After(s, seconds, it + 1 != s.times.end() ? std::optional<int64_t>(*(it + 1)) : s.next);
+}
+
+Timeline::Share Timeline::Block(int64_t block) const {
+  Share total;
+  auto found = blocks_.find(block);
+  if (found == blocks_.end()) return total;
+  const Segment& s = found->second;
+  auto add = [&total](Share share) {
+    total.duration_ms += share.duration_ms;
+    total.gap_ms += share.gap_ms;
+  };
+  if (s.summary) {
+    for (const auto& [spacing, count] : s.summary->spacings) {
+      const Share one = Of(spacing * 1000);
+      total.duration_ms += one.duration_ms * count;
+      total.gap_ms += one.gap_ms * count;
+    }
+  } else {
+    for (size_t i = 1; i < s.times.size(); ++i) add(Of((s.times[i] - s.times[i - 1]) * 1000));
+  }
+  add(After(s, s.last, s.next));
+  return total;
+}
+
+int64_t Timeline::Count(int64_t block) const {
+  auto found = blocks_.find(block);
+  if (found == blocks_.end()) return 0;
+  return found->second.summary ? found->second.summary->count
+                               : static_cast<int64_t>(found->second.times.size());
+}
+
 struct StatsBuilder::State {
-  Spans spans;
+  explicit State(Timeline t) : timeline(std::move(t)) {}
+  Timeline timeline;
   std::vector<ChannelEntry> channels;
   StatsOptions options;
   std::vector<ChannelStats> result;
   std::optional<Accumulator> acc;
-  size_t at = 0;  // where in the spans the last point was found
+
+  bool Wanted(int channel) const {
+    return options.channels.empty() ||
+           std::find(options.channels.begin(), options.channels.end(), channel) != options.channels.end();
+  }
+  // The accumulator of this series, started when the series changes; none past the last one kept.
+  Accumulator* Series(int channel, Unit unit) {
+    if (result.empty() || result.back().channel != channel || result.back().unit != unit) {
+      if (acc) acc->Finish();
+      acc.reset();
+      if (result.size() == result.capacity()) return nullptr;  // more series than any logger has
+      ChannelStats& s = result.emplace_back();
+      s.channel = channel;
+      s.unit = unit;
+      for (const ChannelEntry& e : channels) {
+        if (e.info.channel == channel && e.from_ms < options.to_ms) s.point = e.info.point;
+      }
+      acc.emplace(s, options, channels);
+    }
+    return acc ? &*acc : nullptr;
+  }
 };
+
+namespace {
+
+Timeline TimelineOf(std::vector<int64_t> times_ms, int64_t to_ms) {
+  std::sort(times_ms.begin(), times_ms.end());
+  times_ms.erase(std::unique(times_ms.begin(), times_ms.end()), times_ms.end());
+  Timeline timeline(to_ms);
+  std::vector<int64_t> block;
+  for (size_t i = 0; i < times_ms.size();) {
+    const int64_t b = BlockOf(times_ms[i] / 1000);
+    block.clear();
+    for (; i < times_ms.size() && BlockOf(times_ms[i] / 1000) == b; ++i) block.push_back(times_ms[i] / 1000);
+    timeline.AddTimes(b, block);
+  }
+  timeline.Finish();
+  return timeline;
+}
+
+}  // namespace
 
 StatsBuilder::StatsBuilder(std::vector<int64_t> times, std::vector<ChannelEntry> channels,
                            StatsOptions options)
-    : state_(std::make_unique<State>()) {
-  state_->spans = SpansOf(std::move(times), options.to_ms);
+    : StatsBuilder(TimelineOf(std::move(times), options.to_ms), std::move(channels), std::move(options)) {}
+
+StatsBuilder::StatsBuilder(Timeline timeline, std::vector<ChannelEntry> channels, StatsOptions options)
+    : state_(std::make_unique<State>(std::move(timeline))) {
   state_->channels = std::move(channels);
   state_->options = std::move(options);
   // Results are filled in place: no reallocation may move one an accumulator is writing.
@@ -192,30 +316,34 @@ StatsBuilder::~StatsBuilder() = default;
 
 void StatsBuilder::Add(const PeriodPoint& p) {
   State& st = *state_;
-  const StatsOptions& o = st.options;
-  if (!o.channels.empty() && std::find(o.channels.begin(), o.channels.end(), p.channel) == o.channels.end())
-    return;
-  if (st.result.empty() || st.result.back().channel != p.channel || st.result.back().unit != p.unit) {
-    if (st.acc) st.acc->Finish();
-    st.acc.reset();
-    if (st.result.size() == st.result.capacity()) return;  // more series than any logger has
-    ChannelStats& s = st.result.emplace_back();
-    s.channel = p.channel;
-    s.unit = p.unit;
-    for (const ChannelEntry& e : st.channels) {
-      if (e.info.channel == p.channel && e.from_ms < o.to_ms) s.point = e.info.point;
+  if (!st.Wanted(p.channel)) return;
+  const auto share = st.timeline.At(p.utc_ms / 1000);
+  Accumulator* acc = st.Series(p.channel, p.unit);
+  if (acc == nullptr || !share) return;  // not among the logger's times
+  acc->Add(p, share->duration_ms, share->gap_ms);
+}
+
+bool SummaryFits(const std::vector<ChannelEntry>& channels, const StatsOptions& options, int channel,
+                 Unit unit, int64_t block, const BlockSummary& summary) {
+  if ((!options.channels.empty() &&
+       std::find(options.channels.begin(), options.channels.end(), channel) == options.channels.end()) ||
+      summary.invalid > 0 || summary.valid == 0)
+    return false;
+  const int64_t from = block * kBlockSeconds * 1000, to = from + kBlockSeconds * 1000;
+  Limits l{options.low, options.high};
+  if (!options.low && !options.high) {
+    for (const ChannelEntry& e : channels) {
+      if (e.info.channel != channel || e.info.unit != unit) continue;
+      if (e.from_ms > from && e.from_ms < to) return false;
+      if (e.from_ms <= from) l = {e.info.low, e.info.high};
     }
-    st.acc.emplace(s, st.options, st.channels);
-    st.at = 0;
   }
-  // Points come in time order within a series: the search goes on from the last one found.
-  const auto& times = st.spans.times;
-  if (st.at >= times.size() || times[st.at] > p.utc_ms) st.at = 0;
-  st.at = static_cast<size_t>(
-      std::lower_bound(times.begin() + static_cast<std::ptrdiff_t>(st.at), times.end(), p.utc_ms) -
-      times.begin());
-  if (st.at >= times.size() || times[st.at] != p.utc_ms) return;  // not among the logger's times
-  st.acc->Add(p, st.spans.duration_ms[st.at], st.spans.gap_ms[st.at]);
+  return (!l.high || ValueOf(unit, summary.max) < *l.high) && (!l.low || ValueOf(unit, summary.min) > *l.low);
+}
+
+void StatsBuilder::Merge(int channel, Unit unit, int64_t block, const BlockSummary& summary) {
+  State& st = *state_;
+  if (Accumulator* acc = st.Series(channel, unit)) acc->Merge(block, summary, st.timeline.Block(block));
 }
 
 std::vector<ChannelStats> StatsBuilder::Finish() {

@@ -10,6 +10,7 @@
 #include "archive/Archive.h"
 #include "archive/Database.h"
 #include "archive/Schema.h"
+#include "archive/Summary.h"
 
 namespace velutron::archive {
 
@@ -197,6 +198,9 @@ class Store final : public PeriodArchive {
           !Recheck(logger, std::span<const Row* const>(fresh).subspan(at, n), n - added, counts, error))
         return Fail();
     }
+    std::vector<std::pair<int64_t, int64_t>> touched;
+    for (const Row* row : fresh) touched.emplace_back(row->series, BlockOf(row->t));
+    if (!Touch(logger, touched, error)) return Fail();
     return Commit(error);
   }
 
@@ -300,38 +304,8 @@ class Store final : public PeriodArchive {
             error))
       return false;
     // Whole seconds: [from, to) in milliseconds covers the seconds from ceil(from) to ceil(to).
-    const int64_t to = -Seconds(-to_ms);
-    // In slices, so that a server's answer for a year never sits in memory whole.
-    constexpr int64_t kSlice = 100000;
-    PeriodPoint p;
-    for (const auto& [id, channel, unit] : series) {
-      p.channel = channel;
-      p.unit = unit;
-      int64_t from = -Seconds(-from_ms);
-      for (int64_t rows = kSlice; rows == kSlice;) {
-        rows = 0;
-        if (!db_->Exec(
-                "SELECT t, v FROM readings WHERE series = $1 AND t >= $2 AND t < $3 ORDER BY t LIMIT $4",
-                std::vector<SqlValue>{id, from, to, kSlice},
-                [&](const SqlRow& row) {
-                  ++rows;
-                  const int64_t t = row.Int(0);
-                  from = t + 1;
-                  p.utc_ms = t * 1000;
-                  const Stored stored{row.Int(1)};
-                  p.source = stored.SourceOf();
-                  if (stored.HasValue()) {
-                    p.value = Decode(p.unit, stored.Steps());
-                    p.status.clear();
-                  } else {
-                    p.value.reset();
-                    p.status = StatusText(stored.StatusCode());
-                  }
-                  each(p);
-                },
-                error))
-          return false;
-      }
+    for (const auto& [id, number, unit] : series) {
+      if (!Readings(id, number, unit, -Seconds(-from_ms), -Seconds(-to_ms), each, error)) return false;
     }
     return true;
   }
@@ -451,6 +425,52 @@ class Store final : public PeriodArchive {
           last_ms = row.Int(1) * 1000;
         },
         error);
+  }
+
+  bool SeriesPeriod(int64_t series, int channel, Unit unit,
+                    const std::vector<std::pair<int64_t, int64_t>>& ranges,
+                    const std::function<void(const PeriodPoint&)>& each, std::string& error) override {
+    if (!LoadStatuses(error)) return false;
+    if (ranges.size() == 1)
+      return Readings(series, channel, unit, ranges[0].first, ranges[0].second, each, error);
+    // Many short ranges (a block at each pixel column's edge) in few statements: a round trip each
+    // would cost a server archive more than the readings.
+    constexpr size_t kRangesPerStatement = 64;
+    PeriodPoint p;
+    p.channel = channel;
+    p.unit = unit;
+    for (size_t at = 0; at < ranges.size(); at += kRangesPerStatement) {
+      const size_t n = std::min(kRangesPerStatement, ranges.size() - at);
+      std::string sql = "SELECT r.t, r.v FROM (VALUES ";
+      std::vector<SqlValue> params{series};
+      for (size_t i = 0; i < n; ++i) {
+        sql += (i ? ",(CAST($" : "(CAST($") + std::to_string(2 * i + 2) + " AS BIGINT),CAST($" +
+               std::to_string(2 * i + 3) + " AS BIGINT))";
+        params.insert(params.end(), {ranges[at + i].first, ranges[at + i].second});
+      }
+      sql += ") AS g JOIN readings r ON r.series = $1 AND r.t >= g.column1 AND r.t < g.column2 ORDER BY r.t";
+      if (!db_->Exec(
+              sql, params,
+              [&](const SqlRow& row) {
+                p.utc_ms = row.Int(0) * 1000;
+                Decoded(Stored{row.Int(1)}, p);
+                each(p);
+              },
+              error))
+        return false;
+    }
+    return true;
+  }
+
+  bool Summaries(int64_t logger, int64_t first_block, int64_t end_block, PeriodSummaries& out,
+                 std::string& error) override {
+    out = {};
+    if (!LoadStatuses(error) || !SeriesList(logger, out.series, error)) return false;
+    if (first_block >= end_block) return true;
+    for (const SeriesEntry& series : out.series) {
+      if (!SeriesSummaries(series, first_block, end_block, out.blocks[series.key], error)) return false;
+    }
+    return TimeSummaries(logger, first_block, end_block, out.times, error);
   }
 
  private:
@@ -620,6 +640,233 @@ class Store final : public PeriodArchive {
                                  static_cast<uint64_t>(k.first) * 0x9E3779B97F4A7C15ULL);
     }
   };
+
+  // One series' readings in [from_s, to_s), in slices so that a server's answer for a year never sits
+  // in memory whole.
+  bool Readings(int64_t id, int channel, Unit unit, int64_t from_s, int64_t to_s,
+                const std::function<void(const PeriodPoint&)>& each, std::string& error) {
+    constexpr int64_t kSlice = 100000;
+    PeriodPoint p;
+    p.channel = channel;
+    p.unit = unit;
+    int64_t from = from_s;
+    for (int64_t rows = kSlice; rows == kSlice;) {
+      rows = 0;
+      if (!db_->Exec(
+              "SELECT t, v FROM readings WHERE series = $1 AND t >= $2 AND t < $3 ORDER BY t LIMIT $4",
+              std::vector<SqlValue>{id, from, to_s, kSlice},
+              [&](const SqlRow& row) {
+                ++rows;
+                const int64_t t = row.Int(0);
+                from = t + 1;
+                p.utc_ms = t * 1000;
+                Decoded(Stored{row.Int(1)}, p);
+                each(p);
+              },
+              error))
+        return false;
+    }
+    return true;
+  }
+
+  void Decoded(const Stored& stored, PeriodPoint& p) const {
+    p.source = stored.SourceOf();
+    if (stored.HasValue()) {
+      p.value = Decode(p.unit, stored.Steps());
+      p.status.clear();
+    } else {
+      p.value.reset();
+      p.status = StatusText(stored.StatusCode());
+    }
+  }
+
+  bool SeriesList(int64_t logger, std::vector<SeriesEntry>& series, std::string& error) {
+    series.clear();
+    return db_->Exec(
+        "SELECT id, channel, unit FROM series WHERE logger = $1 ORDER BY channel, unit",
+        std::vector<SqlValue>{logger},
+        [&](const SqlRow& row) {
+          series.push_back({row.Int(0), static_cast<int>(row.Int(1)), static_cast<Unit>(row.Int(2))});
+        },
+        error);
+  }
+
+  // Inserts into these blocks make their summaries (and the logger's time summaries) out of date. In
+  // key order, so that two writers lock the rows in the same order.
+  bool Touch(int64_t logger, std::vector<std::pair<int64_t, int64_t>> touched, std::string& error) {
+    const size_t n = touched.size();
+    for (size_t i = 0; i < n; ++i) touched.emplace_back(-logger, touched[i].second);
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    constexpr size_t kRowsPerStatement = 250;
+    for (size_t at = 0; at < touched.size(); at += kRowsPerStatement) {
+      const size_t count = std::min(kRowsPerStatement, touched.size() - at);
+      std::string sql = "INSERT INTO summaries(series, b, version, built) VALUES ";
+      std::vector<SqlValue> params;
+      for (size_t i = 0; i < count; ++i) {
+        sql += (i ? ",($" : "($") + std::to_string(2 * i + 1) + ",$" + std::to_string(2 * i + 2) + ",1,-1)";
+        params.insert(params.end(), {touched[at + i].first, touched[at + i].second});
+      }
+      sql += " ON CONFLICT (series, b) DO UPDATE SET version = summaries.version + 1";
+      if (!db_->Exec(sql, params, {}, error)) return false;
+    }
+    return true;
+  }
+
+  // The version each block's row had when its readings were read, or none when it had no row.
+  using Versions = std::map<int64_t, std::optional<int64_t>>;
+
+  // Keeps summaries built from readings read after `versions`: a row whose version has moved on since
+  // is left out of date. A failure to write (a read-only file) only costs the next report the work.
+  template <typename Fill>
+  void Keep(int64_t key, const Versions& versions, const std::vector<int64_t>& blocks, Fill fill) {
+    std::string error;
+    if (blocks.empty() || !Begin(error)) return;
+    for (int64_t b : blocks) {
+      std::vector<SqlValue> params{key, b};
+      fill(b, params);
+      const auto& version = versions.at(b);
+      params.push_back(version ? *version : int64_t{0});
+      const bool ok =
+          version
+              ? db_->Exec(
+                    "UPDATE summaries SET built = version, valid = $3, invalid = $4, mn = $5, "
+                    "mn_t = $6, mx = $7, mx_t = $8, total = $9, total_sq = $10, mkt = $11, "
+                    "d0 = $12, d1 = $13, d2 = $14, d3 = $15, spacings = $16 WHERE series = $1 AND b = $2 AND "
+                    "version = $17",
+                    params, {}, error)
+              : db_->Exec(
+                    "INSERT INTO summaries(series, b, valid, invalid, mn, mn_t, mx, mx_t, total, "
+                    "total_sq, mkt, d0, d1, d2, d3, spacings, version, built) VALUES ($1, $2, $3, $4, $5, "
+                    "$6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $17) ON CONFLICT (series, b) DO "
+                    "NOTHING",
+                    params, {}, error);
+      if (!ok) {
+        Fail();
+        return;
+      }
+    }
+    Commit(error);
+  }
+
+  // Reads the rows of blocks [first, end) of `key`: current ones go to `current`, the others' versions
+  // (and every block without a row) to `stale`.
+  template <typename Take>
+  bool ReadSummaries(int64_t key, int64_t first, int64_t end, Versions& stale, Take take,
+                     std::string& error) {
+    std::vector<int64_t> present;
+    if (!db_->Exec(
+            "SELECT b, version, built, valid, invalid, mn, mn_t, mx, mx_t, total, total_sq, mkt, d0, d1, d2, "
+            "d3, spacings FROM summaries WHERE series = $1 AND b >= $2 AND b < $3 ORDER BY b",
+            std::vector<SqlValue>{key, first, end},
+            [&](const SqlRow& row) {
+              const int64_t b = row.Int(0);
+              present.push_back(b);
+              if (row.Int(1) != row.Int(2) || !take(b, row)) stale[b] = row.Int(1);
+            },
+            error))
+      return false;
+    // Blocks without a row: from an archive older than the summaries, or without readings.
+    size_t at = 0;
+    for (int64_t b = first; b < end; ++b) {
+      if (at < present.size() && present[at] == b) {
+        ++at;
+      } else {
+        stale[b] = std::nullopt;
+      }
+    }
+    return true;
+  }
+
+  // Runs of consecutive blocks of `stale`, as [first, end).
+  static std::vector<std::pair<int64_t, int64_t>> Runs(const Versions& stale) {
+    std::vector<std::pair<int64_t, int64_t>> runs;
+    for (const auto& [b, version] : stale) {
+      if (!runs.empty() && runs.back().second == b) {
+        ++runs.back().second;
+      } else {
+        runs.emplace_back(b, b + 1);
+      }
+    }
+    return runs;
+  }
+
+  bool SeriesSummaries(const SeriesEntry& series, int64_t first, int64_t end,
+                       std::map<int64_t, BlockSummary>& blocks, std::string& error) {
+    Versions stale;
+    auto take = [&blocks](int64_t b, const SqlRow& row) {
+      if (row.IsNull(12) || row.IsNull(13) || row.IsNull(14) || row.IsNull(15)) return false;
+      const int64_t at = b * kBlockSeconds;
+      blocks[b] = {row.Int(3),      row.Int(4),
+                   row.Int(5),      row.Int(7),
+                   at + row.Int(6), at + row.Int(8),
+                   row.Int(9),      row.Int(10),
+                   row.Real(11),    DigestHex({row.Int(12), row.Int(13), row.Int(14), row.Int(15)})};
+      return true;
+    };
+    if (!ReadSummaries(series.key, first, end, stale, take, error)) return false;
+    std::vector<int64_t> built;
+    for (const auto& [from, to] : Runs(stale)) {
+      BlockBuilder builder(series.unit, kDefaultMktDh);
+      int64_t current = 0;
+      auto close = [&] {
+        if (builder.Empty()) return;
+        blocks[current] = builder.Finish();
+        built.push_back(current);
+      };
+      auto each = [&](const PeriodPoint& p) {
+        const int64_t b = BlockOf(p.utc_ms / 1000);
+        if (b != current) close(), current = b;
+        builder.Add(p.utc_ms / 1000, p.value, p.status);
+      };
+      if (!Readings(series.key, series.channel, series.unit, from * kBlockSeconds, to * kBlockSeconds, each,
+                    error))
+        return false;
+      close();
+    }
+    Keep(series.key, stale, built, [&blocks](int64_t b, std::vector<SqlValue>& params) {
+      const BlockSummary& s = blocks.at(b);
+      const int64_t at = b * kBlockSeconds;
+      params.insert(params.end(),
+                    {s.valid, s.invalid, s.min, s.min_t - at, s.max, s.max_t - at, s.sum, s.sum_sq, s.mkt});
+      const auto words = DigestWords(s.digest);
+      for (int64_t w : *words) params.push_back(w);
+      params.push_back(SqlValue{});
+    });
+    return true;
+  }
+
+  bool TimeSummaries(int64_t logger, int64_t first, int64_t end, std::map<int64_t, TimeSummary>& times,
+                     std::string& error) {
+    Versions stale;
+    auto take = [&times](int64_t b, const SqlRow& row) {
+      auto spacings = ReadSpacings(row.Text(16));
+      if (!spacings || row.IsNull(16)) return false;
+      const int64_t at = b * kBlockSeconds;
+      times[b] = {row.Int(3), at + row.Int(6), at + row.Int(8), std::move(*spacings)};
+      return true;
+    };
+    if (!ReadSummaries(-logger, first, end, stale, take, error)) return false;
+    std::vector<int64_t> built, all, block;
+    for (const auto& [from, to] : Runs(stale)) {
+      if (!Times(logger, from * kBlockSeconds * 1000, to * kBlockSeconds * 1000, all, error)) return false;
+      for (size_t i = 0; i < all.size();) {
+        const int64_t b = BlockOf(all[i] / 1000);
+        block.clear();
+        for (; i < all.size() && BlockOf(all[i] / 1000) == b; ++i) block.push_back(all[i] / 1000);
+        times[b] = SummarizeTimes(block);
+        built.push_back(b);
+      }
+    }
+    Keep(-logger, stale, built, [&times](int64_t b, std::vector<SqlValue>& params) {
+      const TimeSummary& s = times.at(b);
+      const int64_t at = b * kBlockSeconds;
+      params.insert(params.end(), {s.count, int64_t{0}, int64_t{0}, s.first - at, int64_t{0}, s.last - at,
+                                   int64_t{0}, int64_t{0}, 0.0, SqlValue{}, SqlValue{}, SqlValue{},
+                                   SqlValue{}, WriteSpacings(s.spacings)});
+    });
+    return true;
+  }
 
   std::unique_ptr<Database> db_;
   std::map<size_t, std::string> insertTexts_;

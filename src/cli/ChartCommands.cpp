@@ -37,13 +37,6 @@ bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
 Outcome Chart(Runner& r, const ChartArgs& a) {
   if (OutputIsInput(r, a.file, a.out)) return Outcome::Failed;
   Session& s = r.session();
-  const auto db = LoadDatabase(s, a.file);
-  if (!db) return Outcome::Failed;
-  const ChartData chart = ChartOfDatabase(*db, Utf8FromPath(PathFromUtf8(a.file).filename()));
-  if (!chart.HasValues()) {
-    s.ui.ShowMessage(text::kCaptionWarning, kNothingToDraw);
-    return Outcome::Failed;
-  }
   const auto program = DrawingProgram();
   if (!program) {
     std::fputs("velutron-cli: velutron-draw, which draws the charts, is not installed beside velutron-cli\n",
@@ -54,8 +47,24 @@ Outcome Chart(Runner& r, const ChartArgs& a) {
                                    "--width",  std::to_string(a.width),
                                    "--height", std::to_string(a.height)};
   if (!r.options().locale.empty()) args.insert(args.end(), {"--locale", r.options().locale});
-  // A picture cannot show more than its width in pixel columns, so no more goes to the drawing program.
-  const auto status = RunWithInput(*program, args, WriteChartData(ReducedForWidth(chart, a.width)));
+  // The drawing program starts Qt and its fonts while the database is read, on a second core where
+  // there is one.
+  bool started = false;
+  bool drawn = false;
+  const auto status = RunWithInput(*program, args, [&]() -> std::optional<std::string> {
+    started = true;
+    const auto db = LoadDatabase(s, a.file);
+    if (!db) return std::nullopt;
+    const ChartData chart = ChartOfDatabase(*db, Utf8FromPath(PathFromUtf8(a.file).filename()));
+    if (!chart.HasValues()) {
+      s.ui.ShowMessage(text::kCaptionWarning, kNothingToDraw);
+      return std::nullopt;
+    }
+    drawn = true;
+    // A picture cannot show more than its width in pixel columns, so no more goes to the drawing program.
+    return WriteChartData(ReducedForWidth(chart, a.width));
+  });
+  if (started && !drawn) return Outcome::Failed;
   if (status == 0) return Outcome::Completed;
   if (InterruptRequested()) return Outcome::Cancelled;
   s.ui.ShowMessage(text::kCaptionWarning, "Blokada zapisu pliku na dysku !");

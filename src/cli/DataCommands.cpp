@@ -47,8 +47,9 @@ char DelimiterOf(const std::optional<std::string>& given) {
 
 Outcome Workbook(Runner& r, const ExportArgs& a) {
   if (!WorkbookAvailable()) {
-    std::fputs("velutron-cli: this build writes no xlsx workbooks (it was built without libxlsxwriter)\n",
-               stderr);
+    std::fputs(
+        "velutron-cli: no xlsx workbooks here: libxlsxwriter is not installed, or this build has none\n",
+        stderr);
     return Outcome::Failed;
   }
   Session& s = r.session();

@@ -1,10 +1,12 @@
 #include "data/Workbook.h"
 
 #ifdef VELUTRON_XLSX
+#include <dlfcn.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <random>
 #include <system_error>
 
@@ -25,6 +27,51 @@ WorkbookResult WriteWorkbook(const std::filesystem::path&, const std::vector<She
 #else
 
 namespace {
+
+// libxlsxwriter brings zlib, minizip and libcrypto with it, which cost every start of velutron-cli more
+// than a millisecond; it is loaded only when a workbook is written.
+struct Xlsx {
+  decltype(&::format_set_bold) setBold = nullptr;
+  decltype(&::format_set_num_format) setNumFormat = nullptr;
+  decltype(&::workbook_add_format) addFormat = nullptr;
+  decltype(&::workbook_add_worksheet) addWorksheet = nullptr;
+  decltype(&::workbook_close) close = nullptr;
+  decltype(&::workbook_new_opt) newOpt = nullptr;
+  decltype(&::worksheet_freeze_panes) freezePanes = nullptr;
+  decltype(&::worksheet_set_column) setColumn = nullptr;
+  decltype(&::worksheet_write_datetime) writeDatetime = nullptr;
+  decltype(&::worksheet_write_number) writeNumber = nullptr;
+  decltype(&::worksheet_write_string) writeString = nullptr;
+};
+
+template <typename F>
+bool Bind(void* handle, const char* name, F& function) {
+  function = reinterpret_cast<F>(dlsym(handle, name));
+  return function != nullptr;
+}
+
+std::optional<Xlsx> Load() {
+  void* handle = dlopen("libxlsxwriter.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) return std::nullopt;
+  Xlsx f;
+  const bool complete =
+      Bind(handle, "format_set_bold", f.setBold) && Bind(handle, "format_set_num_format", f.setNumFormat) &&
+      Bind(handle, "workbook_add_format", f.addFormat) &&
+      Bind(handle, "workbook_add_worksheet", f.addWorksheet) && Bind(handle, "workbook_close", f.close) &&
+      Bind(handle, "workbook_new_opt", f.newOpt) && Bind(handle, "worksheet_freeze_panes", f.freezePanes) &&
+      Bind(handle, "worksheet_set_column", f.setColumn) &&
+      Bind(handle, "worksheet_write_datetime", f.writeDatetime) &&
+      Bind(handle, "worksheet_write_number", f.writeNumber) &&
+      Bind(handle, "worksheet_write_string", f.writeString);
+  if (!complete) return std::nullopt;
+  return f;
+}
+
+// The library's functions, or null when it cannot be loaded.
+const Xlsx* Library() {
+  static const std::optional<Xlsx> loaded = Load();
+  return loaded ? &*loaded : nullptr;
+}
 
 constexpr double kMaxColumnWidth = 60;
 constexpr size_t kDateTimeWidth = 19;  // yyyy-mm-dd hh:mm:ss
@@ -64,8 +111,9 @@ struct Scratch {
   }
 };
 
-bool WriteSheet(lxw_workbook* book, const SheetTable& table, lxw_format* header, lxw_format* dateTime) {
-  lxw_worksheet* sheet = workbook_add_worksheet(book, XmlSafe(table.name).c_str());
+bool WriteSheet(const Xlsx& x, lxw_workbook* book, const SheetTable& table, lxw_format* header,
+                lxw_format* dateTime) {
+  lxw_worksheet* sheet = x.addWorksheet(book, XmlSafe(table.name).c_str());
   if (sheet == nullptr) return false;
   // Widths first: rows go to disk as they are written.
   for (size_t c = 0; c < table.headers.size(); ++c) {
@@ -74,15 +122,15 @@ bool WriteSheet(lxw_workbook* book, const SheetTable& table, lxw_format* header,
       if (c < row.size()) width = std::max(width, CellWidth(row[c]));
     }
     const auto col = static_cast<lxw_col_t>(c);
-    if (worksheet_set_column(sheet, col, col, std::min(kMaxColumnWidth, static_cast<double>(width) + 2),
-                             nullptr) != LXW_NO_ERROR) {
+    if (x.setColumn(sheet, col, col, std::min(kMaxColumnWidth, static_cast<double>(width) + 2), nullptr) !=
+        LXW_NO_ERROR) {
       return false;
     }
   }
-  worksheet_freeze_panes(sheet, 1, 0);
+  x.freezePanes(sheet, 1, 0);
   for (size_t c = 0; c < table.headers.size(); ++c) {
-    if (worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(c), XmlSafe(table.headers[c]).c_str(),
-                               header) != LXW_NO_ERROR) {
+    if (x.writeString(sheet, 0, static_cast<lxw_col_t>(c), XmlSafe(table.headers[c]).c_str(), header) !=
+        LXW_NO_ERROR) {
       return false;
     }
   }
@@ -93,12 +141,12 @@ bool WriteSheet(lxw_workbook* book, const SheetTable& table, lxw_format* header,
       const auto col = static_cast<lxw_col_t>(c);
       lxw_error error = LXW_NO_ERROR;
       if (const auto* text = std::get_if<std::string>(&cell)) {
-        error = worksheet_write_string(sheet, row, col, XmlSafe(*text).c_str(), nullptr);
+        error = x.writeString(sheet, row, col, XmlSafe(*text).c_str(), nullptr);
       } else if (const auto* number = std::get_if<double>(&cell)) {
-        error = worksheet_write_number(sheet, row, col, *number, nullptr);
+        error = x.writeNumber(sheet, row, col, *number, nullptr);
       } else if (const auto* t = std::get_if<CivilTime>(&cell)) {
         lxw_datetime dt{t->year, t->month, t->day, t->hour, t->minute, static_cast<double>(t->second)};
-        error = worksheet_write_datetime(sheet, row, col, &dt, dateTime);
+        error = x.writeDatetime(sheet, row, col, &dt, dateTime);
       }
       if (error != LXW_NO_ERROR) return false;
     }
@@ -106,31 +154,33 @@ bool WriteSheet(lxw_workbook* book, const SheetTable& table, lxw_format* header,
   return true;
 }
 
-bool WriteScratch(const std::filesystem::path& path, const std::vector<SheetTable>& sheets) {
+bool WriteScratch(const Xlsx& x, const std::filesystem::path& path, const std::vector<SheetTable>& sheets) {
   // Constant memory: each row goes to the library's temporary file as soon as the next one starts.
   lxw_workbook_options options{LXW_TRUE, nullptr, LXW_FALSE};
-  lxw_workbook* book = workbook_new_opt(path.string().c_str(), &options);
+  lxw_workbook* book = x.newOpt(path.string().c_str(), &options);
   if (book == nullptr) return false;
-  lxw_format* header = workbook_add_format(book);
-  format_set_bold(header);
-  lxw_format* dateTime = workbook_add_format(book);
-  format_set_num_format(dateTime, "yyyy-mm-dd hh:mm:ss");
+  lxw_format* header = x.addFormat(book);
+  x.setBold(header);
+  lxw_format* dateTime = x.addFormat(book);
+  x.setNumFormat(dateTime, "yyyy-mm-dd hh:mm:ss");
   bool ok = true;
   for (const SheetTable& table : sheets) {
-    if (!WriteSheet(book, table, header, dateTime)) {
+    if (!WriteSheet(x, book, table, header, dateTime)) {
       ok = false;
       break;
     }
   }
   // Closing frees the workbook whatever happened, and writes the file only now.
-  return workbook_close(book) == LXW_NO_ERROR && ok;
+  return x.close(book) == LXW_NO_ERROR && ok;
 }
 
 }  // namespace
 
-bool WorkbookAvailable() { return true; }
+bool WorkbookAvailable() { return Library() != nullptr; }
 
 WorkbookResult WriteWorkbook(const std::filesystem::path& target, const std::vector<SheetTable>& sheets) {
+  const Xlsx* x = Library();
+  if (x == nullptr) return WorkbookResult::Unavailable;
   AtomicFile file(target);
   if (!file.Ok()) return WorkbookResult::Failed;
   std::random_device rd;
@@ -138,7 +188,7 @@ WorkbookResult WriteWorkbook(const std::filesystem::path& target, const std::vec
   name += target.filename().native();
   name += "." + std::to_string(rd() & 0xFFFFFF) + ".xlsx";
   const Scratch scratch{target.parent_path() / name};
-  if (!WriteScratch(scratch.path, sheets)) return WorkbookResult::Failed;
+  if (!WriteScratch(*x, scratch.path, sheets)) return WorkbookResult::Failed;
   // The reader holds as much as it is allowed to read: allow exactly the scratch copy's size.
   std::error_code ec;
   const auto size = static_cast<size_t>(std::filesystem::file_size(scratch.path, ec));

@@ -21,7 +21,7 @@ struct SheetTable {
 
 enum class WorkbookResult { Written, Failed, Unavailable };
 
-// False in a build without the xlsx library (the Windows cross build).
+// False in a build without the xlsx library (the Windows cross build), or where it cannot be loaded.
 bool WorkbookAvailable();
 
 // Writes `sheets` as one xlsx workbook: header rows in bold and frozen, column widths that fit their

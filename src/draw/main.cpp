@@ -8,6 +8,7 @@
 // behind), 2 for a wrong command line or input that is not a chart.
 
 #include <CLI/CLI.hpp>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <cstdio>
 #include <iostream>
@@ -67,6 +68,12 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   _setmode(_fileno(stdin), _O_BINARY);  // the chart's text as it was written, without CR LF translation
 #endif
+  qInstallMessageHandler(Quiet);
+  // Drawn offscreen whatever display there is, so cron jobs and servers get the same picture.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Qt and its fonts are ready before the input is read: velutron-cli makes the input meanwhile.
+  QGuiApplication app(argc, argv);
+  QFontMetricsF(QGuiApplication::font()).height();
   std::string input;
   char buffer[65536];
   size_t n = 0;
@@ -75,9 +82,6 @@ int main(int argc, char** argv) {
   QByteArray picture;
   const velutron::TableLocale locale =
       localeName.empty() ? velutron::TableLocale::FromEnvironment() : velutron::TableLocale(localeName);
-  qInstallMessageHandler(Quiet);
-  // Drawn offscreen whatever display there is, so cron jobs and servers get the same picture.
-  qputenv("QT_QPA_PLATFORM", "offscreen");
   if (report) {
 #ifdef VELUTRON_REPORT
     const auto document = velutron::archive::ReadReportDocument(input);
@@ -85,7 +89,6 @@ int main(int argc, char** argv) {
       std::fputs("velutron-draw: the input is not a period report\n", stderr);
       return 2;
     }
-    QGuiApplication app(argc, argv);
     picture = velutron::archive::ReportPdf(*document, locale);
 #else
     std::fputs("velutron-draw: built without the archive, it prints no reports\n", stderr);
@@ -97,7 +100,6 @@ int main(int argc, char** argv) {
       std::fputs("velutron-draw: the input is not a chart or the picture is neither .png nor .svg\n", stderr);
       return 2;
     }
-    QGuiApplication app(argc, argv);
     picture =
         velutron::DrawPicture(*chart, velutron::WholeChart(*chart), QSize(width, height), *format, locale);
   }

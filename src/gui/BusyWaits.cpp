@@ -51,7 +51,7 @@ void SlicedClock::SleepMs(uint32_t ms) {
 void SlicedPort::WaitForInput(uint32_t timeoutMs) {
   pacer_.Wait(timeoutMs, false, [this](uint32_t slice) {
     port_.WaitForInput(slice);
-    return port_.InputCount() > 0;
+    return port_.InputCount() > 0 || port_.HungUp();
   });
 }
 

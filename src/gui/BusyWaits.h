@@ -56,6 +56,7 @@ class SlicedPort final : public SerialPort {
   bool Open(const std::string& name, Parity parity) override { return port_.Open(name, parity); }
   void Close() override { port_.Close(); }
   bool IsOpen() const override { return port_.IsOpen(); }
+  bool HungUp() const override { return port_.HungUp(); }
   void SendByte(uint8_t byte) override { port_.SendByte(byte); }
   uint32_t InputCount() override { return port_.InputCount(); }
   uint32_t Read(std::span<uint8_t> buffer) override { return port_.Read(buffer); }

@@ -98,7 +98,7 @@ bool Link::BeginUnit() {
 }
 
 void Link::AwaitQuietLine() {
-  if (!port_.IsOpen() || !answerLast_) return;
+  if (!port_.IsOpen() || port_.HungUp() || !answerLast_) return;
   // A line that keeps talking (the rest of a dump) is not waited out: the discard before the byte
   // still throws away what came.
   const uint32_t start = clock_.TickMs();
@@ -155,6 +155,11 @@ void Link::WaitReply(uint16_t timeoutMs, bool fixedTime) {
     if (elapsed >= timeoutMs) state.TimedOut = true;
     if (Read_Comm(proto::kRxBufferSize)) return;
     if (state.TimedOut) return;
+    // A device that hung up answers nothing more: the wait ends as if its time were up.
+    if (port_.HungUp()) {
+      state.TimedOut = true;
+      return;
+    }
     if (port_.IsOpen()) {
       port_.WaitForInput(timeoutMs - elapsed);
     } else {

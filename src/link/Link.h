@@ -10,13 +10,14 @@
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
 #include "platform/UserInterface.h"
+#include "platform/ZeroedBytes.h"
 
 namespace velutron {
 
 // The one program-wide serial-link record.
 struct LinkState {
   std::string PortName;
-  std::vector<uint8_t> RxBuffer = std::vector<uint8_t>(proto::kRxBufferSize);
+  ZeroedBytes RxBuffer = ZeroedBytes(proto::kRxBufferSize);
   uint32_t BytesRead = 0;
   uint32_t InputCount = 0;  // the input-queue count of the latest poll
   uint32_t EventMask = 0;

@@ -61,6 +61,7 @@ PosixSerialPort::~PosixSerialPort() { Close(); }
 bool PosixSerialPort::Open(const std::string& name, Parity parity) {
   Close();
   holder_.clear();
+  hungUp_ = false;
   std::string path = ResolvePortName(name);
   const std::string lockFile = LockFileOf(path);
   // Non-blocking for good: reads take only what is queued, writes wait through poll() with a limit.
@@ -157,7 +158,10 @@ void PosixSerialPort::SendByte(uint8_t byte) {
     ssize_t written = ::write(fd_, &byte, 1);
     if (written == 1) return;
     if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return;
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      NoteGone(errno);
+      return;
+    }
     if (!WaitWritable(RemainingMs(deadline))) return;
   }
 }
@@ -172,6 +176,7 @@ void PosixSerialPort::Drain() {
     const size_t room = std::min(sizeof chunk, kInputQueueBytes - (queue_.size() - head_));
     const ssize_t got = ::read(fd_, chunk, room);
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0) NoteGone(errno);
     if (got <= 0) break;
     queue_.insert(queue_.end(), chunk, chunk + got);
     if (static_cast<size_t>(got) < room) break;
@@ -184,7 +189,8 @@ uint32_t PosixSerialPort::InputCount() {
 }
 
 uint32_t PosixSerialPort::Read(std::span<uint8_t> buffer) {
-  Drain();
+  // The caller has mostly just counted what waits; a read of the tty then only finds it empty.
+  if (queue_.size() - head_ < buffer.size()) Drain();
   const size_t n = std::min(buffer.size(), queue_.size() - head_);
   std::copy_n(queue_.begin() + static_cast<std::ptrdiff_t>(head_), n, buffer.begin());
   head_ += n;
@@ -202,14 +208,21 @@ void PosixSerialPort::DiscardInput() {
   ::tcflush(fd_, TCIFLUSH);
 }
 
+bool PosixSerialPort::NoteGone(int error) {
+  if (error == EIO || error == ENXIO || error == ENODEV) hungUp_ = true;
+  return hungUp_;
+}
+
 void PosixSerialPort::WaitForInput(uint32_t timeoutMs) {
+  if (hungUp_) return;
   if (fd_ < 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
     return;
   }
+  if (queue_.size() > head_) return;
+  // Bytes in the tty make poll() return at once, so it alone tells whether anything waits.
   auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    if (InputCount() > 0) return;
     int left = RemainingMs(deadline);
     if (left == 0) return;
     pollfd pfd{fd_, POLLIN, 0};
@@ -217,9 +230,13 @@ void PosixSerialPort::WaitForInput(uint32_t timeoutMs) {
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) return;
     if (ready > 0 && (pfd.revents & POLLIN) != 0 && InputCount() > 0) return;
-    // A hung-up or failing device wakes poll() at once and forever; it will deliver nothing, so sit
-    // out the rest of the time instead of turning the caller's wait into a spin.
-    if (ready < 0 || (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    // A hung-up or failing device wakes poll() at once and forever and will deliver nothing: the wait
+    // ends now, and the caller sees the port gone rather than waiting for it.
+    if ((pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      hungUp_ = true;
+      return;
+    }
+    if (ready < 0) {
       std::this_thread::sleep_until(deadline);
       return;
     }
@@ -237,7 +254,10 @@ bool PosixSerialPort::WriteBlock(std::span<const uint8_t> bytes) {
       continue;
     }
     if (written < 0 && errno == EINTR) continue;
-    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      NoteGone(errno);
+      return false;
+    }
     if (!WaitWritable(RemainingMs(deadline))) return false;
   }
   while (::tcdrain(fd_) != 0) {

@@ -29,6 +29,7 @@ class PosixSerialPort final : public SerialPort {
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   std::string Holder() const override { return holder_; }
+  bool HungUp() const override { return hungUp_; }
 
   void SendByte(uint8_t byte) override;
   uint32_t InputCount() override;
@@ -43,6 +44,8 @@ class PosixSerialPort final : public SerialPort {
   bool WaitWritable(int timeoutMs);
 
   void Drain();
+  // A hang-up, or an error a vanished device gives; true when `error` was one.
+  bool NoteGone(int error);
 
   static constexpr size_t kInputQueueBytes = 262144;
   int fd_ = -1;
@@ -50,6 +53,7 @@ class PosixSerialPort final : public SerialPort {
   std::string holder_;
   std::vector<uint8_t> queue_;  // received bytes not yet read, from head_ on
   size_t head_ = 0;
+  bool hungUp_ = false;
 };
 
 }  // namespace velutron

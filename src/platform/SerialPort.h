@@ -24,6 +24,9 @@ class SerialPort {
   virtual std::string Holder() const { return {}; }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+  // True once the device hung up (a USB adapter unplugged, the far end of a pseudo-terminal closed)
+  // until the port is opened again: it will deliver nothing more, and waits on it end at once.
+  virtual bool HungUp() const { return false; }
 
   // Hands one byte to the driver for immediate transmission (TransmitCommChar); returns at once.
   virtual void SendByte(uint8_t byte) = 0;

@@ -52,7 +52,7 @@ std::wstring Quoted(const std::wstring& arg) {
 }  // namespace
 
 std::optional<int> RunWithInput(const std::filesystem::path& program, const std::vector<std::string>& args,
-                                std::string_view input) {
+                                const std::function<std::optional<std::string>()>& makeInput) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
@@ -74,6 +74,16 @@ std::optional<int> RunWithInput(const std::filesystem::path& program, const std:
     CloseHandle(writeEnd);
     return std::nullopt;
   }
+  const std::optional<std::string> made = makeInput();
+  if (!made) {
+    TerminateProcess(child.hProcess, 1);
+    WaitForSingleObject(child.hProcess, INFINITE);
+    CloseHandle(writeEnd);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return std::nullopt;
+  }
+  std::string_view input = *made;
   while (!input.empty()) {
     DWORD written = 0;
     const auto chunk = static_cast<DWORD>(std::min<size_t>(input.size(), 1 << 20));
@@ -99,7 +109,7 @@ std::filesystem::path ProgramDirectory() {
 }
 
 std::optional<int> RunWithInput(const std::filesystem::path& program, const std::vector<std::string>& args,
-                                std::string_view input) {
+                                const std::function<std::optional<std::string>()>& makeInput) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return std::nullopt;
   posix_spawn_file_actions_t actions;
@@ -120,6 +130,15 @@ std::optional<int> RunWithInput(const std::filesystem::path& program, const std:
     close(pipeFds[1]);
     return std::nullopt;
   }
+  const std::optional<std::string> made = makeInput();
+  if (!made) {
+    kill(child, SIGTERM);
+    close(pipeFds[1]);
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return std::nullopt;
+  }
+  std::string_view input = *made;
   // A program that stops reading must not end this one with SIGPIPE.
   struct sigaction ignore {};
   struct sigaction previous {};
@@ -147,5 +166,10 @@ std::optional<int> RunWithInput(const std::filesystem::path& program, const std:
 }
 
 #endif
+
+std::optional<int> RunWithInput(const std::filesystem::path& program, const std::vector<std::string>& args,
+                                std::string_view input) {
+  return RunWithInput(program, args, [input] { return std::optional<std::string>(input); });
+}
 
 }  // namespace velutron

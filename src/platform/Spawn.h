@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,5 +18,9 @@ std::filesystem::path ProgramDirectory();
 // passed on to it as SIGTERM; a Windows console sends Ctrl+C to both.
 std::optional<int> RunWithInput(const std::filesystem::path& program, const std::vector<std::string>& args,
                                 std::string_view input);
+// The same with the input made by `makeInput` once the program has been started, so that its start-up
+// and the making overlap. When `makeInput` gives nullopt the program is stopped, and so is the result.
+std::optional<int> RunWithInput(const std::filesystem::path& program, const std::vector<std::string>& args,
+                                const std::function<std::optional<std::string>()>& makeInput);
 
 }  // namespace velutron

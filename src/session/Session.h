@@ -12,6 +12,7 @@
 #include "platform/SerialPort.h"
 #include "platform/UserInterface.h"
 #include "platform/Utf8Path.h"
+#include "platform/ZeroedBytes.h"
 #include "session/MonitorState.h"
 
 namespace velutron {
@@ -27,7 +28,7 @@ inline constexpr size_t kReportBufferSize = 655361;
 
 // The report view's state, shared by download, renderer and database commands.
 struct ReportState {
-  std::vector<uint8_t> ReportBuffer = std::vector<uint8_t>(kReportBufferSize);
+  ZeroedBytes ReportBuffer = ZeroedBytes(kReportBufferSize);
   bool ReportLoaded = false;
   std::string DatabaseFileName;
   // The database file the last download saved (UTF-8 path), empty when it saved none.

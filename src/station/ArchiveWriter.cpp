@@ -1,9 +1,24 @@
 #include "station/ArchiveWriter.h"
 
+#include <algorithm>
+#include <bit>
+
 namespace velutron::station {
 
-ArchiveWriter::ArchiveWriter(std::unique_ptr<archive::Archive> archive, Log& log, size_t max_queued)
-    : archive_(std::move(archive)), log_(log), max_queued_(max_queued) {}
+ArchiveWriter::ArchiveWriter(std::unique_ptr<archive::Archive> archive, Log& log, size_t max_queued,
+                             size_t batch_intervals)
+    : archive_(std::move(archive)),
+      log_(log),
+      max_queued_(max_queued),
+      batch_(std::max<size_t>(1, batch_intervals)) {
+  // Batches need the archive's many-interval write.
+  if (dynamic_cast<archive::PeriodArchive*>(archive_.get()) == nullptr) batch_ = 1;
+}
+
+ArchiveWriter::~ArchiveWriter() {
+  std::lock_guard lock(mutex_);
+  if (!queue_.empty()) FlushLocked();
+}
 
 void ArchiveWriter::OnFailingChanged(FailingChanged callback) {
   std::lock_guard lock(mutex_);
@@ -32,13 +47,9 @@ bool ArchiveWriter::WriteLocked(Item& item, std::string& error) {
     n->notification.alarm_event_id = n->key->value_or(0);
     return archive_->AddNotification(n->notification, error);
   }
-  auto id = ids_.find(item.logger.name);
-  if (id == ids_.end()) {
-    const std::optional<int64_t> key = archive_->Logger(item.logger, error);
-    if (!key) return false;
-    id = ids_.emplace(item.logger.name, *key).first;
-  }
-  const int64_t logger = id->second;
+  const std::optional<int64_t> key = KeyLocked(item.logger, error);
+  if (!key) return false;
+  const int64_t logger = *key;
   if (auto* c = std::get_if<Channels>(&item.what))
     return archive_->SetChannels(logger, c->utc_ms, c->channels, error);
   if (auto* i = std::get_if<archive::Interval>(&item.what)) {
@@ -55,16 +66,56 @@ bool ArchiveWriter::WriteLocked(Item& item, std::string& error) {
   return archive_->AddGap(logger, std::get<archive::Gap>(item.what), error);
 }
 
+std::optional<int64_t> ArchiveWriter::KeyLocked(const archive::LoggerId& logger, std::string& error) {
+  auto id = ids_.find(logger.name);
+  if (id == ids_.end()) {
+    const std::optional<int64_t> key = archive_->Logger(logger, error);
+    if (!key) return std::nullopt;
+    id = ids_.emplace(logger.name, *key).first;
+  }
+  return id->second;
+}
+
+bool ArchiveWriter::WriteBatchLocked(std::string& error) {
+  const archive::LoggerId logger = queue_.front().logger;
+  const std::optional<int64_t> key = KeyLocked(logger, error);
+  if (!key) return false;
+  // Other loggers' intervals in between may be passed; nothing else may, so each logger's order holds.
+  std::vector<size_t> taken;
+  std::vector<archive::Interval> intervals;
+  size_t readings = 0;
+  for (size_t i = 0; i < queue_.size() && std::holds_alternative<archive::Interval>(queue_[i].what); ++i) {
+    if (queue_[i].logger.name == logger.name) taken.push_back(i);
+  }
+  // A power of two at a time: the archive keeps a prepared statement for each size of batch it saw.
+  taken.resize(std::bit_floor(taken.size()));
+  for (const size_t i : taken) {
+    intervals.push_back(std::get<archive::Interval>(queue_[i].what));
+    readings += intervals.back().readings.size();
+  }
+  archive::AddCounts counts;
+  if (!static_cast<archive::PeriodArchive&>(*archive_).AddIntervals(*key, archive::Source::Station, intervals,
+                                                                    counts, error))
+    return false;
+  written_[logger.name] += readings;
+  for (auto i = taken.rbegin(); i != taken.rend(); ++i)
+    queue_.erase(queue_.begin() + static_cast<ptrdiff_t>(*i));
+  return true;
+}
+
 void ArchiveWriter::FlushLocked() {
   std::string error;
   while (!queue_.empty()) {
-    if (!WriteLocked(queue_.front(), error)) {
-      if (!failing_) log_.Error("", "archive: " + error + "; readings wait in memory");
-      failing_ = true;
-      error_ = error;
-      return;
+    if (batch_ > 1 && std::holds_alternative<archive::Interval>(queue_.front().what)) {
+      if (WriteBatchLocked(error)) continue;
+    } else if (WriteLocked(queue_.front(), error)) {
+      queue_.pop_front();
+      continue;
     }
-    queue_.pop_front();
+    if (!failing_) log_.Error("", "archive: " + error + "; readings wait in memory");
+    failing_ = true;
+    error_ = error;
+    return;
   }
   if (failing_) log_.Info("", "archive: writing again");
   failing_ = false;
@@ -79,8 +130,10 @@ void ArchiveWriter::Enqueue(Item item) {
   {
     std::lock_guard lock(mutex_);
     was = failing_;
+    const bool interval = std::holds_alternative<archive::Interval>(item.what);
     queue_.push_back(std::move(item));
-    FlushLocked();
+    // In batches, intervals wait for their batch; anything else writes what waits before it.
+    if (!interval || queue_.size() >= batch_ || failing_) FlushLocked();
     // Bounded: the oldest wait longest and go first, so the latest hours survive a long outage.
     if (queue_.size() > max_queued_) {
       queue_.pop_front();

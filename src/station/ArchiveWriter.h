@@ -27,7 +27,14 @@ class ArchiveWriter {
   // Called (outside the writer's lock) when writes start failing or work again.
   using FailingChanged = std::function<void(bool failing, const std::string& error)>;
 
-  ArchiveWriter(std::unique_ptr<archive::Archive> archive, Log& log, size_t max_queued = 20000);
+  // `batch_intervals` intervals go into one transaction. The station writes each on its own, so that an
+  // interval is on disk when AddInterval returns; more suit only runs nobody waits on, on virtual time.
+  ArchiveWriter(std::unique_ptr<archive::Archive> archive, Log& log, size_t max_queued = 20000,
+                size_t batch_intervals = 1);
+  // What still waits is written, if the archive takes it.
+  ~ArchiveWriter();
+  ArchiveWriter(const ArchiveWriter&) = delete;
+  ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
   void SetChannels(const archive::LoggerId& logger, int64_t utc_ms,
                    std::vector<archive::ChannelInfo> channels);
@@ -67,10 +74,15 @@ class ArchiveWriter {
   // Writes the queue's head while the archive takes it; under the lock.
   void FlushLocked();
   bool WriteLocked(Item& item, std::string& error);
+  // Writes the head's interval with the other intervals of its logger queued right behind it in one
+  // transaction, and takes them off the queue; false when the archive refused.
+  bool WriteBatchLocked(std::string& error);
+  std::optional<int64_t> KeyLocked(const archive::LoggerId& logger, std::string& error);
 
   std::unique_ptr<archive::Archive> archive_;
   Log& log_;
   size_t max_queued_;
+  size_t batch_;
   mutable std::mutex mutex_;
   std::deque<Item> queue_;
   std::map<std::string, int64_t> ids_;

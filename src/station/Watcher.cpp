@@ -302,9 +302,11 @@ void Watcher::Window(const MonitorRefresh& refresh) {
 
 archive::GapCause Watcher::Classify(int64_t tick) {
   if (session_->link.state.LinkOk && session_->monitor.BusError) return archive::GapCause::BusFailure;
-  // A port that cannot be opened again is gone (an adapter pulled); one that can has a silent logger.
+  // A device that hung up is gone (an adapter pulled); otherwise a port that cannot be opened again is
+  // gone, and one that can has a silent logger.
+  const bool hungUp = env_.port.HungUp();
   env_.port.Close();
-  if (env_.port.Open(setup_.port, setup_.parity)) return archive::GapCause::Silence;
+  if (!hungUp && env_.port.Open(setup_.port, setup_.parity)) return archive::GapCause::Silence;
   nextOpenAt_ = tick + backoffMs_;
   backoffMs_ = std::min(backoffMs_ * 2, kLastRetryMs);
   std::lock_guard lock(mutex_);

@@ -164,9 +164,10 @@ int main(int argc, char** argv) {
     station.Stop();
     return kExitCannotStart;
   }
-  log.Info("", "started: " + std::to_string(config.loggers.size()) + " loggers, archive " + config.archive +
-                   ", control socket " + socketPath);
-  Notify("READY=1");
+  const std::string started = "started: " + std::to_string(config.loggers.size()) + " loggers, archive " +
+                              config.archive + ", control socket " + socketPath;
+  log.Info("", started);
+  Notify(("READY=1\nSTATUS=" + started).c_str());
 
   // The watchdog is told we live at half its time; the archive gets its retries on the same beat.
   uint64_t watchdogUs = 0;
@@ -187,13 +188,13 @@ int main(int argc, char** argv) {
       } else {
         log.Info("", "configuration reloaded");
       }
-      Notify("READY=1");
+      Notify(("READY=1\nSTATUS=watching " + std::to_string(station.Snapshots().size()) + " loggers").c_str());
       continue;
     }
     if (watchdogUs > 0) Notify("WATCHDOG=1");
     station.Tick();
   }
-  Notify("STOPPING=1");
+  Notify("STOPPING=1\nSTATUS=stopping");
   log.Info("", "stopping");
   control.Stop();
   station.Stop();

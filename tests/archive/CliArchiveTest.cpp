@@ -99,7 +99,7 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
             R"("above_s":1200,"below_s":null,"above_share":0.6666666666666666,"below_share":null,)"
             R"("excursions":[{"kind":"high","start":"2026-12-01T08:10:00+01:00",)"
             R"("end":"2026-12-01T08:30:00+01:00","duration_s":1200,"extreme":25.0}],)"
-            R"("sha256":"e70d5c9c956c9cb9e106b74c930e019296cd7a588fb8aac964b8c0636665b76a"})");
+            R"("sha256":"6583ad45a907d763fc8a52c842973607980bf0ae6894245bbddd384e752efd8f"})");
 
   const std::string hash = j["sha256"];
   EXPECT_EQ(Cli(with({"archive", "verify", "--hash", hash, "--channel", "1"})).exitCode, 0);

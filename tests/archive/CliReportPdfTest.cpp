@@ -2,12 +2,12 @@
 // through pdftotext, the picture by its header.
 
 #include <nlohmann/json.hpp>
-#include <regex>
 
 #include "../data/DumpBuilder.h"
 #include "ArchiveEngines.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileRead.h"
+#include "support/Pattern.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
 
@@ -121,8 +121,7 @@ TEST_P(CliReportPdfTest, ThePrintedReportCarriesTheFiguresPagesAndAHashThatVerif
     ASSERT_EQ(text.exitCode, 0) << text.err;
     size_t at = 0;
     // Footers interleave with the pages' text: the rest reads in document order.
-    std::string body =
-        std::regex_replace(text.out, std::regex("Wygenerowano: [^\n]*\n[^\n]*SHA-256 danych: [0-9a-f]+"), "");
+    std::string body = ReplaceAll(text.out, "Wygenerowano: [^\n]*\n[^\n]*SHA-256 danych: [0-9a-f]+", "");
     for (const std::string& expected : row.texts) {
       const size_t found = body.find(expected, at);
       EXPECT_NE(found, std::string::npos) << "\"" << expected << "\" after position " << at << " in\n"
@@ -130,28 +129,27 @@ TEST_P(CliReportPdfTest, ThePrintedReportCarriesTheFiguresPagesAndAHashThatVerif
       if (found != std::string::npos) at = found + expected.size();
     }
     // Every page says which of how many it is.
-    const std::regex page("Strona ([0-9]+) z ([0-9]+)");
     std::vector<std::pair<int, int>> pages;
-    for (std::sregex_iterator i(text.out.begin(), text.out.end(), page), end; i != end; ++i)
-      pages.emplace_back(std::stoi((*i)[1]), std::stoi((*i)[2]));
+    for (const auto& page : FindAll(text.out, "Strona ([0-9]+) z ([0-9]+)"))
+      pages.emplace_back(std::stoi(page[1]), std::stoi(page[2]));
     const auto formFeeds = std::count(text.out.begin(), text.out.end(), '\f');
     ASSERT_EQ(static_cast<long>(pages.size()), formFeeds);
-    const std::regex footer("Wygenerowano: 20[0-9-]+ [0-9:]+, velutron 1\\.0\\.0");
     EXPECT_EQ(
-        std::distance(std::sregex_iterator(text.out.begin(), text.out.end(), footer), std::sregex_iterator()),
+        static_cast<long>(FindAll(text.out, "Wygenerowano: 20[0-9-]+ [0-9:]+, velutron 1\\.0\\.0").size()),
         formFeeds);
     for (size_t i = 0; i < pages.size(); ++i)
       EXPECT_EQ(pages[i], std::make_pair(int(i) + 1, int(pages.size())));
 
     // The footer's hash is the one `archive verify` accepts for the period; for one channel, the
     // channel's own hash.
-    std::smatch hash;
-    ASSERT_TRUE(std::regex_search(text.out, hash, std::regex("SHA-256 danych: ([0-9a-f]{64})")));
-    std::vector<std::string> verify = {"archive", "verify", "--hash", hash[1]};
+    const auto hashes = FindAll(text.out, "SHA-256 danych: ([0-9a-f]{64})");
+    ASSERT_FALSE(hashes.empty());
+    const std::string hash = hashes[0][1];
+    std::vector<std::string> verify = {"archive", "verify", "--hash", hash};
     verify.insert(verify.end(), row.channels.begin(), row.channels.end());
     EXPECT_EQ(Cli(Period(verify)).exitCode, 0);
     if (!row.channels.empty()) {
-      EXPECT_EQ(nlohmann::json::parse(r.out.substr(0, r.out.find('\n')))["sha256"], hash[1].str());
+      EXPECT_EQ(nlohmann::json::parse(r.out.substr(0, r.out.find('\n')))["sha256"], hash);
     }
   }
 }

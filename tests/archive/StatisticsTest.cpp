@@ -227,7 +227,7 @@ TEST(StatisticsTest, TheHashCoversTimesValuesAndMarkersAndTheJsonLineCarriesIt) 
   const StatsOptions options{kT0, kT0 + 30 * kMinute, {}, {}, 83.144, {}};
   const auto stats = ComputeStats(points, {}, options);
   ASSERT_EQ(stats.size(), 1u);
-  EXPECT_EQ(stats[0].sha256, "7debbdd7791b64d8305240ee89b9bb322fd2c64a80b9cc659e88de573c036f02");
+  EXPECT_EQ(stats[0].sha256, "ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982");
   std::string error;
   auto zone = TimeZone::Named("Europe/Warsaw", error);
   EXPECT_EQ(
@@ -237,7 +237,7 @@ TEST(StatisticsTest, TheHashCoversTimesValuesAndMarkersAndTheJsonLineCarriesIt) 
       R"("gap_s":0,"min":20.0,"min_time":"2025-12-01T01:00:00+01:00","max":30.0,)"
       R"("max_time":"2025-12-01T01:20:00+01:00","mean":25.0,"stddev":5.0,"mkt":25.858202177951227,)"
       R"("low":null,"high":null,"above_s":null,"below_s":null,"above_share":null,"below_share":null,)"
-      R"("excursions":[],"sha256":"7debbdd7791b64d8305240ee89b9bb322fd2c64a80b9cc659e88de573c036f02"})");
+      R"("excursions":[],"sha256":"ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982"})");
 }
 
 }  // namespace

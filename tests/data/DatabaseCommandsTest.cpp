@@ -78,7 +78,7 @@ TEST_F(ReportFixture, CancelledOpenEmptiesTheViewAndSaysSo) {
                        }));
   EXPECT_EQ(ui.reportText, "");
   EXPECT_FALSE(s.report.ReportLoaded);
-  EXPECT_EQ(s.report.ReportBuffer, std::vector<uint8_t>(kReportBufferSize, 0));
+  EXPECT_EQ(s.report.ReportBuffer, ZeroedBytes(kReportBufferSize, 0));
 }
 
 TEST_F(ReportFixture, PrintingIsRefusedAfterADamagedFileOrAnEmptiedView) {

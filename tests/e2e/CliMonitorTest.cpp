@@ -5,10 +5,10 @@
 
 #include <csignal>
 #include <nlohmann/json.hpp>
-#include <regex>
 
 #include "CliRun.h"
 #include "sim/Device.h"
+#include "support/Pattern.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
 #include "support/TestFiles.h"
@@ -46,8 +46,7 @@ TEST_F(CliMonitorTest, MonitorPrintsOneLinePerReadingThenClosesWithTheLeadIn) {
   ASSERT_EQ(lines.size(), 4u) << r.out;
   for (size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(lines[i]["type"], "monitor");
-    EXPECT_TRUE(std::regex_match(lines[i]["time"].get<std::string>(),
-                                 std::regex("[ 12][0-9]:[0-5][0-9]:[0-5][0-9]")));
+    EXPECT_TRUE(test::FullMatch(lines[i]["time"].get<std::string>(), "[ 12][0-9]:[0-5][0-9]:[0-5][0-9]"));
     EXPECT_EQ(
         lines[i]["channels"],
         nlohmann::json::parse(R"([{"name":"1. Freezer 1       ","band":"-5°C<AL>25°C","value":"-0,3°C",)"

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <csignal>
+#include <cstring>
 #include <fstream>
 
 #include "StationProcess.h"
 #include "archive/Archive.h"
+#include "archive/Database.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
 
@@ -85,6 +89,139 @@ TEST_F(StationTest, SighupWithABadConfigurationIsLoggedAndTheStationReadsOn) {
   station->Signal(SIGTERM);
   EXPECT_EQ(station->Wait(), 0);
   EXPECT_TRUE(station->Output().ends_with("info stopping\n")) << station->Output();
+}
+
+// The service manager's end of sd_notify: a datagram socket the test owns.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  ~NotifySocket() {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  // The next datagram, or "" when none came within the time.
+  std::string Next(int timeoutMs = 10'000) {
+    pollfd pfd{fd_, POLLIN, 0};
+    if (::poll(&pfd, 1, timeoutMs) <= 0) return "";
+    char buffer[512];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+TEST_F(StationTest, TheServiceManagerHearsReadyWatchdogPingsAndStoppingOnlyWhenItAsks) {
+#ifndef VELUTRON_STATION_SYSTEMD
+  GTEST_SKIP() << "velutron-station was built without libsystemd";
+#endif
+  for (const bool asked : {true, false}) {
+    SCOPED_TRACE(asked ? "NOTIFY_SOCKET set" : "NOTIFY_SOCKET unset");
+    const std::string path = (dir.path() / "notify.sock").string();
+    NotifySocket manager(path);
+    auto withNotify = env;
+    // A watchdog of 200 ms: the station pings every 100 ms.
+    withNotify.push_back({"WATCHDOG_USEC", "200000"});
+    if (asked) withNotify.push_back({"NOTIFY_SOCKET", path});
+    RunningProcess station({VELUTRON_STATION_PATH, "--port", "COM1", "--archive", Db(), "--interval", "1",
+                            "--log-level", "debug"},
+                           withNotify);
+    ASSERT_TRUE(station.WaitFor(": reading ", 2)) << station.Output();
+    if (asked) {
+      EXPECT_EQ(manager.Next(), "READY=1\nSTATUS=started: 1 loggers, archive " + Db() + ", control socket " +
+                                    (dir.path() / "station.sock").string());
+      for (int ping = 0; ping < 3; ++ping) EXPECT_EQ(manager.Next(), "WATCHDOG=1");
+    }
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0) << station.Output();
+    std::vector<std::string> rest;
+    for (std::string d = manager.Next(0); !d.empty(); d = manager.Next(0)) rest.push_back(d);
+    if (asked) {
+      ASSERT_FALSE(rest.empty());
+      EXPECT_EQ(rest.back(), "STOPPING=1\nSTATUS=stopping");
+      rest.pop_back();
+      for (const std::string& d : rest) EXPECT_EQ(d, "WATCHDOG=1");
+    } else {
+      EXPECT_EQ(rest, std::vector<std::string>{});
+    }
+  }
+}
+
+TEST_F(StationTest, OnPostgresqlEveryRecordLandsAndWhatCameWhileTheServerWasAwayIsWrittenWhenItReturns) {
+  const char* server = std::getenv("VELUTRON_TEST_POSTGRESQL");
+  if (server == nullptr || *server == 0)
+    GTEST_SKIP() << "VELUTRON_TEST_POSTGRESQL is not set: no PostgreSQL server for the tests";
+  std::string error;
+  auto admin = archive::OpenPostgres(server, error);
+  ASSERT_TRUE(admin) << error;
+  const std::string name = "velutron_station_" + std::to_string(::getpid());
+  const auto sql = [&](const std::string& statement) {
+    EXPECT_TRUE(admin->Exec(statement, error)) << statement << ": " << error;
+  };
+  sql("DROP DATABASE IF EXISTS " + name);
+  sql("CREATE DATABASE " + name);
+  const std::string url =
+      std::string(server) + (std::strchr(server, '?') != nullptr ? "&" : "?") + "dbname=" + name;
+  sim = std::make_unique<SimProcess>(std::vector<std::string>{"--reading", "1=1520"});  // 40 °C
+  ASSERT_TRUE(sim->Ready());
+  env[0].second = sim->PortDir();
+  const std::string config = (dir.path() / "site.toml").string();
+  std::ofstream(config) << "archive = \"" << url << "\"\ninterval_s = 1\n[[logger]]\nport = \"COM1\"\n"
+                        << "[alarms]\ndelay_s = 3\nrepeat_s = 0\n";
+  auto station = Station({"--config", config, "--log-level", "debug"});
+  ASSERT_TRUE(station->WaitFor(": reading ")) << station->Output();
+
+  // The server turns the station away: its connection is cut and no new one is let in.
+  sql("ALTER DATABASE " + name + " ALLOW_CONNECTIONS false");
+  sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name + "'");
+  ASSERT_TRUE(station->WaitFor("readings wait in memory")) << station->Output();
+  ASSERT_TRUE(station->WaitFor(R"(alarm {"event":"start","kind":"high","logger":")")) << station->Output();
+  const std::string waiting = ": reading (waiting for the archive)";
+  ASSERT_TRUE(station->WaitFor(waiting, station->Count(waiting) + 1)) << station->Output();
+  EXPECT_EQ(Run({VELUTRON_STATION_PATH, "--pause", "2s"}).out, "ok paused 1 loggers for 2 s\n");
+  ASSERT_TRUE(station->WaitFor("pause over")) << station->Output();
+  sql("ALTER DATABASE " + name + " ALLOW_CONNECTIONS true");
+  ASSERT_TRUE(station->WaitFor("archive: writing again")) << station->Output();
+  ASSERT_TRUE(station->WaitFor(": reading ", station->Count(": reading ") + 2)) << station->Output();
+  station->Signal(SIGTERM);
+  EXPECT_EQ(station->Wait(), 0) << station->Output();
+  EXPECT_EQ(station->Count(R"(alarm {"event":"start","kind":"archive")"), 1u) << station->Output();
+  EXPECT_EQ(station->Count(R"(alarm {"event":"clear","kind":"archive")"), 1u) << station->Output();
+
+  {
+    auto archive = archive::OpenPeriodArchive(url, error);
+    ASSERT_TRUE(archive) << error;
+    const int64_t key = *archive->FindLogger(kOwner, error);
+    size_t rows = 0;
+    ASSERT_TRUE(archive->Period(
+        key, 0, 4'000'000'000'000, [&](const archive::PeriodPoint& p) { rows += p.channel == 1; }, error));
+    // Every reading the log showed, written or waiting, is in the archive.
+    EXPECT_EQ(rows, station->Count(": reading "));
+    std::vector<archive::Gap> gaps;
+    ASSERT_TRUE(archive->Gaps(key, 0, 4'000'000'000'000, gaps, error)) << error;
+    ASSERT_EQ(gaps.size(), 1u);
+    EXPECT_EQ(gaps[0].cause, archive::GapCause::Paused);
+    auto db = archive::OpenPostgres(url, error);
+    ASSERT_TRUE(db) << error;
+    std::vector<std::string> alarms;
+    ASSERT_TRUE(db->Exec(
+        "SELECT event, kind, channel FROM alarm_events ORDER BY id", {},
+        [&](const archive::SqlRow& r) {
+          alarms.push_back(r.Text(0) + " " + r.Text(1) + " " + std::to_string(r.Int(2)));
+        },
+        error))
+        << error;
+    EXPECT_EQ(alarms, std::vector<std::string>{"start high 1"});
+  }
+  sql("DROP DATABASE " + name);
 }
 
 TEST_F(StationTest, ASecondProgramOnAHeldPortIsRefusedWithTheHoldersNameAndAPauseLetsItIn) {

@@ -78,6 +78,24 @@ TEST(ChartTest, AFileWithoutAnyTimeIsDrawnByRecordNumberAndSaysSo) {
   EXPECT_TRUE(Has(texts, "1") && Has(texts, "2"));
 }
 
+TEST(ChartTest, OverlappingMarksInAPngAreFilledWhereTheyOverlap) {
+  ChartData chart;
+  chart.title = "t.DAT";
+  chart.lines.push_back({Quantity::Temperature, "1. [°C]", {{0, 0}, {1, 10}, {1000, 10}}});
+  const QSize size(400, 300);
+  const ChartViewport view = WholeChart(chart);
+  const QRectF plot = PlotArea(chart, view, QRectF(QPointF(0, 0), size), FixedLocale(","));
+  const double perPixel = (view.x.high - view.x.low) / plot.width();
+  // Two OFF squares two pixels apart, well below the line.
+  chart.off = {{500, 2}, {500 + 2 * perPixel, 2}};
+  const QImage png = QImage::fromData(DrawPicture(chart, view, size, PictureFormat::Png, FixedLocale(",")));
+  ASSERT_EQ(png.size(), size);
+  const double x = plot.left() + (500 + perPixel - view.x.low) / (view.x.high - view.x.low) * plot.width();
+  const double y = plot.bottom() - (2 - view.temperature.low) /
+                                       (view.temperature.high - view.temperature.low) * plot.height();
+  EXPECT_EQ(png.pixelColor(static_cast<int>(x), static_cast<int>(y)), QColor(Qt::black));
+}
+
 TEST(ChartTest, TheWindowZoomsPansAndSavesWhatItShowsUnderTheDatabasesName) {
   QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
   const DatabaseContents db = DecodeDatabase(test::KnownDump().File());

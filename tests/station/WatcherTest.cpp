@@ -6,9 +6,11 @@
 #include <sstream>
 
 #include "StationSupport.h"
+#include "platform/PosixSerialPort.h"
 #include "sim/Calendar.h"
 #include "sim/SimPort.h"
 #include "station/Watcher.h"
+#include "support/SimProcess.h"
 
 namespace velutron::test {
 namespace {
@@ -120,6 +122,59 @@ TEST(WatcherTest, APauseGivesThePortUpAndIsAGapWithItsCause) {
   EXPECT_EQ(gaps[0].to_utc_ms - kBaseMs, 180'000);
   EXPECT_EQ(gaps[0].cause, archive::GapCause::Paused);
   EXPECT_EQ(b.Notes(), "");  // a pause asked for is no lost link
+}
+
+// Real time on a pseudo-terminal: the simulator's end closing is an adapter pulled, a new simulator
+// publishing the same link is the adapter back under its /dev/serial/by-id name.
+TEST(WatcherTest, AnUnpluggedAdapterIsAGapAndALinkAlarmAndIsTakenBackWithTheGrowingDelay) {
+  FastTempDir dir;
+  const std::string portDir = (dir.path() / "by-id").string();
+  std::filesystem::create_directories(portDir);
+  auto sim = std::make_unique<SimProcess>(std::vector<std::string>{}, 1, portDir);
+  ASSERT_TRUE(sim->Ready());
+  const std::string path = (dir.path() / "a.db").string();
+  Log log(LogLevel::Error);
+  std::string error;
+  ArchiveWriter writer(archive::OpenArchive(path, error), log);
+  PosixSerialPort port;
+  SystemClock clock;
+  WatcherSetup setup;
+  setup.name = "Chłodnia A";
+  setup.port = sim->PortPath();
+  setup.interval_s = 1;
+  setup.alarms.delay_s = 1;
+  setup.alarms.link_lost_s = 2;
+  const auto utc = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  };
+  Watcher w(setup, {port, clock, utc, [](int64_t s) { return s; }, true}, writer, nullptr, log);
+  int64_t first = 0;
+  w.beforeInterval = [&](int64_t t) {
+    if (first == 0) {
+      first = t;
+      w.runUntilUtcMs = t + 12'000;
+    }
+    // Opening attempts at 3, 5 and 9 s (1, 2 and 4 s apart): back at the third, not at once.
+    if (t == first + 2000) sim->Stop();
+    if (t == first + 6000) sim = std::make_unique<SimProcess>(std::vector<std::string>{}, 1, portDir);
+  };
+  w.Run();
+
+  auto period = archive::OpenPeriodArchive(path, error);
+  ASSERT_TRUE(period) << error;
+  const int64_t key = *period->FindLogger("Chłodnia A", error);
+  std::vector<archive::Gap> gaps;
+  ASSERT_TRUE(period->Gaps(key, first, first + 12'000, gaps, error)) << error;
+  ASSERT_EQ(gaps.size(), 1u);
+  EXPECT_EQ(gaps[0].from_utc_ms - first, 2000);
+  EXPECT_EQ(gaps[0].to_utc_ms - first, 9000);
+  EXPECT_EQ(gaps[0].cause, archive::GapCause::PortGone);
+  std::vector<std::string> alarms;
+  for (const AlarmRow& a : AlarmRows(path, key))
+    alarms.push_back(a.kind + " " + a.event + " " + std::to_string((a.utc_ms - first) / 1000));
+  EXPECT_EQ(alarms, (std::vector<std::string>{"link start 4", "link clear 10"}));
 }
 
 }  // namespace

@@ -13,9 +13,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
+
+#include "Pattern.h"
 
 extern char** environ;
 
@@ -125,11 +126,7 @@ std::string SimProcess::Log() const {
 
 std::vector<int> SimProcess::Received() const {
   std::vector<int> bytes;
-  const std::string log = Log();
-  static const std::regex arrow("<- +([0-9]+)");
-  for (auto it = std::sregex_iterator(log.begin(), log.end(), arrow); it != std::sregex_iterator(); ++it) {
-    bytes.push_back(std::stoi((*it)[1]));
-  }
+  for (const auto& match : FindAll(Log(), "<- +([0-9]+)")) bytes.push_back(std::stoi(match[1]));
   return bytes;
 }
 
