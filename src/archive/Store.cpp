@@ -198,8 +198,12 @@ class Store final : public PeriodArchive {
           !Recheck(logger, std::span<const Row* const>(fresh).subspan(at, n), n - added, counts, error))
         return Fail();
     }
+    // The rows are in key order: a block's run of them names it once.
     std::vector<std::pair<int64_t, int64_t>> touched;
-    for (const Row* row : fresh) touched.emplace_back(row->series, BlockOf(row->t));
+    for (const Row* row : fresh) {
+      const std::pair<int64_t, int64_t> block{row->series, BlockOf(row->t)};
+      if (touched.empty() || touched.back() != block) touched.push_back(block);
+    }
     if (!Touch(logger, touched, error)) return Fail();
     return Commit(error);
   }
