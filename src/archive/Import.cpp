@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/Summary.h"
 #include "data/Measurements.h"
 
 namespace velutron::archive {
@@ -74,7 +75,22 @@ bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const st
     archive.AbandonBatch();
     return false;
   }
-  return archive.EndBatch(error);
+  if (!archive.EndBatch(error)) return false;
+  // The hours the file finished get their summaries now, so that the first report finds them; the hour
+  // of its last record may go on in the next download. A failure here only leaves them to that report.
+  if (!intervals.empty()) {
+    const auto [first, last] =
+        std::minmax_element(intervals.begin(), intervals.end(),
+                            [](const Interval& a, const Interval& b) { return a.utc_ms < b.utc_ms; });
+    PeriodSummaries summaries;
+    std::string ignored;
+    if (!archive.BeginBatch(ignored)) return true;
+    if (archive.Summaries(*key, BlockOfMs(first->utc_ms), BlockOfMs(last->utc_ms), summaries, ignored))
+      archive.EndBatch(ignored);
+    else
+      archive.AbandonBatch();
+  }
+  return true;
 }
 
 }  // namespace velutron::archive

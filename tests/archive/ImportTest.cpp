@@ -4,6 +4,7 @@
 
 #include "../data/DumpBuilder.h"
 #include "ArchiveEngines.h"
+#include "SummaryCheck.h"
 #include "archive/Import.h"
 
 namespace velutron::test {
@@ -41,6 +42,7 @@ struct ImportCase {
   std::vector<Expected> expected;  // per file
   std::vector<std::string> times;  // channel 1 as archived, UTC
   std::string archivedAs;
+  size_t hoursSummarized;  // finished by the last file, summarized as it is imported
 };
 
 std::vector<Stamp> Reversed(std::vector<Stamp> s) { return {s.rbegin(), s.rend()}; }
@@ -62,28 +64,32 @@ TEST_P(ImportTest, ReadingsArriveOnceInUtcWithDisagreementsKeptApart) {
        {three, three},
        {{6, 0, 0, 0}, {0, 6, 0, 0}},
        {"2026-12-01T07:00:00Z", "2026-12-01T07:10:00Z", "2026-12-01T07:20:00Z"},
-       "Chłodnia 3"},
+       "Chłodnia 3",
+       0},
       {"an overlapping download adds only what is new",
        "Europe/Warsaw",
        "Hala B",
        {three, overlap},
        {{6, 0, 0, 0}, {2, 4, 0, 0}},
        {"2026-12-01T07:00:00Z", "2026-12-01T07:10:00Z", "2026-12-01T07:20:00Z", "2026-12-01T07:30:00Z"},
-       "Hala B"},
+       "Hala B",
+       0},
       {"a disagreeing reading is a conflict and the archived one stays",
        "Europe/Warsaw",
        "",
        {three, disagree},
        {{6, 0, 0, 0}, {0, 1, 1, 0}},
        {"2026-12-01T07:00:00Z", "2026-12-01T07:10:00Z", "2026-12-01T07:20:00Z"},
-       "Chłodnia 3"},
+       "Chłodnia 3",
+       0},
       {"a time the spring change skipped is read with the winter offset and marked",
        "Europe/Warsaw",
        "",
        {spring},
        {{6, 0, 0, 1}},
        {"2026-03-29T00:40:00Z", "2026-03-29T01:00:00Z", "2026-03-29T01:20:00Z"},
-       "Chłodnia 3"},
+       "Chłodnia 3",
+       1},
       {"the autumn hour that comes twice is summer time first, then winter time",
        "Europe/Warsaw",
        "",
@@ -91,7 +97,8 @@ TEST_P(ImportTest, ReadingsArriveOnceInUtcWithDisagreementsKeptApart) {
        {{12, 0, 0, 4}},
        {"2026-10-24T23:30:00Z", "2026-10-25T00:00:00Z", "2026-10-25T00:30:00Z", "2026-10-25T01:00:00Z",
         "2026-10-25T01:30:00Z", "2026-10-25T02:00:00Z"},
-       "Chłodnia 3"},
+       "Chłodnia 3",
+       3},
       {"a file downloaded from the last record reads the autumn hour the same way",
        "Europe/Warsaw",
        "",
@@ -99,14 +106,16 @@ TEST_P(ImportTest, ReadingsArriveOnceInUtcWithDisagreementsKeptApart) {
        {{12, 0, 0, 4}},
        {"2026-10-24T23:30:00Z", "2026-10-25T00:00:00Z", "2026-10-25T00:30:00Z", "2026-10-25T01:00:00Z",
         "2026-10-25T01:30:00Z", "2026-10-25T02:00:00Z"},
-       "Chłodnia 3"},
+       "Chłodnia 3",
+       3},
       {"another zone places the same stamps elsewhere",
        "America/New_York",
        "",
        {{{1, 12, 8, 0}}},
        {{2, 0, 0, 0}},
        {"2026-12-01T13:00:00Z"},
-       "Chłodnia 3"},
+       "Chłodnia 3",
+       0},
   };
   for (const ImportCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -139,6 +148,11 @@ TEST_P(ImportTest, ReadingsArriveOnceInUtcWithDisagreementsKeptApart) {
       EXPECT_EQ(p.value, 20.0);
     }
     EXPECT_EQ(times, c.times);
+    const std::vector<std::pair<int64_t, int64_t>> built = BuiltHours(location_);
+    EXPECT_EQ(built.size(), c.hoursSummarized);
+    for (const auto& [hour, channels] : built) EXPECT_EQ(channels, 2) << hour;
+    const int64_t first = history.front().utc_ms / 3'600'000 * 3'600'000;
+    ExpectReportAsFromReadings(*a, {*logger, {c.archivedAs, "", ""}}, first, history.back().utc_ms + 1);
   }
 }
 
