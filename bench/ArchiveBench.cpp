@@ -1,5 +1,6 @@
 // The archive: bytes on disk per reading (with the summaries), and the period report and chart over a
-// year of ten channels every 10 s on both engines, beside the same aggregate written by hand in SQL.
+// year of ten channels every 10 s on both engines, beside the same aggregate written by hand in SQL, and
+// the first report over a year summarized hour by hour as it was written.
 //   velutron_archive_bench --benchmark_filter=Bytes
 // VELUTRON_BENCH_POSTGRESQL names a PostgreSQL server (as the tests' VELUTRON_TEST_POSTGRESQL) for the
 // server's half; VELUTRON_BENCH_DAYS shortens the year.
@@ -138,6 +139,58 @@ BENCHMARK_CAPTURE(BM_ArchiveReportYear, sqlite, std::string("sqlite"))
 BENCHMARK_CAPTURE(BM_ArchiveReportYear, postgresql, std::string("postgresql"))
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+
+// The first report over a year whose hours were summarized as they finished, as the station does (an
+// hour a transaction), beside the first report over the same year without them (the summaries dropped);
+// hour_build_ms is what summarizing one finished hour costs the writer.
+void BM_ArchiveFirstReportYear(benchmark::State& state, const std::string& engine) {
+  std::string error;
+  const std::string location = bench::YearArchive(engine, error);
+  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
+  auto db = location.empty()     ? nullptr
+            : engine == "sqlite" ? OpenSqlite(location, error)
+                                 : OpenPostgres(location, error);
+  auto zone = TimeZone::Named("Europe/Warsaw", error);
+  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
+  if (!key || !zone || !db) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const LoggerEntry logger{*key, {"bench", "Northfield", "SN 1"}};
+  const int64_t first = BlockOf(kStart / 1000), end = first + 24 * int64_t{Days()};
+  PeriodResult result;
+  double unsummarized_s = 0, hour_s = 0, report_s = 0;
+  for (auto _ : state) {
+    if (!db->Exec("DELETE FROM summaries", error)) break;
+    auto start = std::chrono::steady_clock::now();
+    if (!Report(*archive, logger, *zone, result, error) || !db->Exec("DELETE FROM summaries", error)) break;
+    unsummarized_s = Seconds(start);
+    start = std::chrono::steady_clock::now();
+    PeriodSummaries summaries;
+    for (int64_t b = first; b < end; ++b) {
+      if (!archive->BeginBatch(error) || !archive->Summaries(*key, b, b + 1, summaries, error) ||
+          !archive->EndBatch(error))
+        break;
+    }
+    hour_s = Seconds(start) / static_cast<double>(end - first);
+    start = std::chrono::steady_clock::now();
+    if (!Report(*archive, logger, *zone, result, error)) break;
+    report_s = Seconds(start);
+  }
+  if (!error.empty()) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  state.counters["first_report_unsummarized_s"] = unsummarized_s;
+  state.counters["hour_build_ms"] = hour_s * 1000;
+  state.counters["first_report_s"] = report_s;
+}
+BENCHMARK_CAPTURE(BM_ArchiveFirstReportYear, sqlite, std::string("sqlite"))
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_ArchiveFirstReportYear, postgresql, std::string("postgresql"))
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 
 // The year's chart alone (what `archive chart` reads before drawing), from the summaries.
 void BM_ArchiveChartYear(benchmark::State& state, const std::string& engine) {

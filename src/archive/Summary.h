@@ -26,6 +26,8 @@ inline constexpr double kDefaultMktDh = 83.144;  // kJ/mol
 inline int64_t BlockOf(int64_t seconds) {
   return seconds >= 0 ? seconds / kBlockSeconds : -((kBlockSeconds - 1 - seconds) / kBlockSeconds);
 }
+// The block of a time in milliseconds, kept to the whole second below as the archive keeps it.
+inline int64_t BlockOfMs(int64_t ms) { return BlockOf(ms >= 0 ? ms / 1000 : -((999 - ms) / 1000)); }
 
 // A reading in whole steps of its sensor's resolution: the summaries' sums are exact integers.
 int64_t StepsOf(Unit unit, double value);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 
+#include "archive/Summary.h"
+
 namespace velutron::station {
 
 ArchiveWriter::ArchiveWriter(std::unique_ptr<archive::Archive> archive, Log& log, size_t max_queued,
@@ -55,6 +57,7 @@ bool ArchiveWriter::WriteLocked(Item& item, std::string& error) {
   if (auto* i = std::get_if<archive::Interval>(&item.what)) {
     if (!archive_->AddInterval(logger, archive::Source::Station, *i, error)) return false;
     written_[item.logger.name] += i->readings.size();
+    SummarizeLocked(item.logger.name, logger, archive::BlockOfMs(i->utc_ms));
     return true;
   }
   if (auto* e = std::get_if<Event>(&item.what)) {
@@ -100,7 +103,37 @@ bool ArchiveWriter::WriteBatchLocked(std::string& error) {
   written_[logger.name] += readings;
   for (auto i = taken.rbegin(); i != taken.rend(); ++i)
     queue_.erase(queue_.begin() + static_cast<ptrdiff_t>(*i));
+  int64_t latest = INT64_MIN;
+  for (const archive::Interval& i : intervals) latest = std::max(latest, archive::BlockOfMs(i.utc_ms));
+  SummarizeLocked(logger.name, *key, latest);
   return true;
+}
+
+// A little work each hour (the readings are already committed) spares the first report over a year
+// building thousands of hours. A failure only leaves that work to the report.
+void ArchiveWriter::SummarizeLocked(const std::string& name, int64_t logger, int64_t block) {
+  auto* period = dynamic_cast<archive::PeriodArchive*>(archive_.get());
+  if (period == nullptr) return;
+  const auto [last, started] = hours_.try_emplace(logger, block);
+  // On a start, the previous run may have stopped before the hour it wrote in was summarized.
+  int64_t from = started ? block - 1 : last->second;
+  if (!started && block <= last->second) {
+    last->second = block;  // the PC's clock went back: follow it
+    return;
+  }
+  last->second = block;
+  // Not more than a week back after a jump of the clock: the report builds whatever is older.
+  from = std::max(from, block - 7 * 24);
+  // In one transaction: one sync for all the channels' summaries instead of one each.
+  archive::PeriodSummaries summaries;
+  std::string error;
+  if (!period->BeginBatch(error)) {
+  } else if (!period->Summaries(logger, from, block, summaries, error)) {
+    period->AbandonBatch();
+  } else if (period->EndBatch(error)) {
+    return;
+  }
+  log_.Warn(name, "archive: hourly summaries not built: " + error);
 }
 
 void ArchiveWriter::FlushLocked() {

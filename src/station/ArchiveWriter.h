@@ -78,6 +78,8 @@ class ArchiveWriter {
   // transaction, and takes them off the queue; false when the archive refused.
   bool WriteBatchLocked(std::string& error);
   std::optional<int64_t> KeyLocked(const archive::LoggerId& logger, std::string& error);
+  // Builds the summaries of the logger's hours finished before `block`, the hour just written.
+  void SummarizeLocked(const std::string& name, int64_t logger, int64_t block);
 
   std::unique_ptr<archive::Archive> archive_;
   Log& log_;
@@ -87,6 +89,7 @@ class ArchiveWriter {
   std::deque<Item> queue_;
   std::map<std::string, int64_t> ids_;
   std::map<std::string, uint64_t> written_;
+  std::map<int64_t, int64_t> hours_;  // the hour of the latest interval written, by logger key
   bool failing_ = false;
   std::string error_;
   uint64_t dropped_ = 0;

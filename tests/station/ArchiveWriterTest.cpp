@@ -1,5 +1,5 @@
-// The archive writer when the disk is full: a file size limit makes every write that grows a file fail,
-// as a full disk does.
+// The archive writer when the disk is full (a file size limit makes every write that grows a file fail,
+// as a full disk does), and the summaries of the hours it finishes.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -7,6 +7,8 @@
 #include <csignal>
 #include <filesystem>
 
+#include "../archive/ArchiveEngines.h"
+#include "../archive/SummaryCheck.h"
 #include "StationSupport.h"
 #include "station/ArchiveWriter.h"
 
@@ -68,6 +70,38 @@ TEST(ArchiveWriterTest, AFullDiskKeepsTheLatestReadingsInMemoryAndWritesThemWhen
     EXPECT_EQ(got, row.expected);
   }
 }
+
+using ArchiveWriterSummaryTest = ArchiveEngineTest;
+
+TEST_P(ArchiveWriterSummaryTest, TheHoursAStationFinishesAreSummarizedAndReportAsTheirReadings) {
+  constexpr int64_t kHour = 3'600'000;
+  constexpr int64_t kNine = 1'774'861'200'000;  // 2026-03-30T09:00:00Z
+  Log log(LogLevel::Error);
+  std::string error;
+  {
+    ArchiveWriter writer(archive::OpenArchive(location_, error), log);
+    const archive::LoggerId id{"A", "A", "VT-1"};
+    // From 09:58 to 11:00:30, every 30 s; channel 2 fails now and then.
+    for (int64_t t = kNine + kHour - 120'000; t <= kNine + 2 * kHour + 30'000; t += 30'000) {
+      const double v = static_cast<double>(t / 30'000 % 37) / 16;
+      archive::Interval interval{t, std::nullopt, {{1, archive::Unit::Celsius, 4 + v, ""}}};
+      interval.readings.push_back(t % 7
+                                      ? archive::Reading{2, archive::Unit::Celsius, -18 - v, ""}
+                                      : archive::Reading{2, archive::Unit::Celsius, std::nullopt, "ERROR!"});
+      ASSERT_TRUE(writer.AddInterval(id, interval));
+    }
+  }
+  // 09:00 and 10:00 are over, 11:00 goes on.
+  const int64_t nine = kNine / kHour;
+  EXPECT_EQ(BuiltHours(location_), (std::vector<std::pair<int64_t, int64_t>>{{nine, 2}, {nine + 1, 2}}));
+  auto a = Open();
+  ASSERT_TRUE(a);
+  const auto key = a->FindLogger("A", error);
+  ASSERT_TRUE(key) << error;
+  ExpectReportAsFromReadings(*a, {*key, {"A", "A", "VT-1"}}, kNine, kNine + 3 * kHour);
+}
+
+VELUTRON_ON_BOTH_ENGINES(ArchiveWriterSummaryTest);
 
 }  // namespace
 }  // namespace velutron::test
