@@ -6,6 +6,7 @@
 #include <string>
 
 #include "archive/Database.h"
+#include "platform/LoadedSymbol.h"
 
 namespace velutron::archive {
 
@@ -32,12 +33,6 @@ struct Libpq {
   decltype(&::PQtransactionStatus) transactionStatus = nullptr;
 };
 
-template <typename F>
-bool Bind(void* handle, const char* name, F& function) {
-  function = reinterpret_cast<F>(dlsym(handle, name));
-  return function != nullptr;
-}
-
 struct LoadedLibpq {
   Libpq functions;
   std::string failure;  // empty when every function was found
@@ -52,15 +47,16 @@ LoadedLibpq Load() {
   }
   Libpq& f = loaded.functions;
   const bool complete =
-      Bind(handle, "PQclear", f.clear) && Bind(handle, "PQcmdTuples", f.cmdTuples) &&
-      Bind(handle, "PQconnectdb", f.connectdb) && Bind(handle, "PQerrorMessage", f.errorMessage) &&
-      Bind(handle, "PQexec", f.exec) && Bind(handle, "PQexecParams", f.execParams) &&
-      Bind(handle, "PQfinish", f.finish) && Bind(handle, "PQgetisnull", f.getisnull) &&
-      Bind(handle, "PQgetlength", f.getlength) && Bind(handle, "PQgetvalue", f.getvalue) &&
-      Bind(handle, "PQntuples", f.ntuples) && Bind(handle, "PQreset", f.reset) &&
-      Bind(handle, "PQresultStatus", f.resultStatus) &&
-      Bind(handle, "PQsetNoticeProcessor", f.setNoticeProcessor) && Bind(handle, "PQstatus", f.status) &&
-      Bind(handle, "PQtransactionStatus", f.transactionStatus);
+      LoadedSymbol(handle, "PQclear", f.clear) && LoadedSymbol(handle, "PQcmdTuples", f.cmdTuples) &&
+      LoadedSymbol(handle, "PQconnectdb", f.connectdb) &&
+      LoadedSymbol(handle, "PQerrorMessage", f.errorMessage) && LoadedSymbol(handle, "PQexec", f.exec) &&
+      LoadedSymbol(handle, "PQexecParams", f.execParams) && LoadedSymbol(handle, "PQfinish", f.finish) &&
+      LoadedSymbol(handle, "PQgetisnull", f.getisnull) && LoadedSymbol(handle, "PQgetlength", f.getlength) &&
+      LoadedSymbol(handle, "PQgetvalue", f.getvalue) && LoadedSymbol(handle, "PQntuples", f.ntuples) &&
+      LoadedSymbol(handle, "PQreset", f.reset) && LoadedSymbol(handle, "PQresultStatus", f.resultStatus) &&
+      LoadedSymbol(handle, "PQsetNoticeProcessor", f.setNoticeProcessor) &&
+      LoadedSymbol(handle, "PQstatus", f.status) &&
+      LoadedSymbol(handle, "PQtransactionStatus", f.transactionStatus);
   if (!complete) loaded.failure = "libpq.so.5 lacks a function the archive uses";
   return loaded;
 }

@@ -8,7 +8,11 @@
 
 #include <cstdio>
 
+#include "platform/LoadedSymbol.h"
+
 namespace {
+
+using velutron::LoadedSymbol;
 
 struct Sqlite {
   decltype(&::sqlite3_bind_double) bind_double = nullptr;
@@ -35,12 +39,6 @@ struct Sqlite {
   decltype(&::sqlite3_step) step = nullptr;
 };
 
-template <typename F>
-bool Bind(void* handle, const char* name, F& function) {
-  function = reinterpret_cast<F>(dlsym(handle, name));
-  return function != nullptr;
-}
-
 // Null when the library cannot be had; the reason is said once on standard error, since the archive's
 // own message for a failed open cannot know it.
 const Sqlite* Load() {
@@ -51,23 +49,26 @@ const Sqlite* Load() {
     return nullptr;
   }
   const bool complete =
-      Bind(handle, "sqlite3_bind_double", f.bind_double) &&
-      Bind(handle, "sqlite3_bind_int64", f.bind_int64) && Bind(handle, "sqlite3_bind_null", f.bind_null) &&
-      Bind(handle, "sqlite3_bind_text", f.bind_text) &&
-      Bind(handle, "sqlite3_busy_timeout", f.busy_timeout) &&
-      Bind(handle, "sqlite3_changes64", f.changes64) &&
-      Bind(handle, "sqlite3_clear_bindings", f.clear_bindings) && Bind(handle, "sqlite3_close", f.close) &&
-      Bind(handle, "sqlite3_column_bytes", f.column_bytes) &&
-      Bind(handle, "sqlite3_column_double", f.column_double) &&
-      Bind(handle, "sqlite3_column_int64", f.column_int64) &&
-      Bind(handle, "sqlite3_column_text", f.column_text) &&
-      Bind(handle, "sqlite3_column_type", f.column_type) && Bind(handle, "sqlite3_errmsg", f.errmsg) &&
-      Bind(handle, "sqlite3_exec", f.exec) &&
-      Bind(handle, "sqlite3_extended_result_codes", f.extended_result_codes) &&
-      Bind(handle, "sqlite3_finalize", f.finalize) &&
-      Bind(handle, "sqlite3_get_autocommit", f.get_autocommit) &&
-      Bind(handle, "sqlite3_open_v2", f.open_v2) && Bind(handle, "sqlite3_prepare_v3", f.prepare_v3) &&
-      Bind(handle, "sqlite3_reset", f.reset) && Bind(handle, "sqlite3_step", f.step);
+      LoadedSymbol(handle, "sqlite3_bind_double", f.bind_double) &&
+      LoadedSymbol(handle, "sqlite3_bind_int64", f.bind_int64) &&
+      LoadedSymbol(handle, "sqlite3_bind_null", f.bind_null) &&
+      LoadedSymbol(handle, "sqlite3_bind_text", f.bind_text) &&
+      LoadedSymbol(handle, "sqlite3_busy_timeout", f.busy_timeout) &&
+      LoadedSymbol(handle, "sqlite3_changes64", f.changes64) &&
+      LoadedSymbol(handle, "sqlite3_clear_bindings", f.clear_bindings) &&
+      LoadedSymbol(handle, "sqlite3_close", f.close) &&
+      LoadedSymbol(handle, "sqlite3_column_bytes", f.column_bytes) &&
+      LoadedSymbol(handle, "sqlite3_column_double", f.column_double) &&
+      LoadedSymbol(handle, "sqlite3_column_int64", f.column_int64) &&
+      LoadedSymbol(handle, "sqlite3_column_text", f.column_text) &&
+      LoadedSymbol(handle, "sqlite3_column_type", f.column_type) &&
+      LoadedSymbol(handle, "sqlite3_errmsg", f.errmsg) && LoadedSymbol(handle, "sqlite3_exec", f.exec) &&
+      LoadedSymbol(handle, "sqlite3_extended_result_codes", f.extended_result_codes) &&
+      LoadedSymbol(handle, "sqlite3_finalize", f.finalize) &&
+      LoadedSymbol(handle, "sqlite3_get_autocommit", f.get_autocommit) &&
+      LoadedSymbol(handle, "sqlite3_open_v2", f.open_v2) &&
+      LoadedSymbol(handle, "sqlite3_prepare_v3", f.prepare_v3) &&
+      LoadedSymbol(handle, "sqlite3_reset", f.reset) && LoadedSymbol(handle, "sqlite3_step", f.step);
   if (!complete) {
     std::fputs("velutron-cli: libsqlite3.so.0 lacks a function the archive uses\n", stderr);
     return nullptr;

@@ -12,6 +12,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/FileRead.h"
+#include "platform/LoadedSymbol.h"
 #endif
 
 namespace velutron {
@@ -44,25 +45,21 @@ struct Xlsx {
   decltype(&::worksheet_write_string) writeString = nullptr;
 };
 
-template <typename F>
-bool Bind(void* handle, const char* name, F& function) {
-  function = reinterpret_cast<F>(dlsym(handle, name));
-  return function != nullptr;
-}
-
 std::optional<Xlsx> Load() {
   void* handle = dlopen("libxlsxwriter.so.4", RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return std::nullopt;
   Xlsx f;
-  const bool complete =
-      Bind(handle, "format_set_bold", f.setBold) && Bind(handle, "format_set_num_format", f.setNumFormat) &&
-      Bind(handle, "workbook_add_format", f.addFormat) &&
-      Bind(handle, "workbook_add_worksheet", f.addWorksheet) && Bind(handle, "workbook_close", f.close) &&
-      Bind(handle, "workbook_new_opt", f.newOpt) && Bind(handle, "worksheet_freeze_panes", f.freezePanes) &&
-      Bind(handle, "worksheet_set_column", f.setColumn) &&
-      Bind(handle, "worksheet_write_datetime", f.writeDatetime) &&
-      Bind(handle, "worksheet_write_number", f.writeNumber) &&
-      Bind(handle, "worksheet_write_string", f.writeString);
+  const bool complete = LoadedSymbol(handle, "format_set_bold", f.setBold) &&
+                        LoadedSymbol(handle, "format_set_num_format", f.setNumFormat) &&
+                        LoadedSymbol(handle, "workbook_add_format", f.addFormat) &&
+                        LoadedSymbol(handle, "workbook_add_worksheet", f.addWorksheet) &&
+                        LoadedSymbol(handle, "workbook_close", f.close) &&
+                        LoadedSymbol(handle, "workbook_new_opt", f.newOpt) &&
+                        LoadedSymbol(handle, "worksheet_freeze_panes", f.freezePanes) &&
+                        LoadedSymbol(handle, "worksheet_set_column", f.setColumn) &&
+                        LoadedSymbol(handle, "worksheet_write_datetime", f.writeDatetime) &&
+                        LoadedSymbol(handle, "worksheet_write_number", f.writeNumber) &&
+                        LoadedSymbol(handle, "worksheet_write_string", f.writeString);
   if (!complete) return std::nullopt;
   return f;
 }
