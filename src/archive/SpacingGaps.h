@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 namespace velutron::archive {
@@ -12,6 +13,10 @@ struct SpacingGap {
   int64_t to_ms = 0;
   bool operator==(const SpacingGap&) const = default;
 };
+
+// The median of spacings given as spacing: count; for an even count the mean of the two middle ones,
+// rounded down. 0 without spacings. The statistics and the gaps share it, so that they always agree.
+int64_t MedianSpacing(const std::map<int64_t, int64_t>& spacings);
 
 // The median of the spacings between consecutive record times (sorted, each once); 0 below two times.
 int64_t MedianSpacing(const std::vector<int64_t>& times);
