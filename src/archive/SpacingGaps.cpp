@@ -50,9 +50,8 @@ bool SpacingGapsOf(PeriodArchive& archive, int64_t logger, int64_t first_ms, int
   const int64_t first = BlockOfMs(first_ms), last = BlockOfMs(last_ms);
   // The edge hours are read as they are: the last one may still be filling, and a summary of it would
   // be out of date at the next record.
-  PeriodSummaries summaries;
-  if (last - first >= 2 && !archive.Summaries(logger, first + 1, last, summaries, error)) return false;
-  std::map<int64_t, TimeSummary>& hours = summaries.times;
+  std::map<int64_t, TimeSummary> hours;
+  if (last - first >= 2 && !archive.TimeSummaries(logger, first + 1, last, hours, error)) return false;
   std::map<int64_t, std::vector<int64_t>> read;  // milliseconds, by block
   auto readHour = [&](int64_t b) {
     std::vector<int64_t>& times = read[b];

@@ -841,8 +841,9 @@ class Store final : public PeriodArchive {
     return true;
   }
 
+ public:
   bool TimeSummaries(int64_t logger, int64_t first, int64_t end, std::map<int64_t, TimeSummary>& times,
-                     std::string& error) {
+                     std::string& error) override {
     Versions stale;
     auto take = [&times](int64_t b, const SqlRow& row) {
       auto spacings = ReadSpacings(row.Text(16));
@@ -873,6 +874,7 @@ class Store final : public PeriodArchive {
     return true;
   }
 
+ private:
   std::unique_ptr<Database> db_;
   std::map<size_t, std::string> insertTexts_;
   int depth_ = 0;
