@@ -1,6 +1,7 @@
 // The archive: bytes on disk per reading (with the summaries), and the period report and chart over a
 // year of ten channels every 10 s on both engines, beside the same aggregate written by hand in SQL, and
-// the first report over a year summarized hour by hour as it was written.
+// the first report over a year summarized hour by hour as it was written, and the gaps `archive list`
+// finds over the year.
 //   velutron_archive_bench --benchmark_filter=Bytes
 // VELUTRON_BENCH_POSTGRESQL names a PostgreSQL server (as the tests' VELUTRON_TEST_POSTGRESQL) for the
 // server's half; VELUTRON_BENCH_DAYS shortens the year.
@@ -15,6 +16,7 @@
 #include "archive/Database.h"
 #include "archive/Import.h"
 #include "archive/PeriodReport.h"
+#include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
 #include "archive/Summary.h"
 #include "data/DatabaseFile.h"
@@ -221,6 +223,62 @@ BENCHMARK_CAPTURE(BM_ArchiveChartYear, sqlite, std::string("sqlite"))
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 BENCHMARK_CAPTURE(BM_ArchiveChartYear, postgresql, std::string("postgresql"))
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// The gaps `archive list` shows beside the recorded ones, over the year: from every record time, and
+// from the hourly time summaries. The first run from the summaries (first_s) builds them, as the first
+// list after an import does.
+void BM_ArchiveListGapsYear(benchmark::State& state, const std::string& engine) {
+  std::string error;
+  const std::string location = bench::YearArchive(engine, error);
+  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
+  auto db = location.empty()     ? nullptr
+            : engine == "sqlite" ? OpenSqlite(location, error)
+                                 : OpenPostgres(location, error);
+  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
+  // The time summaries are kept under the logger's negated key.
+  if (!key || !db || !db->Exec("DELETE FROM summaries WHERE series < 0", error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const int64_t logger = *key;
+  int64_t first = 0, last = 0;
+  bool any = false;
+  std::vector<SpacingGap> summarized;
+  auto start = std::chrono::steady_clock::now();
+  if (!archive->Span(logger, first, last, any, error) ||
+      !SpacingGapsOf(*archive, logger, first, last, summarized, error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  state.counters["first_s"] = Seconds(start);
+  double every_s = 0, summaries_s = 0;
+  std::vector<int64_t> times;
+  for (auto _ : state) {
+    start = std::chrono::steady_clock::now();
+    if (!archive->Times(logger, first, last + 1000, times, error)) break;
+    const std::vector<SpacingGap> everyTime = SpacingGaps(times);
+    every_s = Seconds(start);
+    start = std::chrono::steady_clock::now();
+    if (!SpacingGapsOf(*archive, logger, first, last, summarized, error)) break;
+    summaries_s = Seconds(start);
+    if (summarized != everyTime) error = "the gaps from the summaries differ";
+    if (!error.empty()) break;
+  }
+  if (!error.empty()) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  state.counters["records"] = static_cast<double>(times.size());
+  state.counters["gaps"] = static_cast<double>(summarized.size());
+  state.counters["every_time_s"] = every_s;
+  state.counters["summaries_s"] = summaries_s;
+}
+BENCHMARK_CAPTURE(BM_ArchiveListGapsYear, sqlite, std::string("sqlite"))
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_ArchiveListGapsYear, postgresql, std::string("postgresql"))
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 

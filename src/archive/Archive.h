@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -17,6 +18,7 @@
 namespace velutron::archive {
 
 struct PeriodSummaries;
+struct TimeSummary;
 
 enum class Unit : uint8_t { Celsius = 0, RelativeHumidity = 1 };
 enum class Source : uint8_t { Station = 0, Download = 1 };
@@ -203,6 +205,9 @@ class PeriodArchive : public Archive {
   // keeping those missing or out of date; a block without readings has none.
   virtual bool Summaries(int64_t logger, int64_t first_block, int64_t end_block, PeriodSummaries& summaries,
                          std::string& error) = 0;
+  // The same for the logger's record times alone, by block.
+  virtual bool TimeSummaries(int64_t logger, int64_t first_block, int64_t end_block,
+                             std::map<int64_t, TimeSummary>& times, std::string& error) = 0;
   // One series' readings in the ranges [from, to) of Unix seconds (in order, apart), oldest first.
   virtual bool SeriesPeriod(int64_t series, int channel, Unit unit,
                             const std::vector<std::pair<int64_t, int64_t>>& ranges,

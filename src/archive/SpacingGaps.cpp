@@ -1,29 +1,91 @@
 #include "archive/SpacingGaps.h"
 
 #include <algorithm>
+#include <cstddef>
+
+#include "archive/Archive.h"
+#include "archive/Summary.h"
 
 namespace velutron::archive {
 
-int64_t MedianSpacing(const std::vector<int64_t>& times) {
-  if (times.size() < 2) return 0;
-  std::vector<int64_t> spacing;
-  spacing.reserve(times.size() - 1);
-  for (size_t i = 1; i < times.size(); ++i) spacing.push_back(times[i] - times[i - 1]);
-  const size_t mid = spacing.size() / 2;
-  const auto at = spacing.begin() + static_cast<std::ptrdiff_t>(mid);
-  std::nth_element(spacing.begin(), at, spacing.end());
-  if (spacing.size() % 2 != 0) return *at;
-  // An even count takes the mean of the two middle spacings, as the statistics do.
-  return (*at + *std::max_element(spacing.begin(), at)) / 2;
+int64_t MedianSpacing(const std::map<int64_t, int64_t>& spacings) {
+  int64_t total = 0;
+  for (const auto& [spacing, count] : spacings) total += count;
+  const int64_t mid = total / 2;
+  int64_t seen = 0, below = 0;
+  for (const auto& [spacing, count] : spacings) {
+    if (seen + count > mid) return total % 2 == 0 && seen == mid ? (below + spacing) / 2 : spacing;
+    seen += count;
+    below = spacing;
+  }
+  return 0;
 }
 
-std::vector<SpacingGap> SpacingGaps(const std::vector<int64_t>& times) {
-  std::vector<SpacingGap> gaps;
-  const int64_t median = MedianSpacing(times);
+int64_t MedianSpacing(const std::vector<int64_t>& times) {
+  std::map<int64_t, int64_t> spacings;
+  for (size_t i = 1; i < times.size(); ++i) ++spacings[times[i] - times[i - 1]];
+  return MedianSpacing(spacings);
+}
+
+namespace {
+
+void AddGaps(const std::vector<int64_t>& times, int64_t median, std::vector<SpacingGap>& gaps) {
   for (size_t i = 1; i < times.size(); ++i) {
     if (times[i] - times[i - 1] > 2 * median) gaps.push_back({times[i - 1] + median, times[i]});
   }
+}
+
+}  // namespace
+
+std::vector<SpacingGap> SpacingGaps(const std::vector<int64_t>& times) {
+  std::vector<SpacingGap> gaps;
+  AddGaps(times, MedianSpacing(times), gaps);
   return gaps;
+}
+
+bool SpacingGapsOf(PeriodArchive& archive, int64_t logger, int64_t first_ms, int64_t last_ms,
+                   std::vector<SpacingGap>& gaps, std::string& error) {
+  gaps.clear();
+  constexpr int64_t kBlockMs = kBlockSeconds * 1000;
+  const int64_t first = BlockOfMs(first_ms), last = BlockOfMs(last_ms);
+  // The edge hours are read as they are: the last one may still be filling, and a summary of it would
+  // be out of date at the next record.
+  std::map<int64_t, TimeSummary> hours;
+  if (last - first >= 2 && !archive.TimeSummaries(logger, first + 1, last, hours, error)) return false;
+  std::map<int64_t, std::vector<int64_t>> read;  // milliseconds, by block
+  auto readHour = [&](int64_t b) {
+    std::vector<int64_t>& times = read[b];
+    return archive.Times(logger, b * kBlockMs, (b + 1) * kBlockMs, times, error);
+  };
+  for (int64_t b : {first, last}) {
+    if (read.contains(b)) continue;
+    if (!readHour(b)) return false;
+    std::vector<int64_t> seconds;
+    for (int64_t t : read[b]) seconds.push_back(t / 1000);
+    hours[b] = SummarizeTimes(seconds);
+  }
+  std::map<int64_t, int64_t> spacings;  // milliseconds
+  const TimeSummary* before = nullptr;
+  for (const auto& [b, hour] : hours) {
+    if (hour.count == 0) continue;
+    if (before != nullptr) ++spacings[(hour.first - before->last) * 1000];
+    for (const auto& [spacing, count] : hour.spacings) spacings[spacing * 1000] += count;
+    before = &hour;
+  }
+  const int64_t median = MedianSpacing(spacings);
+  before = nullptr;
+  for (const auto& [b, hour] : hours) {
+    if (hour.count == 0) continue;
+    if (before != nullptr && (hour.first - before->last) * 1000 > 2 * median)
+      gaps.push_back({before->last * 1000 + median, hour.first * 1000});
+    before = &hour;
+    const bool inside = std::any_of(hour.spacings.begin(), hour.spacings.end(),
+                                    [median](const auto& s) { return s.first * 1000 > 2 * median; });
+    if (!inside) continue;
+    if (!read.contains(b) && !readHour(b)) return false;
+    AddGaps(read[b], median, gaps);
+  }
+  return true;
 }
 
 }  // namespace velutron::archive

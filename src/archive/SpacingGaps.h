@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace velutron::archive {
+
+class PeriodArchive;
 
 // A stretch without readings found from the spacing of a logger's records alone, whatever the cause:
 // from when the next record was due (the last one plus one median spacing) to the next record.
@@ -13,10 +17,20 @@ struct SpacingGap {
   bool operator==(const SpacingGap&) const = default;
 };
 
+// The median of spacings given as spacing: count; for an even count the mean of the two middle ones,
+// rounded down. 0 without spacings. The statistics and the gaps share it, so that they always agree.
+int64_t MedianSpacing(const std::map<int64_t, int64_t>& spacings);
+
 // The median of the spacings between consecutive record times (sorted, each once); 0 below two times.
 int64_t MedianSpacing(const std::vector<int64_t>& times);
 
 // Every spacing longer than twice the median, as the statistics count gaps.
 std::vector<SpacingGap> SpacingGaps(const std::vector<int64_t>& times);
+
+// SpacingGaps over every record time of the logger from its first (`first_ms`) to its last
+// (`last_ms`), found from its hourly time summaries: record times are read only for the hours whose
+// spacings hold a gap, and for the two at the span's edges.
+bool SpacingGapsOf(PeriodArchive& archive, int64_t logger, int64_t first_ms, int64_t last_ms,
+                   std::vector<SpacingGap>& gaps, std::string& error);
 
 }  // namespace velutron::archive

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/Sha256.h"
+#include "archive/SpacingGaps.h"
 
 namespace velutron::archive {
 
@@ -173,34 +174,21 @@ void Timeline::AddSummary(int64_t block, const TimeSummary& summary) {
 
 void Timeline::Finish() {
   // The median spacing of the whole period, from every block's spacings and those between blocks.
-  std::map<int64_t, int64_t> spacings;
+  std::map<int64_t, int64_t> spacings;  // milliseconds
   std::optional<int64_t> previous;
   Segment* before = nullptr;
   for (auto& [block, s] : blocks_) {
-    if (previous) ++spacings[s.first - *previous];
+    if (previous) ++spacings[(s.first - *previous) * 1000];
     if (before != nullptr) before->next = s.first;
     if (s.summary) {
-      for (const auto& [spacing, count] : s.summary->spacings) spacings[spacing] += count;
+      for (const auto& [spacing, count] : s.summary->spacings) spacings[spacing * 1000] += count;
     } else {
-      for (size_t i = 1; i < s.times.size(); ++i) ++spacings[s.times[i] - s.times[i - 1]];
+      for (size_t i = 1; i < s.times.size(); ++i) ++spacings[(s.times[i] - s.times[i - 1]) * 1000];
     }
     previous = s.last;
     before = &s;
   }
-  int64_t total = 0;
-  for (const auto& [spacing, count] : spacings) total += count;
-  if (total == 0) return;
-  const int64_t mid = total / 2;
-  int64_t seen = 0, below = 0;
-  for (const auto& [spacing, count] : spacings) {
-    if (seen + count > mid) {
-      // The middle one, or the mean of the two middle ones (rounded down) for an even count.
-      median_ = total % 2 == 0 && seen == mid ? (below + spacing) * 1000 / 2 : spacing * 1000;
-      return;
-    }
-    seen += count;
-    below = spacing;
-  }
+  median_ = MedianSpacing(spacings);
 }
 
 Timeline::Share Timeline::Of(int64_t spacing_ms) const {

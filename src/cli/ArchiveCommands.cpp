@@ -208,9 +208,9 @@ Outcome List(Runner& r, const std::string& zoneName) {
       shown.push_back({g.from_utc_ms, g.to_utc_ms, kCauses[static_cast<int>(g.cause) & 3]});
     // Beside the gaps the station recorded, those the spacing of the readings shows (a download's
     // logger stopped, a station that was not running), unless the station recorded them itself.
-    std::vector<int64_t> times;
-    if (any && !archive->Times(l.key, first, last + 1000, times, error)) return Failed(r, error);
-    for (const SpacingGap& g : SpacingGaps(times)) {
+    std::vector<SpacingGap> spacingGaps;
+    if (any && !SpacingGapsOf(*archive, l.key, first, last, spacingGaps, error)) return Failed(r, error);
+    for (const SpacingGap& g : spacingGaps) {
       const bool recorded = std::any_of(gaps.begin(), gaps.end(), [&g](const Gap& known) {
         return known.from_utc_ms < g.to_ms && g.from_ms < known.to_utc_ms;
       });
