@@ -94,10 +94,10 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 void BM_ArchiveReportYear(benchmark::State& state, const std::string& engine) {
   std::string error;
-  const std::string location = bench::YearArchive(engine, error);
-  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
+  const bench::OpenYear year(engine, error);
+  auto& archive = year.archive;
+  const auto& key = year.key;
   auto zone = TimeZone::Named("Europe/Warsaw", error);
-  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
   if (!key || !zone) {
     state.SkipWithError(error.c_str());
     return;
@@ -124,9 +124,8 @@ void BM_ArchiveReportYear(benchmark::State& state, const std::string& engine) {
   for (const ChannelStats& s : result.stats) readings += s.readings;
   state.counters["readings"] = static_cast<double>(readings);
   // The hand-written aggregate in the same run, and how many times longer it takes than the report.
-  auto db = engine == "sqlite" ? OpenSqlite(location, error) : OpenPostgres(location, error);
   const auto start = std::chrono::steady_clock::now();
-  if (!db || !db->Exec(HandAggregate(engine), {}, {}, error)) {
+  if (!year.db->Exec(HandAggregate(engine), {}, {}, error)) {
     state.SkipWithError(error.c_str());
     return;
   }
@@ -147,14 +146,12 @@ BENCHMARK_CAPTURE(BM_ArchiveReportYear, postgresql, std::string("postgresql"))
 // hour_build_ms is what summarizing one finished hour costs the writer.
 void BM_ArchiveFirstReportYear(benchmark::State& state, const std::string& engine) {
   std::string error;
-  const std::string location = bench::YearArchive(engine, error);
-  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
-  auto db = location.empty()     ? nullptr
-            : engine == "sqlite" ? OpenSqlite(location, error)
-                                 : OpenPostgres(location, error);
+  const bench::OpenYear year(engine, error);
+  auto& archive = year.archive;
+  auto& db = year.db;
+  const auto& key = year.key;
   auto zone = TimeZone::Named("Europe/Warsaw", error);
-  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
-  if (!key || !zone || !db) {
+  if (!key || !zone) {
     state.SkipWithError(error.c_str());
     return;
   }
@@ -197,10 +194,10 @@ BENCHMARK_CAPTURE(BM_ArchiveFirstReportYear, postgresql, std::string("postgresql
 // The year's chart alone (what `archive chart` reads before drawing), from the summaries.
 void BM_ArchiveChartYear(benchmark::State& state, const std::string& engine) {
   std::string error;
-  const std::string location = bench::YearArchive(engine, error);
-  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
+  const bench::OpenYear year(engine, error);
+  auto& archive = year.archive;
+  const auto& key = year.key;
   auto zone = TimeZone::Named("Europe/Warsaw", error);
-  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
   if (!key || !zone) {
     state.SkipWithError(error.c_str());
     return;
@@ -231,14 +228,12 @@ BENCHMARK_CAPTURE(BM_ArchiveChartYear, postgresql, std::string("postgresql"))
 // list after an import does.
 void BM_ArchiveListGapsYear(benchmark::State& state, const std::string& engine) {
   std::string error;
-  const std::string location = bench::YearArchive(engine, error);
-  auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);
-  auto db = location.empty()     ? nullptr
-            : engine == "sqlite" ? OpenSqlite(location, error)
-                                 : OpenPostgres(location, error);
-  const auto key = archive ? archive->FindLogger("bench", error) : std::nullopt;
+  const bench::OpenYear year(engine, error);
+  auto& archive = year.archive;
+  auto& db = year.db;
+  const auto& key = year.key;
   // The time summaries are kept under the logger's negated key.
-  if (!key || !db || !db->Exec("DELETE FROM summaries WHERE series < 0", error)) {
+  if (!key || !db->Exec("DELETE FROM summaries WHERE series < 0", error)) {
     state.SkipWithError(error.c_str());
     return;
   }

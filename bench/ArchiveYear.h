@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,5 +113,21 @@ inline std::string YearArchive(const std::string& engine, std::string& error) {
   if (engine != "sqlite") db->Exec("VACUUM ANALYZE readings", error);
   return location;
 }
+
+// The year opened twice, through the archive and as plain SQL, with its logger's key; `key` is empty
+// (and `error` says why) when anything could not be had.
+struct OpenYear {
+  std::unique_ptr<archive::PeriodArchive> archive;
+  std::unique_ptr<archive::Database> db;
+  std::optional<int64_t> key;
+
+  OpenYear(const std::string& engine, std::string& error) {
+    const std::string location = YearArchive(engine, error);
+    if (location.empty()) return;
+    archive = archive::OpenPeriodArchive(location, error);
+    db = engine == "sqlite" ? archive::OpenSqlite(location, error) : archive::OpenPostgres(location, error);
+    if (archive && db) key = archive->FindLogger("bench", error);
+  }
+};
 
 }  // namespace velutron::bench
