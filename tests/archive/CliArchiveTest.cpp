@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "../data/DumpBuilder.h"
-#include "ArchiveEngines.h"
+#include "ArchiveCli.h"
 #include "platform/AtomicFile.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
@@ -29,22 +29,14 @@ std::vector<uint8_t> Day(std::vector<std::pair<int, uint16_t>> minuteAndRaw) {
   return dump.File();
 }
 
-class CliArchiveTest : public ArchiveEngineTest {
+class CliArchiveTest : public ArchiveCliTest {
  protected:
   void SetUp() override {
-    ArchiveEngineTest::SetUp();
+    ArchiveCliTest::SetUp();
     if (IsSkipped()) return;
     ASSERT_TRUE(WriteFileAtomically(work.path() / "day1.DAT", Day({{0, 1200}, {10, 1240}, {20, 1280}})));
     ASSERT_TRUE(WriteFileAtomically(work.path() / "day2.DAT", Day({{10, 1241}, {20, 1280}, {30, 0}})));
   }
-  CommandResult Cli(std::vector<std::string> args) {
-    Command c;
-    c.argv = {VELUTRON_CLI_PATH, "--archive", location_};
-    c.argv.insert(c.argv.end(), args.begin(), args.end());
-    c.workDir = work.path().string();
-    return RunCommand(c);
-  }
-  TempDir work;
 };
 
 TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAndVerified) {

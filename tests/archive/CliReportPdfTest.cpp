@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "../data/DumpBuilder.h"
-#include "ArchiveEngines.h"
+#include "ArchiveCli.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileRead.h"
 #include "support/Pattern.h"
@@ -30,26 +30,18 @@ std::vector<uint8_t> Downloaded() {
   return dump.File();
 }
 
-class CliReportPdfTest : public ArchiveEngineTest {
+class CliReportPdfTest : public ArchiveCliTest {
  protected:
   void SetUp() override {
-    ArchiveEngineTest::SetUp();
+    ArchiveCliTest::SetUp();
     if (IsSkipped()) return;
     ASSERT_TRUE(WriteFileAtomically(work.path() / "hala.DAT", Downloaded()));
     ASSERT_EQ(Cli({"archive", "import", "hala.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
-  }
-  CommandResult Cli(std::vector<std::string> args) {
-    Command c;
-    c.argv = {VELUTRON_CLI_PATH, "--archive", location_};
-    c.argv.insert(c.argv.end(), args.begin(), args.end());
-    c.workDir = work.path().string();
-    return RunCommand(c);
   }
   std::vector<std::string> Period(std::vector<std::string> args) {
     args.insert(args.end(), {"--from", "2026-12-01", "--to", "2026-12-03", "--tz", "Europe/Warsaw"});
     return args;
   }
-  TempDir work;
 };
 
 TEST_P(CliReportPdfTest, ThePrintedReportCarriesTheFiguresPagesAndAHashThatVerifies) {
