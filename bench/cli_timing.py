@@ -11,6 +11,9 @@ the programs themselves. Reported, as medians (and best) of N runs each:
 - `options` and `sensors params 1` against velutron-sim on a pseudo-terminal: the whole command's wall
   time against its span on the wire (from the first byte the simulator receives to the end of its last
   answer, read from its --verbose log), the floor no program can beat;
+- each of these both "idle" (after the machine sat idle for 0.2 s, as a cron job starts) and "busy" (at
+  once after the previous run, as the next command of a script's loop). A virtual machine that sat idle
+  wakes slowly: `velutron-sim --help`, a program that does nothing, shows what that costs any program;
 - `chart` of the largest humidity database (ten sensors, a full memory; downloaded from the simulator
   once when --db is not given): SVG and PNG of 1200 x 700 (time, bytes, peak memory) and a PNG of
   10 000 x 10 000 (time and peak memory, once).
@@ -28,6 +31,8 @@ import time
 
 LINE_MS = 11 / 57600 * 1000
 LATENCY_MS = 0.5
+MODES = ("idle", "busy")
+IDLE_S = 0.2
 
 
 def program(folder, name, sub):
@@ -68,7 +73,7 @@ class Sim:
         self.process.stdout.readline()
 
     def log_since(self, offset):
-        time.sleep(0.2)  # let the simulator write its log
+        # The simulator logs a byte before it answers it, so the log is whole once the command is done.
         with open(self.log_path) as f:
             f.seek(offset)
             return f.read()
@@ -109,35 +114,42 @@ def main():
         libraries = subprocess.run(["ldd", cli], capture_output=True, text=True).stdout.count("\n")
         print(f"{name}: velutron-cli loads {libraries} shared libraries")
 
-    start = {f"{n} velutron-sim --help": [] for n in clis} | {f"{n} velutron-cli --version": [] for n in clis}
+    start = {}
     for _ in range(a.runs):
         for name in clis:
-            start[f"{name} velutron-sim --help"].append(timed([sims[name], "--help"])[0])
-            start[f"{name} velutron-cli --version"].append(timed([clis[name], "--version"])[0])
+            for mode in MODES:
+                for label, argv in (("velutron-sim --help", [sims[name], "--help"]),
+                                    ("velutron-cli --version", [clis[name], "--version"])):
+                    if mode == "idle":
+                        time.sleep(IDLE_S)
+                    start.setdefault(f"{name} {label:22} {mode}", []).append(timed(argv)[0])
     for label, values in start.items():
-        print(f"{label:32} {summary(values)}")
+        print(f"{label:38} {summary(values)}")
 
     with tempfile.TemporaryDirectory() as ports:
         server = Sim(sims["after"], ports)
         env = dict(os.environ, VELUTRON_PORT_DIR=ports)
         try:
             for command in (["options"], ["sensors", "params", "1"]):
-                walls = {n: [] for n in clis}
-                spans = {n: [] for n in clis}
+                walls = {}
+                spans = {}
                 for _ in range(a.runs):
                     for name, cli in clis.items():
-                        offset = os.path.getsize(server.log_path)
-                        wall, _, code = timed([cli, "--port", "COM1", "--even", *command], env=env, cwd=work)
-                        if code != 0:
-                            raise SystemExit(f"{name} {' '.join(command)} exited {code}")
-                        walls[name].append(wall)
-                        spans[name].append(wire_span_ms(server.log_since(offset)))
-                for name in clis:
-                    floor = statistics.median(spans[name])
-                    ratio = statistics.median(walls[name]) / floor
+                        for mode in MODES:
+                            if mode == "idle":
+                                time.sleep(IDLE_S)
+                            offset = os.path.getsize(server.log_path)
+                            wall, _, code = timed([cli, "--port", "COM1", "--even", *command], env=env, cwd=work)
+                            if code != 0:
+                                raise SystemExit(f"{name} {' '.join(command)} exited {code}")
+                            walls.setdefault((name, mode), []).append(wall)
+                            spans.setdefault((name, mode), []).append(wire_span_ms(server.log_since(offset)))
+                for key, wall in walls.items():
+                    floor = statistics.median(spans[key])
+                    ratio = statistics.median(wall) / floor
                     # What the program adds to the wire: its start, the port's opening, its exit.
-                    added = statistics.median([w - s for w, s in zip(walls[name], spans[name])])
-                    print(f"{name} {' '.join(command):18} wall {summary(walls[name])}; on the wire {floor:.2f} ms; "
+                    added = statistics.median([w - s for w, s in zip(wall, spans[key])])
+                    print(f"{key[0]} {' '.join(command):18} {key[1]} wall {summary(wall)}; on the wire {floor:.2f} ms; "
                           f"wall / wire {ratio:.2f}; added {added:.2f} ms")
         finally:
             server.stop()
