@@ -8,18 +8,28 @@
 namespace velutron::station {
 
 ArchiveWriter::ArchiveWriter(std::unique_ptr<archive::Archive> archive, Log& log, size_t max_queued,
-                             size_t batch_intervals)
+                             size_t batch_intervals, std::chrono::milliseconds patience)
     : archive_(std::move(archive)),
       log_(log),
       max_queued_(max_queued),
-      batch_(std::max<size_t>(1, batch_intervals)) {
+      batch_(std::max<size_t>(1, batch_intervals)),
+      patience_(patience) {
   // Batches need the archive's many-interval write.
   if (dynamic_cast<archive::PeriodArchive*>(archive_.get()) == nullptr) batch_ = 1;
+  thread_ = std::thread([this] { Run(); });
 }
 
-ArchiveWriter::~ArchiveWriter() {
+ArchiveWriter::~ArchiveWriter() { Close(); }
+
+size_t ArchiveWriter::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  work_.notify_one();
+  if (thread_.joinable()) thread_.join();
   std::lock_guard lock(mutex_);
-  if (!queue_.empty()) FlushLocked();
+  return queue_.size();
 }
 
 void ArchiveWriter::OnFailingChanged(FailingChanged callback) {
@@ -34,7 +44,7 @@ bool ArchiveWriter::Failing() const {
 
 size_t ArchiveWriter::Queued() const {
   std::lock_guard lock(mutex_);
-  return queue_.size();
+  return queue_.size() + writing_.size();
 }
 
 uint64_t ArchiveWriter::ReadingsWritten(const std::string& logger) const {
@@ -43,33 +53,155 @@ uint64_t ArchiveWriter::ReadingsWritten(const std::string& logger) const {
   return it == written_.end() ? 0 : it->second;
 }
 
-bool ArchiveWriter::WriteLocked(Item& item, std::string& error) {
+bool ArchiveWriter::DueLocked() const {
+  if (queue_.empty()) return false;
+  if (batch_ == 1 || retry_ || failing_ || queue_.size() >= batch_) return true;
+  // In batches, intervals wait for their batch; anything else writes what waits before it.
+  return std::any_of(queue_.begin(), queue_.end(),
+                     [](const Item& i) { return !std::holds_alternative<archive::Interval>(i.what); });
+}
+
+bool ArchiveWriter::PendingLocked(uint64_t number) const {
+  return std::find(writing_.begin(), writing_.end(), number) != writing_.end() ||
+         std::any_of(queue_.begin(), queue_.end(), [number](const Item& i) { return i.number == number; });
+}
+
+bool ArchiveWriter::HungLocked() const {
+  return writing_since_ && Clock::now() - *writing_since_ >= patience_;
+}
+
+void ArchiveWriter::TrimLocked() {
+  // Bounded: the oldest wait longest and go first, so the latest hours survive a long outage.
+  while (queue_.size() > max_queued_) {
+    queue_.pop_front();
+    if (dropped_++ % 1000 == 0)
+      log_.Error("", "archive: the memory queue is full; the oldest records are lost");
+  }
+}
+
+void ArchiveWriter::Run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    work_.wait(lock, [this] { return closing_ || (asked_ && DueLocked()); });
+    if (closing_) {
+      // One last attempt at everything, batches or not.
+      retry_ = true;
+      if (!queue_.empty()) Pass(lock);
+      return;
+    }
+    Pass(lock);
+  }
+}
+
+void ArchiveWriter::Pass(std::unique_lock<std::mutex>& lock) {
+  asked_ = false;
+  std::string error;
+  bool refused = false;
+  while (!refused && DueLocked()) {
+    std::vector<Item> items = TakeLocked();
+    writing_since_ = Clock::now();
+    lock.unlock();
+    const std::optional<size_t> readings = Write(items, error);
+    lock.lock();
+    writing_.clear();
+    writing_since_.reset();
+    if (readings) {
+      if (*readings > 0) written_[items.front().logger.name] += *readings;
+    } else {
+      // Back at the head, in their order; only other loggers' intervals were passed.
+      queue_.insert(queue_.begin(), std::make_move_iterator(items.begin()),
+                    std::make_move_iterator(items.end()));
+      refused = true;
+    }
+    done_.notify_all();
+  }
+  const bool was = failing_;
+  if (refused) {
+    if (!failing_) log_.Error("", "archive: " + error + "; readings wait in memory");
+    failing_ = true;
+    error_ = error;
+    TrimLocked();
+  } else {
+    if (failing_) log_.Info("", "archive: writing again");
+    failing_ = false;
+    error_.clear();
+  }
+  if (queue_.empty()) retry_ = false;
+  if (was != failing_ && failing_changed_) {
+    // Outside the lock: the callback may add records of its own.
+    const FailingChanged callback = failing_changed_;
+    const bool now = failing_;
+    lock.unlock();
+    callback(now, error);
+    lock.lock();
+  }
+  ++passes_;
+  done_.notify_all();
+}
+
+std::vector<ArchiveWriter::Item> ArchiveWriter::TakeLocked() {
+  std::vector<Item> items;
+  if (batch_ == 1 || !std::holds_alternative<archive::Interval>(queue_.front().what)) {
+    items.push_back(std::move(queue_.front()));
+    queue_.pop_front();
+  } else {
+    const std::string name = queue_.front().logger.name;
+    // Other loggers' intervals in between may be passed; nothing else may, so each logger's order holds.
+    std::vector<size_t> taken;
+    for (size_t i = 0; i < queue_.size() && std::holds_alternative<archive::Interval>(queue_[i].what); ++i) {
+      if (queue_[i].logger.name == name) taken.push_back(i);
+    }
+    // A power of two at a time: the archive keeps a prepared statement for each size of batch it saw.
+    taken.resize(std::bit_floor(taken.size()));
+    for (const size_t i : taken) items.push_back(std::move(queue_[i]));
+    for (auto i = taken.rbegin(); i != taken.rend(); ++i)
+      queue_.erase(queue_.begin() + static_cast<ptrdiff_t>(*i));
+  }
+  for (const Item& item : items) writing_.push_back(item.number);
+  return items;
+}
+
+std::optional<size_t> ArchiveWriter::Write(std::vector<Item>& items, std::string& error) {
+  Item& item = items.front();
+  const auto done = [](bool ok, size_t readings = 0) { return ok ? std::optional(readings) : std::nullopt; };
   if (auto* n = std::get_if<Note>(&item.what)) {
     // The event is ahead of it in the queue, so it has its key by now.
     n->notification.alarm_event_id = n->key->value_or(0);
-    return archive_->AddNotification(n->notification, error);
+    return done(archive_->AddNotification(n->notification, error));
   }
-  const std::optional<int64_t> key = KeyLocked(item.logger, error);
-  if (!key) return false;
+  const std::optional<int64_t> key = Key(item.logger, error);
+  if (!key) return std::nullopt;
   const int64_t logger = *key;
   if (auto* c = std::get_if<Channels>(&item.what))
-    return archive_->SetChannels(logger, c->utc_ms, c->channels, error);
-  if (auto* i = std::get_if<archive::Interval>(&item.what)) {
-    if (!archive_->AddInterval(logger, archive::Source::Station, *i, error)) return false;
-    written_[item.logger.name] += i->readings.size();
-    SummarizeLocked(item.logger.name, logger, archive::BlockOfMs(i->utc_ms));
-    return true;
-  }
+    return done(archive_->SetChannels(logger, c->utc_ms, c->channels, error));
   if (auto* e = std::get_if<Event>(&item.what)) {
-    const std::optional<int64_t> key = archive_->AddAlarmEvent(logger, e->event, error);
-    if (!key) return false;
-    *e->key = *key;
-    return true;
+    const std::optional<int64_t> id = archive_->AddAlarmEvent(logger, e->event, error);
+    if (id) *e->key = *id;
+    return done(id.has_value());
   }
-  return archive_->AddGap(logger, std::get<archive::Gap>(item.what), error);
+  if (const auto* gap = std::get_if<archive::Gap>(&item.what))
+    return done(archive_->AddGap(logger, *gap, error));
+  std::vector<archive::Interval> intervals;
+  size_t readings = 0;
+  int64_t latest = INT64_MIN;
+  for (Item& i : items) {
+    intervals.push_back(std::move(std::get<archive::Interval>(i.what)));
+    readings += intervals.back().readings.size();
+    latest = std::max(latest, archive::BlockOfMs(intervals.back().utc_ms));
+  }
+  archive::AddCounts counts;
+  const bool ok = intervals.size() == 1
+                      ? archive_->AddInterval(logger, archive::Source::Station, intervals.front(), error)
+                      : static_cast<archive::PeriodArchive&>(*archive_).AddIntervals(
+                            logger, archive::Source::Station, intervals, counts, error);
+  // Refused, they go back to the queue whole.
+  for (size_t k = 0; k < items.size(); ++k) items[k].what = std::move(intervals[k]);
+  if (!ok) return std::nullopt;
+  Summarize(item.logger.name, logger, latest);
+  return readings;
 }
 
-std::optional<int64_t> ArchiveWriter::KeyLocked(const archive::LoggerId& logger, std::string& error) {
+std::optional<int64_t> ArchiveWriter::Key(const archive::LoggerId& logger, std::string& error) {
   auto id = ids_.find(logger.name);
   if (id == ids_.end()) {
     const std::optional<int64_t> key = archive_->Logger(logger, error);
@@ -79,39 +211,9 @@ std::optional<int64_t> ArchiveWriter::KeyLocked(const archive::LoggerId& logger,
   return id->second;
 }
 
-bool ArchiveWriter::WriteBatchLocked(std::string& error) {
-  const archive::LoggerId logger = queue_.front().logger;
-  const std::optional<int64_t> key = KeyLocked(logger, error);
-  if (!key) return false;
-  // Other loggers' intervals in between may be passed; nothing else may, so each logger's order holds.
-  std::vector<size_t> taken;
-  std::vector<archive::Interval> intervals;
-  size_t readings = 0;
-  for (size_t i = 0; i < queue_.size() && std::holds_alternative<archive::Interval>(queue_[i].what); ++i) {
-    if (queue_[i].logger.name == logger.name) taken.push_back(i);
-  }
-  // A power of two at a time: the archive keeps a prepared statement for each size of batch it saw.
-  taken.resize(std::bit_floor(taken.size()));
-  for (const size_t i : taken) {
-    intervals.push_back(std::get<archive::Interval>(queue_[i].what));
-    readings += intervals.back().readings.size();
-  }
-  archive::AddCounts counts;
-  if (!static_cast<archive::PeriodArchive&>(*archive_).AddIntervals(*key, archive::Source::Station, intervals,
-                                                                    counts, error))
-    return false;
-  written_[logger.name] += readings;
-  for (auto i = taken.rbegin(); i != taken.rend(); ++i)
-    queue_.erase(queue_.begin() + static_cast<ptrdiff_t>(*i));
-  int64_t latest = INT64_MIN;
-  for (const archive::Interval& i : intervals) latest = std::max(latest, archive::BlockOfMs(i.utc_ms));
-  SummarizeLocked(logger.name, *key, latest);
-  return true;
-}
-
 // A little work each hour (the readings are already committed) spares the first report over a year
 // building thousands of hours. A failure only leaves that work to the report.
-void ArchiveWriter::SummarizeLocked(const std::string& name, int64_t logger, int64_t block) {
+void ArchiveWriter::Summarize(const std::string& name, int64_t logger, int64_t block) {
   auto* period = dynamic_cast<archive::PeriodArchive*>(archive_.get());
   if (period == nullptr) return;
   const auto [last, started] = hours_.try_emplace(logger, block);
@@ -136,65 +238,29 @@ void ArchiveWriter::SummarizeLocked(const std::string& name, int64_t logger, int
   log_.Warn(name, "archive: hourly summaries not built: " + error);
 }
 
-void ArchiveWriter::FlushLocked() {
-  std::string error;
-  while (!queue_.empty()) {
-    if (batch_ > 1 && std::holds_alternative<archive::Interval>(queue_.front().what)) {
-      if (WriteBatchLocked(error)) continue;
-    } else if (WriteLocked(queue_.front(), error)) {
-      queue_.pop_front();
-      continue;
-    }
-    if (!failing_) log_.Error("", "archive: " + error + "; readings wait in memory");
-    failing_ = true;
-    error_ = error;
-    return;
-  }
-  if (failing_) log_.Info("", "archive: writing again");
-  failing_ = false;
-  error_.clear();
+void ArchiveWriter::Enqueue(Item item) {
+  std::lock_guard lock(mutex_);
+  EnqueueLocked(std::move(item));
 }
 
-void ArchiveWriter::Enqueue(Item item) {
-  bool was = false;
-  bool now = false;
-  std::string error;
-  FailingChanged callback;
-  {
-    std::lock_guard lock(mutex_);
-    was = failing_;
-    const bool interval = std::holds_alternative<archive::Interval>(item.what);
-    queue_.push_back(std::move(item));
-    // In batches, intervals wait for their batch; anything else writes what waits before it.
-    if (!interval || queue_.size() >= batch_ || failing_) FlushLocked();
-    // Bounded: the oldest wait longest and go first, so the latest hours survive a long outage.
-    if (queue_.size() > max_queued_) {
-      queue_.pop_front();
-      if (dropped_++ % 1000 == 0)
-        log_.Error("", "archive: the memory queue is full; the oldest records are lost");
-    }
-    now = failing_;
-    error = error_;
-    callback = failing_changed_;
-  }
-  if (was != now && callback) callback(now, error);
+uint64_t ArchiveWriter::EnqueueLocked(Item item) {
+  const uint64_t number = item.number = ++added_;
+  queue_.push_back(std::move(item));
+  // While a write hangs nothing else is written, and the queue must not grow without bound.
+  if (HungLocked()) TrimLocked();
+  asked_ = true;
+  if (DueLocked()) work_.notify_one();
+  return number;
 }
 
 void ArchiveWriter::Retry() {
-  bool was = false;
-  bool now = false;
-  std::string error;
-  FailingChanged callback;
   {
     std::lock_guard lock(mutex_);
     if (queue_.empty()) return;
-    was = failing_;
-    FlushLocked();
-    now = failing_;
-    error = error_;
-    callback = failing_changed_;
+    retry_ = true;
+    asked_ = true;
   }
-  if (was != now && callback) callback(now, error);
+  work_.notify_one();
 }
 
 void ArchiveWriter::SetChannels(const archive::LoggerId& logger, int64_t utc_ms,
@@ -203,9 +269,22 @@ void ArchiveWriter::SetChannels(const archive::LoggerId& logger, int64_t utc_ms,
 }
 
 bool ArchiveWriter::AddInterval(const archive::LoggerId& logger, archive::Interval interval) {
-  Enqueue({logger, std::move(interval)});
-  std::lock_guard lock(mutex_);
-  return queue_.empty();
+  std::unique_lock lock(mutex_);
+  const uint64_t passes = passes_;
+  const uint64_t number = EnqueueLocked({logger, std::move(interval)});
+  const Clock::time_point since = Clock::now();
+  for (;;) {
+    // (One the full queue dropped counts as done: it is not coming.)
+    if (!PendingLocked(number)) return true;
+    const bool queued =
+        std::any_of(queue_.begin(), queue_.end(), [number](const Item& i) { return i.number == number; });
+    if (queued && !DueLocked()) return false;         // its batch is not full yet
+    if (failing_ && passes_ != passes) return false;  // the archive refused it
+    // A write that hangs holds up everything behind it: the readings go on without it.
+    const Clock::time_point deadline = std::min(since, writing_since_.value_or(since)) + patience_;
+    if (Clock::now() >= deadline) return false;
+    done_.wait_until(lock, deadline);
+  }
 }
 
 void ArchiveWriter::AddGap(const archive::LoggerId& logger, archive::Gap gap) { Enqueue({logger, gap}); }

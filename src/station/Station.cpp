@@ -80,7 +80,10 @@ bool Station::Start(const StationConfig& config, std::string& error) {
     return false;
 #endif
   }
-  config_ = config;
+  {
+    std::lock_guard lock(mutex_);
+    config_ = config;
+  }
   StartWatchers(config);
   return true;
 }
@@ -143,21 +146,22 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
     writer_->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
   }
   if (config.listen != listening) http_ = std::move(http);
-  config_ = config;
+  {
+    std::lock_guard lock(mutex_);
+    config_ = config;
+  }
   StartWatchers(config);
   return true;
 }
 
 void Station::Stop() {
   StopWatchers();
+  if (writer_) {
+    if (const size_t left = writer_->Close(); left > 0)
+      log_.Error("", std::to_string(left) + " records could not be written to the archive");
+  }
   http_.reset();
   notifier_.reset();
-  if (writer_ && writer_->Queued() > 0) {
-    writer_->Retry();
-    if (writer_->Queued() > 0) {
-      log_.Error("", std::to_string(writer_->Queued()) + " records could not be written to the archive");
-    }
-  }
   writer_.reset();
 }
 
@@ -176,10 +180,14 @@ void Station::ArchiveFailing(bool failing, const std::string& error) {
   } else {
     log_.Info("", "alarm " + json);
   }
-  if (!notifier_ || config_.alarms.command.empty()) return;
   Notifier::Job job;
-  job.command = config_.alarms.command;
-  job.timeout_s = config_.alarms.command_timeout_s;
+  {
+    // The writer's thread calls this; a reload may be replacing the configuration meanwhile.
+    std::lock_guard lock(mutex_);
+    job.command = config_.alarms.command;
+    job.timeout_s = config_.alarms.command_timeout_s;
+  }
+  if (!notifier_ || job.command.empty()) return;
   job.input = json + "\n";
   job.env = {{"VELUTRON_EVENT", event}, {"VELUTRON_KIND", "archive"}, {"VELUTRON_TIME", FormatUtc(now)}};
   notifier_->Submit(std::move(job));

@@ -57,7 +57,7 @@ class Station {
   std::unique_ptr<ArchiveWriter> writer_;
   std::unique_ptr<Notifier> notifier_;
   std::unique_ptr<HttpServer> http_;
-  mutable std::mutex mutex_;  // guards running_ against the HTTP threads and the socket
+  mutable std::mutex mutex_;  // guards running_ against the HTTP threads and the socket, config_ against the writer
   std::vector<std::unique_ptr<Running>> running_;
 };
 

@@ -155,7 +155,8 @@ TEST_F(StationTest, TheServiceManagerHearsReadyWatchdogPingsAndStoppingOnlyWhenI
   }
 }
 
-TEST_F(StationTest, OnPostgresqlEveryRecordLandsAndWhatCameWhileTheServerWasAwayIsWrittenWhenItReturns) {
+TEST_F(StationTest,
+       OnPostgresqlEveryRecordLandsAndWhatCameWhileTheServerWasAwayOrHungIsWrittenWhenItReturns) {
   const char* server = std::getenv("VELUTRON_TEST_POSTGRESQL");
   if (server == nullptr || *server == 0)
     GTEST_SKIP() << "VELUTRON_TEST_POSTGRESQL is not set: no PostgreSQL server for the tests";
@@ -191,6 +192,29 @@ TEST_F(StationTest, OnPostgresqlEveryRecordLandsAndWhatCameWhileTheServerWasAway
   sql("ALTER DATABASE " + name + " ALLOW_CONNECTIONS true");
   ASSERT_TRUE(station->WaitFor("archive: writing again")) << station->Output();
   ASSERT_TRUE(station->WaitFor(": reading ", station->Count(": reading ") + 2)) << station->Output();
+
+  // A server that stops answering holds the writes up, not the readings.
+  std::vector<int64_t> backends;
+  ASSERT_TRUE(admin->Exec(
+      "SELECT pid FROM pg_stat_activity WHERE datname = $1", std::vector<archive::SqlValue>{name},
+      [&](const archive::SqlRow& r) { backends.push_back(r.Int(0)); }, error))
+      << error;
+  ASSERT_FALSE(backends.empty());
+  // Woken whatever happens: a stopped server process would hold up the server's own stop too.
+  struct Stopped {
+    const std::vector<int64_t>& pids;
+    explicit Stopped(const std::vector<int64_t>& p) : pids(p) { Signal(SIGSTOP); }
+    ~Stopped() { Signal(SIGCONT); }
+    void Signal(int number) const {
+      for (const int64_t pid : pids) ::kill(static_cast<pid_t>(pid), number);
+    }
+  };
+  {
+    const Stopped stopped(backends);
+    ASSERT_TRUE(station->WaitFor(waiting, station->Count(waiting) + 2)) << station->Output();
+  }
+  const std::string written = ": reading 1=";
+  ASSERT_TRUE(station->WaitFor(written, station->Count(written) + 1)) << station->Output();
   station->Signal(SIGTERM);
   EXPECT_EQ(station->Wait(), 0) << station->Output();
   EXPECT_EQ(station->Count(R"(alarm {"event":"start","kind":"archive")"), 1u) << station->Output();

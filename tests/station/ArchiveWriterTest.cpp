@@ -1,5 +1,5 @@
 // The archive writer when the disk is full (a file size limit makes every write that grows a file fail,
-// as a full disk does), and the summaries of the hours it finishes.
+// as a full disk does), when a write hangs, and the summaries of the hours it finishes.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -69,6 +69,36 @@ TEST(ArchiveWriterTest, AFullDiskKeepsTheLatestReadingsInMemoryAndWritesThemWhen
         [&](const archive::PeriodPoint& p) { got.push_back(static_cast<int>(p.utc_ms / 1000)); }, error));
     EXPECT_EQ(got, row.expected);
   }
+}
+
+TEST(ArchiveWriterTest, AWriteThatHangsHoldsUpNoReadingAndWhatWaitedIsWrittenWhenItEnds) {
+  FastTempDir dir;
+  const std::string path = (dir.path() / "a.db").string();
+  Log log(LogLevel::Error);
+  std::string error;
+  ArchiveWriter writer(archive::OpenArchive(path, error), log, 100, 1, std::chrono::milliseconds(20));
+  const archive::LoggerId id{"A", "A", "VT-1"};
+  const auto add = [&](int n) {
+    return writer.AddInterval(id, {n * 1000LL, std::nullopt, {{1, archive::Unit::Celsius, n + 0.5, ""}}});
+  };
+  ASSERT_TRUE(add(0));
+  // Another program takes the file's write lock and keeps it, as a server that stops answering keeps a
+  // write waiting: the readings go on, waiting in memory, and nothing is said to have failed.
+  auto other = archive::OpenSqlite(path, error);
+  ASSERT_TRUE(other && other->Begin(error)) << error;
+  for (int n = 1; n <= 3; ++n) EXPECT_FALSE(add(n));
+  EXPECT_FALSE(writer.Failing());
+  EXPECT_EQ(writer.Queued(), 3u);
+  ASSERT_TRUE(other->Commit(error)) << error;
+  EXPECT_EQ(writer.Close(), 0u);
+
+  auto period = archive::OpenPeriodArchive(path, error);
+  ASSERT_TRUE(period) << error;
+  std::vector<int> got;
+  ASSERT_TRUE(period->Period(
+      *period->FindLogger("A", error), 0, 1'000'000,
+      [&](const archive::PeriodPoint& p) { got.push_back(static_cast<int>(p.utc_ms / 1000)); }, error));
+  EXPECT_EQ(got, (std::vector<int>{0, 1, 2, 3}));
 }
 
 using ArchiveWriterSummaryTest = ArchiveEngineTest;
