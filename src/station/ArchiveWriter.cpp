@@ -105,36 +105,36 @@ void ArchiveWriter::Pass(std::unique_lock<std::mutex>& lock) {
     lock.lock();
     writing_.clear();
     writing_since_.reset();
+    refused = !readings;
     if (readings) {
       if (*readings > 0) written_[items.front().logger.name] += *readings;
     } else {
       // Back at the head, in their order; only other loggers' intervals were passed.
       queue_.insert(queue_.begin(), std::make_move_iterator(items.begin()),
                     std::make_move_iterator(items.end()));
-      refused = true;
+      error_ = error;
+      TrimLocked();
+    }
+    // Whoever waits for these items finds the state they left.
+    if (failing_ != refused) {
+      failing_ = refused;
+      if (refused) {
+        log_.Error("", "archive: " + error + "; readings wait in memory");
+      } else {
+        log_.Info("", "archive: writing again");
+        error_.clear();
+      }
+      if (failing_changed_) {
+        // Outside the lock: the callback may add records of its own.
+        const FailingChanged callback = failing_changed_;
+        lock.unlock();
+        callback(refused, error);
+        lock.lock();
+      }
     }
     done_.notify_all();
   }
-  const bool was = failing_;
-  if (refused) {
-    if (!failing_) log_.Error("", "archive: " + error + "; readings wait in memory");
-    failing_ = true;
-    error_ = error;
-    TrimLocked();
-  } else {
-    if (failing_) log_.Info("", "archive: writing again");
-    failing_ = false;
-    error_.clear();
-  }
   if (queue_.empty()) retry_ = false;
-  if (was != failing_ && failing_changed_) {
-    // Outside the lock: the callback may add records of its own.
-    const FailingChanged callback = failing_changed_;
-    const bool now = failing_;
-    lock.unlock();
-    callback(now, error);
-    lock.lock();
-  }
   ++passes_;
   done_.notify_all();
 }
