@@ -112,7 +112,6 @@ void ArchiveWriter::Pass(std::unique_lock<std::mutex>& lock) {
       // Back at the head, in their order; only other loggers' intervals were passed.
       queue_.insert(queue_.begin(), std::make_move_iterator(items.begin()),
                     std::make_move_iterator(items.end()));
-      error_ = error;
       TrimLocked();
     }
     // Whoever waits for these items finds the state they left.
@@ -122,7 +121,6 @@ void ArchiveWriter::Pass(std::unique_lock<std::mutex>& lock) {
         log_.Error("", "archive: " + error + "; readings wait in memory");
       } else {
         log_.Info("", "archive: writing again");
-        error_.clear();
       }
       if (failing_changed_) {
         // Outside the lock: the callback may add records of its own.

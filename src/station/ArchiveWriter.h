@@ -94,8 +94,8 @@ class ArchiveWriter {
   void TrimLocked();
   // The writer's thread: passes over the queue while there is work, until closed.
   void Run();
-  // Writes what waits, the archive's work outside the lock, until the queue is empty or the archive
-  // refuses; `lock` holds the lock on entry and exit.
+  // Writes what waits, the archive's work outside the lock, while it is due and the archive takes it;
+  // `lock` holds the lock on entry and exit.
   void Pass(std::unique_lock<std::mutex>& lock);
   // The items the next write takes off the queue: the head, or in batches the head's interval with the
   // other intervals of its logger queued right behind it.
@@ -120,7 +120,7 @@ class ArchiveWriter {
   std::chrono::milliseconds patience_;
   mutable std::mutex mutex_;
   std::condition_variable work_;  // the writer's thread waits on it for something to do
-  std::condition_variable done_;  // AddInterval waits on it for a pass to end
+  std::condition_variable done_;  // AddInterval waits on it for a write or a pass to end
   std::deque<Item> queue_;
   std::vector<uint64_t> writing_;                   // the items being written now, off the queue
   std::optional<Clock::time_point> writing_since_;  // when that write began
@@ -131,7 +131,6 @@ class ArchiveWriter {
   bool closing_ = false;
   std::map<std::string, uint64_t> written_;
   bool failing_ = false;
-  std::string error_;
   uint64_t dropped_ = 0;
   FailingChanged failing_changed_;
   std::thread thread_;
