@@ -7,6 +7,13 @@
 
 namespace velutron::station {
 
+namespace {
+
+// A write that has taken thirty times the patience (30 s by default) raises the archive's alarm.
+constexpr int kHungPatiences = 30;
+
+}  // namespace
+
 ArchiveWriter::ArchiveWriter(std::unique_ptr<archive::Archive> archive, Log& log, size_t max_queued,
                              size_t batch_intervals, std::chrono::milliseconds patience)
     : archive_(std::move(archive)),
@@ -66,8 +73,26 @@ bool ArchiveWriter::PendingLocked(uint64_t number) const {
          std::any_of(queue_.begin(), queue_.end(), [number](const Item& i) { return i.number == number; });
 }
 
-bool ArchiveWriter::HungLocked() const {
-  return writing_since_ && Clock::now() - *writing_since_ >= patience_;
+bool ArchiveWriter::HungLocked(Clock::duration longer_than) const {
+  return writing_since_ && Clock::now() - *writing_since_ >= longer_than;
+}
+
+void ArchiveWriter::Report() {
+  // One at a time, and always the state as it is now: a write that ends just as it is said to hang
+  // must not have its "writing again" told before the hang.
+  std::lock_guard report(report_mutex_);
+  FailingChanged callback;
+  bool now = false;
+  std::string why;
+  {
+    std::lock_guard lock(mutex_);
+    now = failing_;
+    why = why_;
+    callback = failing_changed_;
+  }
+  if (now == reported_) return;
+  reported_ = now;
+  if (callback) callback(now, why);
 }
 
 void ArchiveWriter::TrimLocked() {
@@ -118,17 +143,15 @@ void ArchiveWriter::Pass(std::unique_lock<std::mutex>& lock) {
     if (failing_ != refused) {
       failing_ = refused;
       if (refused) {
+        why_ = error;
         log_.Error("", "archive: " + error + "; readings wait in memory");
       } else {
         log_.Info("", "archive: writing again");
       }
-      if (failing_changed_) {
-        // Outside the lock: the callback may add records of its own.
-        const FailingChanged callback = failing_changed_;
-        lock.unlock();
-        callback(refused, error);
-        lock.lock();
-      }
+      // Outside the lock: the callback may add records of its own.
+      lock.unlock();
+      Report();
+      lock.lock();
     }
     done_.notify_all();
   }
@@ -245,20 +268,31 @@ uint64_t ArchiveWriter::EnqueueLocked(Item item) {
   const uint64_t number = item.number = ++added_;
   queue_.push_back(std::move(item));
   // While a write hangs nothing else is written, and the queue must not grow without bound.
-  if (HungLocked()) TrimLocked();
+  if (HungLocked(patience_)) TrimLocked();
   asked_ = true;
   if (DueLocked()) work_.notify_one();
   return number;
 }
 
 void ArchiveWriter::Retry() {
+  bool hung = false;
   {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) return;
-    retry_ = true;
-    asked_ = true;
+    // A write that takes this long fails the archive as far as anyone is told; its end says which it was.
+    if (!failing_ && HungLocked(patience_ * kHungPatiences)) {
+      hung = failing_ = true;
+      const auto ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(patience_ * kHungPatiences).count();
+      why_ = "no answer for " + (ms % 1000 ? std::to_string(ms) + " ms" : std::to_string(ms / 1000) + " s");
+      log_.Error("", "archive: " + why_ + "; readings wait in memory");
+    }
+    if (!queue_.empty()) {
+      retry_ = true;
+      asked_ = true;
+    }
   }
   work_.notify_one();
+  if (hung) Report();
 }
 
 void ArchiveWriter::SetChannels(const archive::LoggerId& logger, int64_t utc_ms,

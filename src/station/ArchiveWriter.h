@@ -52,6 +52,7 @@ class ArchiveWriter {
   EventKey AddAlarmEvent(const archive::LoggerId& logger, archive::AlarmEvent event);
   void AddNotification(const EventKey& event, archive::Notification notification);
   // Asks for another attempt at what waits, without waiting for it; the station asks between readings.
+  // A write in progress for thirty times the patience is then said to fail, until it ends.
   void Retry();
   // Makes one last attempt at what waits and stops the writer's thread; returns how many records could
   // not be written. Nothing may be added after it.
@@ -88,8 +89,10 @@ class ArchiveWriter {
   // Whether the writer's thread has work: under the lock.
   bool DueLocked() const;
   bool PendingLocked(uint64_t number) const;
-  // Whether the write in progress has taken longer than the patience.
-  bool HungLocked() const;
+  // Whether the write in progress has taken longer than that.
+  bool HungLocked(std::chrono::steady_clock::duration longer_than) const;
+  // Tells the failing callback the state, if it changed since it was last told.
+  void Report();
   // Drops the oldest records beyond the queue's bound.
   void TrimLocked();
   // The writer's thread: passes over the queue while there is work, until closed.
@@ -131,8 +134,11 @@ class ArchiveWriter {
   bool closing_ = false;
   std::map<std::string, uint64_t> written_;
   bool failing_ = false;
+  std::string why_;  // why it fails
   uint64_t dropped_ = 0;
   FailingChanged failing_changed_;
+  std::mutex report_mutex_;  // taken before mutex_, never while holding it
+  bool reported_ = false;    // the state the callback was last told
   std::thread thread_;
 };
 

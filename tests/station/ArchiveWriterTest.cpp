@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "../archive/ArchiveEngines.h"
 #include "../archive/SummaryCheck.h"
@@ -76,7 +77,10 @@ TEST(ArchiveWriterTest, AWriteThatHangsHoldsUpNoReadingAndWhatWaitedIsWrittenWhe
   const std::string path = (dir.path() / "a.db").string();
   Log log(LogLevel::Error);
   std::string error;
+  std::vector<std::string> told;
   ArchiveWriter writer(archive::OpenArchive(path, error), log, 100, 1, std::chrono::milliseconds(20));
+  writer.OnFailingChanged(
+      [&](bool failing, const std::string& why) { told.push_back(failing ? why : "writing again"); });
   const archive::LoggerId id{"A", "A", "VT-1"};
   const auto add = [&](int n) {
     return writer.AddInterval(id, {n * 1000LL, std::nullopt, {{1, archive::Unit::Celsius, n + 0.5, ""}}});
@@ -89,8 +93,14 @@ TEST(ArchiveWriterTest, AWriteThatHangsHoldsUpNoReadingAndWhatWaitedIsWrittenWhe
   for (int n = 1; n <= 3; ++n) EXPECT_FALSE(add(n));
   EXPECT_FALSE(writer.Failing());
   EXPECT_EQ(writer.Queued(), 3u);
+  // Thirty times the patience, and the station's next beat says the archive fails, until the write ends.
+  for (int beat = 0; beat < 500 && !writer.Failing(); ++beat) {
+    writer.Retry();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   ASSERT_TRUE(other->Commit(error)) << error;
   EXPECT_EQ(writer.Close(), 0u);
+  EXPECT_EQ(told, (std::vector<std::string>{"no answer for 600 ms", "writing again"}));
 
   auto period = archive::OpenPeriodArchive(path, error);
   ASSERT_TRUE(period) << error;
