@@ -306,7 +306,7 @@ bool ArchiveWriter::AddInterval(const archive::LoggerId& logger, archive::Interv
   const uint64_t number = EnqueueLocked({logger, std::move(interval)});
   const Clock::time_point since = Clock::now();
   for (;;) {
-    // (One the full queue dropped counts as done: it is not coming.)
+    // (An interval the full queue dropped would count as done too; while a write hangs nobody waits.)
     if (!PendingLocked(number)) return true;
     const bool queued =
         std::any_of(queue_.begin(), queue_.end(), [number](const Item& i) { return i.number == number; });
