@@ -28,15 +28,21 @@ ArchiveWriter::ArchiveWriter(std::unique_ptr<archive::Archive> archive, Log& log
 
 ArchiveWriter::~ArchiveWriter() { Close(); }
 
-size_t ArchiveWriter::Close() {
-  {
-    std::lock_guard lock(mutex_);
-    closing_ = true;
-  }
+size_t ArchiveWriter::Close() { return *Close(std::nullopt); }
+
+std::optional<size_t> ArchiveWriter::Close(std::optional<std::chrono::milliseconds> wait) {
+  std::unique_lock lock(mutex_);
+  closing_ = true;
   work_.notify_one();
+  const auto over = [this] { return finished_; };
+  if (wait) {
+    if (!done_.wait_for(lock, *wait, over)) return std::nullopt;
+  } else {
+    done_.wait(lock, over);
+  }
+  lock.unlock();
   if (thread_.joinable()) thread_.join();
-  std::lock_guard lock(mutex_);
-  return queue_.size();
+  return Queued();
 }
 
 void ArchiveWriter::OnFailingChanged(FailingChanged callback) {
@@ -112,6 +118,8 @@ void ArchiveWriter::Run() {
       // One last attempt at everything, batches or not.
       retry_ = true;
       if (!queue_.empty()) Pass(lock);
+      finished_ = true;
+      done_.notify_all();
       return;
     }
     Pass(lock);

@@ -57,6 +57,9 @@ class ArchiveWriter {
   // Makes one last attempt at what waits and stops the writer's thread; returns how many records could
   // not be written. Nothing may be added after it.
   size_t Close();
+  // The same, waiting at most `wait` for the last attempt; nothing when the writer is still writing (a
+  // write that hangs), which a later Close() (or the destructor) then waits for.
+  std::optional<size_t> Close(std::optional<std::chrono::milliseconds> wait);
 
   void OnFailingChanged(FailingChanged callback);
   bool Failing() const;
@@ -123,7 +126,7 @@ class ArchiveWriter {
   std::chrono::milliseconds patience_;
   mutable std::mutex mutex_;
   std::condition_variable work_;  // the writer's thread waits on it for something to do
-  std::condition_variable done_;  // AddInterval waits on it for a write or a pass to end
+  std::condition_variable done_;  // AddInterval and Close wait on it for a write, a pass, the thread to end
   std::deque<Item> queue_;
   std::vector<uint64_t> writing_;                   // the items being written now, off the queue
   std::optional<Clock::time_point> writing_since_;  // when that write began
@@ -132,6 +135,7 @@ class ArchiveWriter {
   bool asked_ = false;   // work was added or a retry asked for since the last pass began
   bool retry_ = false;   // write even a batch that is not full
   bool closing_ = false;
+  bool finished_ = false;  // the writer's thread is done
   std::map<std::string, uint64_t> written_;
   bool failing_ = false;
   std::string why_;  // why it fails

@@ -154,15 +154,26 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
   return true;
 }
 
-void Station::Stop() {
+bool Station::Stop(std::optional<std::chrono::milliseconds> archive_wait) {
   StopWatchers();
+  bool closed = true;
   if (writer_) {
-    if (const size_t left = writer_->Close(); left > 0)
-      log_.Error("", std::to_string(left) + " records could not be written to the archive");
+    const std::optional<size_t> left = writer_->Close(archive_wait);
+    if (!left) {
+      // A write that hangs must not hold the stop: what waits in memory is lost, as at any exit.
+      log_.Error("", "archive: a write has no answer; " + std::to_string(writer_->Queued()) +
+                         " records in memory are lost");
+      writer_->OnFailingChanged(nullptr);
+      static_cast<void>(writer_.release());  // its thread ends with the process
+      closed = false;
+    } else if (*left > 0) {
+      log_.Error("", std::to_string(*left) + " records could not be written to the archive");
+    }
   }
   http_.reset();
   notifier_.reset();
   writer_.reset();
+  return closed;
 }
 
 void Station::Tick() {

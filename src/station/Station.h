@@ -3,8 +3,10 @@
 // The station as a whole: the archive writer, the notifier, one watcher and thread per logger, the
 // HTTP endpoint, and what the local socket asks of them.
 
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,8 +37,9 @@ class Station {
   // Takes a new configuration: the watchers restart on it, the archive and the endpoint are reopened
   // when they changed. On false nothing changed.
   bool Reload(const StationConfig& config, std::string& error);
-  // Every watcher finishes its reading and stops; the archive is closed.
-  void Stop();
+  // Every watcher finishes its reading and stops; the archive is closed. False when a write still had
+  // no answer after `archive_wait`: the writer is left to end with the process, which should end now.
+  bool Stop(std::optional<std::chrono::milliseconds> archive_wait = std::nullopt);
   // Between readings: what waits for the archive is written again.
   void Tick();
 
@@ -57,7 +60,8 @@ class Station {
   std::unique_ptr<ArchiveWriter> writer_;
   std::unique_ptr<Notifier> notifier_;
   std::unique_ptr<HttpServer> http_;
-  mutable std::mutex mutex_;  // guards running_ against the HTTP threads and the socket, config_ against the writer
+  mutable std::mutex
+      mutex_;  // guards running_ against the HTTP threads and the socket, config_ against the writer
   std::vector<std::unique_ptr<Running>> running_;
 };
 

@@ -3,7 +3,9 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "platform/Process.h"
@@ -197,6 +199,10 @@ int main(int argc, char** argv) {
   Notify("STOPPING=1\nSTATUS=stopping");
   log.Info("", "stopping");
   control.Stop();
-  station.Stop();
+  // The stop is due within 2 s: a write that hangs gets 1.5 s of it, and is then left behind.
+  if (!station.Stop(std::chrono::milliseconds(1500))) {
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
   return 0;
 }

@@ -74,6 +74,20 @@ TEST_F(StationTest, KillNineMidWriteLeavesASoundArchiveLosingAtMostTheLastInterv
   EXPECT_LE(rows, logged + 1);
 }
 
+TEST_F(StationTest, SigtermWhileAnotherProgramHoldsTheArchiveStopsTheStationSayingWhatIsLost) {
+  auto station = Station({"--port", "COM1", "--interval", "1", "--archive", Db(), "--log-level", "debug"});
+  ASSERT_TRUE(station->WaitFor(": reading 1=")) << station->Output();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_TRUE(station->WaitFor(": reading (waiting for the archive)", 2)) << station->Output();
+  station->Signal(SIGTERM);
+  EXPECT_EQ(station->Wait(), 0) << station->Output();
+  EXPECT_TRUE(station->WaitFor("error archive: a write has no answer; ")) << station->Output();
+  EXPECT_TRUE(station->Output().ends_with(" records in memory are lost\n")) << station->Output();
+  sqlite3_close(db);
+}
+
 TEST_F(StationTest, SighupWithABadConfigurationIsLoggedAndTheStationReadsOn) {
   const std::string config = (dir.path() / "site.toml").string();
   std::ofstream(config) << "archive = \"" << Db() << "\"\ninterval_s = 1\n[[logger]]\nport = \"COM1\"\n";

@@ -98,6 +98,8 @@ TEST(ArchiveWriterTest, AWriteThatHangsHoldsUpNoReadingAndWhatWaitedIsWrittenWhe
     writer.Retry();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  // A stop cannot wait for it; a later one does, and everything is written once the lock is free.
+  EXPECT_EQ(writer.Close(std::chrono::milliseconds(20)), std::nullopt);
   ASSERT_TRUE(other->Commit(error)) << error;
   EXPECT_EQ(writer.Close(), 0u);
   EXPECT_EQ(told, (std::vector<std::string>{"no answer for 600 ms", "writing again"}));
