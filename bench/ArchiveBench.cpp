@@ -300,6 +300,15 @@ std::vector<uint8_t> LargestFile(int channels) {
   return file;
 }
 
+// Imports `db` as `archive import` does; false, the benchmark skipped with the reason, when it fails.
+bool Import(benchmark::State& state, PeriodArchive& archive, const DatabaseContents& db, const TimeZone& zone,
+            ImportResult& result) {
+  std::string error;
+  if (ImportDatabase(archive, db, "", zone, result, error)) return true;
+  state.SkipWithError(error.c_str());
+  return false;
+}
+
 void BM_ImportLargestDatabase(benchmark::State& state) {
   const DatabaseContents db = DecodeDatabase(LargestFile(static_cast<int>(state.range(0))));
   const auto file = std::filesystem::temp_directory_path() / "velutron-bench-import.db";
@@ -312,10 +321,7 @@ void BM_ImportLargestDatabase(benchmark::State& state) {
     auto archive = OpenPeriodArchive(file.string(), error);
     state.ResumeTiming();
     ImportResult result;
-    if (!ImportDatabase(*archive, db, "", *zone, result, error)) {
-      state.SkipWithError(error.c_str());
-      return;
-    }
+    if (!Import(state, *archive, db, *zone, result)) return;
     added = result.counts.added;
   }
   state.counters["readings"] = static_cast<double>(added);
@@ -324,28 +330,14 @@ BENCHMARK(BM_ImportLargestDatabase)->Arg(1)->Arg(10)->Unit(benchmark::kMilliseco
 
 // The same into a PostgreSQL server's database (VELUTRON_BENCH_POSTGRESQL), emptied before each import.
 void BM_ImportLargestDatabasePostgres(benchmark::State& state) {
-  const char* server = std::getenv("VELUTRON_BENCH_POSTGRESQL");
-  if (server == nullptr) {
-    state.SkipWithError("VELUTRON_BENCH_POSTGRESQL is not set");
-    return;
-  }
-  const DatabaseContents db = DecodeDatabase(LargestFile(static_cast<int>(state.range(0))));
   std::string error;
-  auto zone = TimeZone::Named("Europe/Warsaw", error);
-  const std::string name = "velutron_bench_import";
-  auto admin = OpenPostgres(server, error);
-  bool exists = false;
-  if (admin)
-    admin->Exec(
-        "SELECT 1 FROM pg_database WHERE datname = $1", std::vector<SqlValue>{name},
-        [&exists](const SqlRow&) { exists = true; }, error);
-  if (!admin || (!exists && !admin->Exec("CREATE DATABASE " + name, error))) {
+  const std::string location = bench::PostgresDatabase("velutron_bench_import", error);
+  if (location.empty()) {
     state.SkipWithError(error.c_str());
     return;
   }
-  const std::string location = std::string(server) +
-                               (std::string(server).find('?') == std::string::npos ? "?" : "&") +
-                               "dbname=" + name;
+  const DatabaseContents db = DecodeDatabase(LargestFile(static_cast<int>(state.range(0))));
+  auto zone = TimeZone::Named("Europe/Warsaw", error);
   auto archive = OpenPeriodArchive(location, error);
   auto tables = OpenPostgres(location, error);
   size_t added = 0;
@@ -358,10 +350,7 @@ void BM_ImportLargestDatabasePostgres(benchmark::State& state) {
         error);
     state.ResumeTiming();
     ImportResult result;
-    if (!ImportDatabase(*archive, db, "", *zone, result, error)) {
-      state.SkipWithError(error.c_str());
-      return;
-    }
+    if (!Import(state, *archive, db, *zone, result)) return;
     added = result.counts.added;
   }
   state.counters["readings"] = static_cast<double>(added);
@@ -379,17 +368,11 @@ void BM_ImportLargestDatabaseAgain(benchmark::State& state) {
     state.PauseTiming();
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(file.string() + suffix);
     ImportResult result;
-    if (!ImportDatabase(*OpenPeriodArchive(file.string(), error), db, "", *zone, result, error)) {
-      state.SkipWithError(error.c_str());
-      return;
-    }
+    if (!Import(state, *OpenPeriodArchive(file.string(), error), db, *zone, result)) return;
     // Opened again, as by the next velutron-cli: the first import's log already folded into the file.
     auto archive = OpenPeriodArchive(file.string(), error);
     state.ResumeTiming();
-    if (!ImportDatabase(*archive, db, "", *zone, result, error)) {
-      state.SkipWithError(error.c_str());
-      return;
-    }
+    if (!Import(state, *archive, db, *zone, result)) return;
     present = result.counts.present;
   }
   state.counters["present"] = static_cast<double>(present);

@@ -53,6 +53,25 @@ inline bool Fill(archive::PeriodArchive& archive, int64_t logger, int days, std:
   return true;
 }
 
+// The database `name` on VELUTRON_BENCH_POSTGRESQL's server, made if missing: its URL, or empty with
+// `error` saying why.
+inline std::string PostgresDatabase(const std::string& name, std::string& error) {
+  const char* server = std::getenv("VELUTRON_BENCH_POSTGRESQL");
+  if (server == nullptr) {
+    error = "VELUTRON_BENCH_POSTGRESQL is not set";
+    return {};
+  }
+  auto admin = archive::OpenPostgres(server, error);
+  if (!admin) return {};
+  bool exists = false;
+  admin->Exec(
+      "SELECT 1 FROM pg_database WHERE datname = $1", std::vector<archive::SqlValue>{name},
+      [&exists](const archive::SqlRow&) { exists = true; }, error);
+  if (!exists && !admin->Exec("CREATE DATABASE " + name, error)) return {};
+  return std::string(server) + (std::string(server).find('?') == std::string::npos ? "?" : "&") +
+         "dbname=" + name;
+}
+
 // A year (or VELUTRON_BENCH_DAYS) of ten channels every 10 s, written once by SQL into the archive's
 // own tables and kept for later runs: through the interface it would take minutes. `engine` is "sqlite"
 // (a file in the temporary folder) or "postgresql" (a database on VELUTRON_BENCH_POSTGRESQL's server).
@@ -66,21 +85,8 @@ inline std::string YearArchive(const std::string& engine, std::string& error) {
     location = (std::filesystem::temp_directory_path() / ("velutron-bench-" + std::to_string(days) + "d.db"))
                    .string();
   } else {
-    const char* server = std::getenv("VELUTRON_BENCH_POSTGRESQL");
-    if (server == nullptr) {
-      error = "VELUTRON_BENCH_POSTGRESQL is not set";
-      return {};
-    }
-    const std::string name = "velutron_bench_" + std::to_string(days) + "d";
-    auto admin = OpenPostgres(server, error);
-    if (!admin) return {};
-    bool exists = false;
-    admin->Exec(
-        "SELECT 1 FROM pg_database WHERE datname = $1", std::vector<SqlValue>{name},
-        [&exists](const SqlRow&) { exists = true; }, error);
-    if (!exists && !admin->Exec("CREATE DATABASE " + name, error)) return {};
-    location = std::string(server) + (std::string(server).find('?') == std::string::npos ? "?" : "&") +
-               "dbname=" + name;
+    location = PostgresDatabase("velutron_bench_" + std::to_string(days) + "d", error);
+    if (location.empty()) return {};
   }
   auto archive = OpenPeriodArchive(location, error);
   if (!archive) return {};

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "platform/SystemSerialPort.h"
@@ -54,31 +55,49 @@ int64_t UtcMs() {
       .count();
 }
 
-void BM_StationReadingOnPty(benchmark::State& state) {
-  test::SimProcess sim({"--sensors", "10"});
+// A watcher of velutron-sim's ten sensors over a pseudo-terminal, on real time, a reading a second, its
+// archive in a temporary folder.
+struct OnPty {
+  std::unique_ptr<test::SimProcess> sim =
+      std::make_unique<test::SimProcess>(std::vector<std::string>{"--sensors", "10"});
   test::TempDir dir;
-  Log log(LogLevel::Error);
+  Log log{LogLevel::Error};
   std::string error;
-  ArchiveWriter writer(archive::OpenArchive((dir.path() / "a.db").string(), error), log);
+  ArchiveWriter writer{archive::OpenArchive((dir.path() / "a.db").string(), error), log};
   std::unique_ptr<SerialPort> port = MakeSystemSerialPort();
   SystemClock clock;
   WatcherSetup setup;
-  setup.port = sim.PortPath();
-  setup.interval_s = 1;
+
+  OnPty() {
+    setup.port = sim->PortPath();
+    setup.interval_s = 1;
+  }
+  // Runs `intervals` readings and `lead` more before them, from the next whole second; `before` is
+  // called before each with its time.
+  Watcher& Run(int lead, int intervals, std::function<void(int64_t first, int64_t t)> before) {
+    watcher = std::make_unique<Watcher>(
+        setup, WatcherEnv{*port, clock, UtcMs, [](int64_t s) { return s; }, true}, writer, nullptr, log);
+    const int64_t first = (UtcMs() / 1000 + 1) * 1000;
+    watcher->runUntilUtcMs = first + (lead + intervals) * 1000;
+    watcher->beforeInterval = [before = std::move(before), first](int64_t t) { before(first, t); };
+    watcher->Run();
+    return *watcher;
+  }
+  std::unique_ptr<Watcher> watcher;
+};
+
+void BM_StationReadingOnPty(benchmark::State& state) {
+  OnPty pty;
   constexpr int kIntervals = 20;
   for (auto _ : state) {
-    Watcher w(setup, {*port, clock, UtcMs, [](int64_t s) { return s; }, true}, writer, nullptr, log);
-    const int64_t first = (UtcMs() / 1000 + 1) * 1000;
-    w.runUntilUtcMs = first + (kIntervals + 1) * 1000;
     double cpu0 = 0;
     double switches0 = 0;
-    w.beforeInterval = [&](int64_t t) {
+    Watcher& w = pty.Run(1, kIntervals, [&](int64_t first, int64_t t) {
       if (t == first + 1000) {
         cpu0 = CpuMs();
         switches0 = Switches();
       }
-    };
-    w.Run();
+    });
     const double cpu = CpuMs() - cpu0;
     state.counters["switches_per_interval"] = (Switches() - switches0) / kIntervals;
     const LoggerSnapshot s = w.Snapshot();
@@ -90,27 +109,14 @@ void BM_StationReadingOnPty(benchmark::State& state) {
 }
 
 void BM_StationPortGone(benchmark::State& state) {
-  auto sim = std::make_unique<test::SimProcess>(std::vector<std::string>{"--sensors", "10"});
-  test::TempDir dir;
-  Log log(LogLevel::Error);
-  std::string error;
-  ArchiveWriter writer(archive::OpenArchive((dir.path() / "a.db").string(), error), log);
-  std::unique_ptr<SerialPort> port = MakeSystemSerialPort();
-  SystemClock clock;
-  WatcherSetup setup;
-  setup.port = sim->PortPath();
-  setup.interval_s = 1;
+  OnPty pty;
   constexpr int kIntervals = 15;
   for (auto _ : state) {
-    Watcher w(setup, {*port, clock, UtcMs, [](int64_t s) { return s; }, true}, writer, nullptr, log);
-    const int64_t first = (UtcMs() / 1000 + 1) * 1000;
-    w.runUntilUtcMs = first + (kIntervals + 3) * 1000;
     double cpu0 = 0;
-    w.beforeInterval = [&](int64_t t) {
-      if (t == first + 2000) sim->Stop();
+    pty.Run(3, kIntervals, [&](int64_t first, int64_t t) {
+      if (t == first + 2000) pty.sim->Stop();
       if (t == first + 3000) cpu0 = CpuMs();
-    };
-    w.Run();
+    });
     state.counters["cpu_ms_per_interval"] = (CpuMs() - cpu0) / kIntervals;
   }
 }

@@ -357,24 +357,12 @@ class Store final : public PeriodArchive {
             "SELECT id FROM series WHERE logger = $1", std::vector<SqlValue>{logger},
             [&](const SqlRow& row) { series.push_back(row.Int(0)); }, error))
       return false;
-    const int64_t to = -Seconds(-to_ms);
-    constexpr int64_t kSlice = 500000;
     for (int64_t id : series) {
       one.clear();
-      int64_t from = -Seconds(-from_ms);
-      for (int64_t rows = kSlice; rows == kSlice;) {
-        rows = 0;
-        if (!db_->Exec(
-                "SELECT t FROM readings WHERE series = $1 AND t >= $2 AND t < $3 ORDER BY t LIMIT $4",
-                std::vector<SqlValue>{id, from, to, kSlice},
-                [&](const SqlRow& row) {
-                  ++rows;
-                  from = row.Int(0) + 1;
-                  one.push_back(row.Int(0) * 1000);
-                },
-                error))
-          return false;
-      }
+      if (!Readings(
+              id, 0, Unit::Celsius, -Seconds(-from_ms), -Seconds(-to_ms),  // only the times count
+              [&one](const PeriodPoint& p) { one.push_back(p.utc_ms); }, error))
+        return false;
       merged.clear();
       std::set_union(times.begin(), times.end(), one.begin(), one.end(), std::back_inserter(merged));
       times.swap(merged);

@@ -24,6 +24,26 @@ uintmax_t LargestFile(const std::filesystem::path& dir) {
   return largest;
 }
 
+// Interval n of logger "A": one reading, at n seconds.
+bool Add(ArchiveWriter& writer, int n) {
+  return writer.AddInterval({"A", "A", "VT-1"},
+                            {n * 1000LL, std::nullopt, {{1, archive::Unit::Celsius, n + 0.5, ""}}});
+}
+
+// The intervals of logger "A" in the archive at `path`, by number.
+std::vector<int> Archived(const std::string& path) {
+  std::string error;
+  std::vector<int> got;
+  auto period = archive::OpenPeriodArchive(path, error);
+  const auto logger = period ? period->FindLogger("A", error) : std::nullopt;
+  if (!logger ||
+      !period->Period(
+          *logger, 0, 1'000'000,
+          [&](const archive::PeriodPoint& p) { got.push_back(static_cast<int>(p.utc_ms / 1000)); }, error))
+    ADD_FAILURE() << error;
+  return got;
+}
+
 TEST(ArchiveWriterTest, AFullDiskKeepsTheLatestReadingsInMemoryAndWritesThemWhenSpaceReturns) {
   const struct {
     size_t max_queued;
@@ -43,11 +63,7 @@ TEST(ArchiveWriterTest, AFullDiskKeepsTheLatestReadingsInMemoryAndWritesThemWhen
     std::vector<std::string> changes;
     writer.OnFailingChanged(
         [&](bool failing, const std::string&) { changes.push_back(failing ? "full" : "free"); });
-    const archive::LoggerId id{"A", "A", "VT-1"};
-    const auto add = [&](int n) {
-      return writer.AddInterval(id, {n * 1000LL, std::nullopt, {{1, archive::Unit::Celsius, n + 0.5, ""}}});
-    };
-    ASSERT_TRUE(add(0));
+    ASSERT_TRUE(Add(writer, 0));
 
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -55,20 +71,14 @@ TEST(ArchiveWriterTest, AFullDiskKeepsTheLatestReadingsInMemoryAndWritesThemWhen
     rlimit full = old;
     full.rlim_cur = LargestFile(dir.path());
     setrlimit(RLIMIT_FSIZE, &full);
-    for (int n = 1; n <= row.while_full; ++n) EXPECT_FALSE(add(n));
+    for (int n = 1; n <= row.while_full; ++n) EXPECT_FALSE(Add(writer, n));
     EXPECT_TRUE(writer.Failing());
     setrlimit(RLIMIT_FSIZE, &old);
 
-    EXPECT_TRUE(add(row.while_full + 1));
+    EXPECT_TRUE(Add(writer, row.while_full + 1));
     EXPECT_EQ(writer.Queued(), 0u);
     EXPECT_EQ(changes, (std::vector<std::string>{"full", "free"}));
-    auto period = archive::OpenPeriodArchive(path, error);
-    ASSERT_TRUE(period) << error;
-    std::vector<int> got;
-    ASSERT_TRUE(period->Period(
-        *period->FindLogger("A", error), 0, 1'000'000,
-        [&](const archive::PeriodPoint& p) { got.push_back(static_cast<int>(p.utc_ms / 1000)); }, error));
-    EXPECT_EQ(got, row.expected);
+    EXPECT_EQ(Archived(path), row.expected);
   }
 }
 
@@ -81,16 +91,12 @@ TEST(ArchiveWriterTest, AWriteThatHangsHoldsUpNoReadingAndWhatWaitedIsWrittenWhe
   ArchiveWriter writer(archive::OpenArchive(path, error), log, 100, 1, std::chrono::milliseconds(20));
   writer.OnFailingChanged(
       [&](bool failing, const std::string& why) { told.push_back(failing ? why : "writing again"); });
-  const archive::LoggerId id{"A", "A", "VT-1"};
-  const auto add = [&](int n) {
-    return writer.AddInterval(id, {n * 1000LL, std::nullopt, {{1, archive::Unit::Celsius, n + 0.5, ""}}});
-  };
-  ASSERT_TRUE(add(0));
+  ASSERT_TRUE(Add(writer, 0));
   // Another program takes the file's write lock and keeps it, as a server that stops answering keeps a
   // write waiting: the readings go on, waiting in memory, and nothing is said to have failed.
   auto other = archive::OpenSqlite(path, error);
   ASSERT_TRUE(other && other->Begin(error)) << error;
-  for (int n = 1; n <= 3; ++n) EXPECT_FALSE(add(n));
+  for (int n = 1; n <= 3; ++n) EXPECT_FALSE(Add(writer, n));
   EXPECT_FALSE(writer.Failing());
   EXPECT_EQ(writer.Queued(), 3u);
   // Thirty times the patience, and the station's next beat says the archive fails, until the write ends.
@@ -103,14 +109,7 @@ TEST(ArchiveWriterTest, AWriteThatHangsHoldsUpNoReadingAndWhatWaitedIsWrittenWhe
   ASSERT_TRUE(other->Commit(error)) << error;
   EXPECT_EQ(writer.Close(), 0u);
   EXPECT_EQ(told, (std::vector<std::string>{"no answer for 600 ms", "writing again"}));
-
-  auto period = archive::OpenPeriodArchive(path, error);
-  ASSERT_TRUE(period) << error;
-  std::vector<int> got;
-  ASSERT_TRUE(period->Period(
-      *period->FindLogger("A", error), 0, 1'000'000,
-      [&](const archive::PeriodPoint& p) { got.push_back(static_cast<int>(p.utc_ms / 1000)); }, error));
-  EXPECT_EQ(got, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(Archived(path), (std::vector<int>{0, 1, 2, 3}));
 }
 
 using ArchiveWriterSummaryTest = ArchiveEngineTest;
