@@ -77,10 +77,17 @@ std::vector<std::string> VersionTwo(const Names& n) {
   };
 }
 
+// Version 3: the zone of each logger's clock, given at its first import and used by the next ones.
+std::vector<std::string> VersionThree() {
+  return {
+      "ALTER TABLE loggers ADD COLUMN zone TEXT NOT NULL DEFAULT ''",
+  };
+}
+
 // Index i holds the statements that take version i to version i + 1.
 std::vector<std::vector<std::string>> Steps(Engine engine) {
   const Names& names = engine == Engine::Sqlite ? kSqlite : kPostgres;
-  return {VersionOne(names), VersionTwo(names)};
+  return {VersionOne(names), VersionTwo(names), VersionThree()};
 }
 
 }  // namespace

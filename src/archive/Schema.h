@@ -8,7 +8,7 @@
 namespace velutron::archive {
 
 // The archive's tables, and the steps that bring an older file or database up to this version.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // Creates the tables or migrates them to kSchemaVersion, in one transaction that other programs opening
 // the same archive wait for.
