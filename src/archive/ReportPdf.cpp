@@ -11,6 +11,7 @@
 #include <map>
 
 #include "data/Chart.h"
+#include "platform/Console.h"
 
 namespace velutron::archive {
 
@@ -22,7 +23,8 @@ constexpr double kGap = 0.02 * kDpi;   // between blocks
 constexpr double kPad = 0.025 * kDpi;  // inside a table's cells
 constexpr double kChartHeight = 3.6 * kDpi;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+// A point or logger name shows its control characters as codes, as the chart beside it does.
+QString Q(const std::string& s) { return QString::fromStdString(VisibleText(s)); }
 
 QFont Font(double points, bool bold = false) {
   QFont f(QStringLiteral("DejaVu Sans"));

@@ -19,6 +19,7 @@
 #include "data/Measurements.h"
 #include "link/Link.h"
 #include "platform/AtomicFile.h"
+#include "platform/Console.h"
 #include "platform/FileRead.h"
 #include "platform/Process.h"
 #include "platform/Spawn.h"
@@ -187,16 +188,17 @@ Outcome List(Runner& r, const std::string& zoneName) {
     Json j{{"type", "logger"}, {"name", l.id.name}, {"owner", l.id.owner}, {"serial", l.id.serial}};
     j["first"] = any ? Json(time(first)) : Json(nullptr);
     j["last"] = any ? Json(time(last)) : Json(nullptr);
-    std::string human = l.id.name +
-                        (l.id.owner.empty() || l.id.owner == l.id.name ? "" : " (" + l.id.owner + ")") +
-                        ": " + (any ? time(first) + " .. " + time(last) : std::string("no readings"));
+    std::string human =
+        VisibleText(l.id.name) +
+        (l.id.owner.empty() || l.id.owner == l.id.name ? "" : " (" + VisibleText(l.id.owner) + ")") + ": " +
+        (any ? time(first) + " .. " + time(last) : std::string("no readings"));
     j["channels"] = Json::array();
     for (const ChannelEntry& c : channels) {
       const std::string unit = c.info.unit == Unit::RelativeHumidity ? "%RH" : "°C";
       j["channels"].push_back(
           {{"channel", c.info.channel}, {"point", c.info.point}, {"unit", unit}, {"from", time(c.from_ms)}});
-      human += "\n  ch" + std::to_string(c.info.channel) + " " + unit + " \"" + c.info.point + "\" from " +
-               time(c.from_ms);
+      human += "\n  ch" + std::to_string(c.info.channel) + " " + unit + " \"" + VisibleText(c.info.point) +
+               "\" from " + time(c.from_ms);
     }
     static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused"};
     struct Shown {
@@ -357,7 +359,7 @@ Outcome Report(Runner& r, const ReportArgs& a) {
   for (const ChannelStats& s : *stats) {
     const char* unit = s.unit == Unit::RelativeHumidity ? " %RH" : " °C";
     auto time = [&p](int64_t ms) { return p.zone->Format(ms / 1000); };
-    std::string human = "ch" + std::to_string(s.channel) + " \"" + s.point + "\": readings " +
+    std::string human = "ch" + std::to_string(s.channel) + " \"" + VisibleText(s.point) + "\": readings " +
                         std::to_string(s.readings) + ", invalid " + std::to_string(s.invalid) + ", gaps " +
                         std::to_string(s.gap_s) + " s";
     if (s.min) {

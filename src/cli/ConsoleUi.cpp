@@ -26,28 +26,7 @@ constexpr std::string_view kSpreadsheetQuestion = "Czy otworzyć dane w arkuszu 
 
 // Text for a terminal: a carriage return starts a new line, and every other control character (an ESC
 // sequence or a zero byte a restored image put into the logger) is shown as its code, never obeyed.
-std::string Human(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  char code[8];
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\r') {
-      out += '\n';
-    } else if (c < 0x20 || c == 0x7F) {
-      std::snprintf(code, sizeof code, "\\x%02x", c);
-      out += code;
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
-               static_cast<unsigned char>(text[i + 1]) >= 0x80) {
-      // U+0080..U+009F, the C1 controls: CSI among them starts a sequence on many terminals.
-      std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(text[++i]));
-      out += code;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
+std::string Human(std::string_view text) { return VisibleText(text, true); }
 
 // Texts typed by the user may not be valid UTF-8; they must not take the program down.
 std::string Dump(const nlohmann::ordered_json& j) {

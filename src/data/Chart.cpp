@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/Console.h"
+
 namespace velutron {
 
 namespace {
@@ -47,7 +49,9 @@ QFont TextFont(bool bold = false) {
   return font;
 }
 
-QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+// A name may hold any byte the logger took: a control character shown as its code, so that an SVG (and
+// the PDF report drawn from one) stays a document that reads.
+QString Text(const std::string& utf8) { return QString::fromStdString(VisibleText(utf8)); }
 
 // 1, 2 or 5 times a power of ten, at least `raw`.
 double NiceStep(double raw) {

@@ -1,5 +1,7 @@
 #include "platform/Console.h"
 
+#include <cstdio>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -16,6 +18,29 @@
 #endif
 
 namespace velutron {
+
+std::string VisibleText(std::string_view text, bool lineBreaks) {
+  std::string out;
+  out.reserve(text.size());
+  char code[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' && lineBreaks) {
+      out += '\n';
+    } else if (c < 0x20 || c == 0x7F) {
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      out += code;
+    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+      // U+0080..U+009F, the C1 controls: CSI among them starts a sequence on many terminals.
+      std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(text[++i]));
+      out += code;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
 
 #ifdef _WIN32
 

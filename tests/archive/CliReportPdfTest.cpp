@@ -171,6 +171,73 @@ TEST_P(CliReportPdfTest, ThePeriodsChartIsDrawnAtTheSizeAskedAndAnEmptyPeriodIsR
   EXPECT_FALSE(std::filesystem::exists(work.path() / "missing"));
 }
 
+// A point name holding control characters (an ESC sequence, a byte 0x01) is shown with their codes on
+// the terminal, in the chart and in the report, whose chart is drawn as for any other name; the JSON
+// output keeps the name exactly.
+TEST_P(CliReportPdfTest, ControlCharactersInANameAreShownAsTheirCodesAndTheChartIsDrawn) {
+  DumpBuilder dump;
+  dump.channelByte = 1;
+  dump.owner = "Hala C";
+  dump.pointNames = {"Ko\x01mo\x1b[2Jra"};
+  for (int minute : {0, 10, 20}) dump.Record({1200}, 0x01, 0x12, 26, 0x08, Bcd(minute), 0);
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "hala-c.DAT", dump.File()));
+  ASSERT_EQ(Cli({"archive", "import", "hala-c.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  const std::string shown = "Ko\\x01mo\\x1b[2Jra";
+
+  CommandResult r = Cli({"archive", "list", "--tz", "Europe/Warsaw"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("Hala C: 2026-12-01T08:00:00+01:00 .. 2026-12-01T08:20:00+01:00\n  ch1 °C \"" + shown +
+                       "\" from 2026-12-01T08:00:00+01:00\n"),
+            std::string::npos)
+      << r.out;
+  r = Cli(Period({"archive", "report", "--logger", "Hala C"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(r.out.starts_with("ch1 \"" + shown + "\": readings 3, invalid 0, gaps 0 s\n")) << r.out;
+  r = Cli(Period({"--json", "archive", "report", "--logger", "Hala C"}));
+  EXPECT_EQ(nlohmann::json::parse(r.out.substr(0, r.out.find('\n')))["point"], "Ko\x01mo\x1b[2Jra");
+
+  r = Cli(Period({"archive", "report", "--logger", "Hala C", "--pdf", "c.pdf"}));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const std::string pdf = (work.path() / "c.pdf").string();
+  const CommandResult text = RunCommand({"/usr/bin/pdftotext", "-layout", pdf, "-"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_NE(text.out.find("1. " + shown + " [°C]"), std::string::npos) << text.out;
+  // The chart is drawn as lines and text, which pdftotext does not see: the page between its heading and
+  // the next one, rendered at 72 dpi (a pixel a point), holds more than a few dark pixels.
+  const CommandResult words = RunCommand({"/usr/bin/pdftotext", "-bbox", "-f", "1", "-l", "1", pdf, "-"});
+  const auto chart = FindAll(words.out, R"re(yMax="([0-9.]+)">Wykres<)re");
+  const auto table = FindAll(words.out, R"re(yMin="([0-9.]+)" xMax="[0-9.]+" yMax="[0-9.]+">Statystyki<)re");
+  ASSERT_EQ(chart.size(), 1u) << words.out;
+  ASSERT_EQ(table.size(), 1u) << words.out;
+  const int top = static_cast<int>(std::stod(chart[0][1])) + 2,
+            bottom = static_cast<int>(std::stod(table[0][1]));
+  ASSERT_TRUE(RunCommand({"/usr/bin/pdftoppm", "-r", "72", "-gray", "-f", "1", "-singlefile", "-y",
+                          std::to_string(top), "-H", std::to_string(bottom - top), "-W", "595", pdf,
+                          (work.path() / "band").string()})
+                  .exitCode == 0);
+  const auto band = ReadFileAtMost(work.path() / "band.pgm", 1 << 24);
+  ASSERT_TRUE(band);
+  const std::string pixels(band->begin(), band->end());
+  const auto header = FindAll(pixels.substr(0, 32), "^P5\\s+[0-9]+\\s+[0-9]+\\s+255\\s");
+  ASSERT_EQ(header.size(), 1u);
+  const auto dark = std::count_if(pixels.begin() + static_cast<long>(header[0][0].size()), pixels.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 128; });
+  EXPECT_GT(dark, static_cast<long>(pixels.size() / 500)) << "a blank chart";
+
+  r = Cli(Period({"archive", "chart", "--logger", "Hala C", "--out", "c.svg"}));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  Command parse;
+  parse.argv = {"/usr/bin/python3", "-c",
+                "import xml.dom.minidom\n"
+                "svg = xml.dom.minidom.parse('c.svg')\n"
+                "print([t.firstChild.data.strip() for t in svg.getElementsByTagName('text') if 'Ko' in "
+                "t.firstChild.data])\n"};
+  parse.workDir = work.path().string();
+  const CommandResult svg = RunCommand(parse);
+  EXPECT_EQ(svg.exitCode, 0) << svg.err;
+  EXPECT_EQ(svg.out, "['1. Ko\\\\x01mo\\\\x1b[2Jra [°C]']\n");
+}
+
 VELUTRON_ON_BOTH_ENGINES(CliReportPdfTest);
 
 }  // namespace
