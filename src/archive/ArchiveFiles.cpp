@@ -1,6 +1,7 @@
 #include "archive/ArchiveFiles.h"
 
 #include "archive/Import.h"
+#include "archive/Location.h"
 #include "data/Measurements.h"
 
 namespace velutron::archive {
@@ -14,7 +15,8 @@ Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std:
   const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
   auto archive = OpenPeriodArchive(server ? location : Utf8FromPath(s.InWorkDir(location)), error);
   if (!archive) {
-    s.ui.ShowMessage(text::kCaptionWarning, "Nie można otworzyć archiwum " + location + " !\r" + error);
+    s.ui.ShowMessage(text::kCaptionWarning,
+                     "Nie można otworzyć archiwum " + MaskedLocation(location) + " !\r" + error);
     return Outcome::Failed;
   }
   auto zone = TimeZone::Named("", error);

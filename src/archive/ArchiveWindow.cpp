@@ -15,6 +15,7 @@
 #include <map>
 #include <span>
 
+#include "archive/Location.h"
 #include "archive/ReportPdf.h"
 #include "data/ChartWindow.h"
 #include "link/Link.h"
@@ -110,7 +111,8 @@ ArchiveWindow::ArchiveWindow(const std::string& location, const std::string& zon
   archive_ = OpenPeriodArchive(location, error);
   if (!archive_ || !archive_->Loggers(entries_, error)) {
     archive_.reset();
-    ui_.ShowMessage(text::kCaptionWarning, "Nie można otworzyć archiwum " + location + " !\r" + error);
+    ui_.ShowMessage(text::kCaptionWarning,
+                    "Nie można otworzyć archiwum " + MaskedLocation(location) + " !\r" + error);
     return;
   }
   for (const LoggerEntry& e : entries_) loggers_->addItem(Q(e.id.name));

@@ -10,6 +10,7 @@
 
 #include "archive/Archive.h"
 #include "archive/Import.h"
+#include "archive/Location.h"
 #include "archive/PeriodExport.h"
 #include "archive/PeriodReport.h"
 #include "archive/SpacingGaps.h"
@@ -71,7 +72,7 @@ std::unique_ptr<PeriodArchive> OpenFromOptions(Runner& r) {
   const std::string& location = r.options().archive;
   const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
   auto a = OpenPeriodArchive(server ? location : ChosenFile(location), error);
-  if (!a) Failed(r, "archive " + location + ": " + error);
+  if (!a) Failed(r, "archive " + MaskedLocation(location) + ": " + error);
   return a;
 }
 
@@ -576,6 +577,14 @@ Outcome Verify(Runner& r, const ReportArgs& a) {
 void AddArchiveCommands(CLI::App& app, Command& chosen) {
   auto* archive = app.add_subcommand("archive", "the history of every logger: import, list, export, report");
   archive->require_subcommand(1);
+  // Runs after the chosen command's own callback: a wait for the archive that Ctrl+C (or SIGTERM) ended
+  // is a cancelled command, not a failed one.
+  archive->callback([&chosen] {
+    chosen = [command = std::move(chosen)](Runner& r) {
+      const Outcome outcome = command(r);
+      return outcome == Outcome::Failed && InterruptRequested() ? Outcome::Cancelled : outcome;
+    };
+  });
 
   auto import = std::make_shared<ImportArgs>();
   auto* im = archive->add_subcommand("import", "add the readings of database files to the archive");

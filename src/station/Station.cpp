@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "archive/Archive.h"
+#include "archive/Location.h"
 #include "platform/PosixSerialPort.h"
 #include "station/Event.h"
 #ifdef VELUTRON_STATION_HTTP
@@ -59,7 +60,7 @@ Station::~Station() { Stop(); }
 bool Station::Start(const StationConfig& config, std::string& error) {
   std::unique_ptr<archive::Archive> archive = archive::OpenArchive(config.archive, error);
   if (!archive) {
-    error = "archive " + config.archive + ": " + error;
+    error = "archive " + archive::MaskedLocation(config.archive) + ": " + error;
     return false;
   }
   writer_ = std::make_unique<ArchiveWriter>(std::move(archive), log_);
@@ -114,7 +115,7 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
   if (config.archive != config_.archive) {
     std::unique_ptr<archive::Archive> archive = archive::OpenArchive(config.archive, error);
     if (!archive) {
-      error = "archive " + config.archive + ": " + error;
+      error = "archive " + archive::MaskedLocation(config.archive) + ": " + error;
       return false;
     }
     writer = std::make_unique<ArchiveWriter>(std::move(archive), log_);

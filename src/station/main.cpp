@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "archive/Location.h"
 #include "platform/Process.h"
 #include "station/Config.h"
 #include "station/Control.h"
@@ -167,7 +168,7 @@ int main(int argc, char** argv) {
     return kExitCannotStart;
   }
   const std::string started = "started: " + std::to_string(config.loggers.size()) + " loggers, archive " +
-                              config.archive + ", control socket " + socketPath;
+                              archive::MaskedLocation(config.archive) + ", control socket " + socketPath;
   log.Info("", started);
   Notify(("READY=1\nSTATUS=" + started).c_str());
 

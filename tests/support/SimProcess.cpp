@@ -187,6 +187,7 @@ CommandResult RunCommand(const Command& command) {
   int outFd = out[0], errFd = err[0];
   int pendingSignal = command.signal;
   const auto deadline = Steady::now() + std::chrono::milliseconds(command.timeoutMs);
+  const auto signalDue = Steady::now() + std::chrono::milliseconds(std::max(command.signalAfterMs, 0));
   while (outFd >= 0 || errFd >= 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
     if (left <= 0) {
@@ -194,15 +195,26 @@ CommandResult RunCommand(const Command& command) {
       kill(pid, SIGKILL);
       break;
     }
+    auto wait = left;
+    if (pendingSignal != 0 && command.signalAfterMs >= 0) {
+      const auto due = std::chrono::ceil<std::chrono::milliseconds>(signalDue - Steady::now()).count();
+      if (due <= 0) {
+        kill(pid, pendingSignal);
+        pendingSignal = 0;
+      } else {
+        wait = std::min<int64_t>(wait, due);
+      }
+    }
     pollfd fds[3] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {inFd, POLLOUT, 0}};
-    if (poll(fds, 3, static_cast<int>(left)) < 0 && errno != EINTR) break;
+    if (poll(fds, 3, static_cast<int>(wait)) < 0 && errno != EINTR) break;
     char buffer[4096];
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-        if (i == 0 && pendingSignal != 0 && result.out.find(command.signalWhenOutput) != std::string::npos) {
+        if (i == 0 && pendingSignal != 0 && command.signalAfterMs < 0 &&
+            result.out.find(command.signalWhenOutput) != std::string::npos) {
           kill(pid, pendingSignal);
           pendingSignal = 0;
         }

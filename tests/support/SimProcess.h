@@ -47,6 +47,7 @@ struct Command {
   std::vector<int> closedDescriptors;                    // standard descriptors the program starts without
   std::string signalWhenOutput;  // once standard output contains this, the program gets `signal`
   int signal = 0;
+  int signalAfterMs = -1;        // 0 or more: `signal` this long after the start instead, output or not
   bool errorOnTerminal = false;  // standard error is a pseudo-terminal rather than a pipe
 };
 
