@@ -123,9 +123,15 @@ class Archive {
                        std::vector<HistoryPoint>& points, std::string& error) = 0;
 };
 
+// How an archive is opened. Create makes a missing archive (an import, the station); Existing is for
+// reading: a missing SQLite file, an empty one, or a database without the archive's tables is refused,
+// and nothing is written to it. Either way a SQLite file of another program is refused untouched.
+enum class OpenMode : uint8_t { Create, Existing };
+
 // Opens (creating and migrating as needed) the archive that `location` names: a "postgresql://" URL, or
 // else a SQLite file.
-std::unique_ptr<Archive> OpenArchive(const std::string& location, std::string& error);
+std::unique_ptr<Archive> OpenArchive(const std::string& location, std::string& error,
+                                     OpenMode mode = OpenMode::Create);
 
 // What the period queries and imports add to the interface.
 
@@ -215,6 +221,7 @@ class PeriodArchive : public Archive {
 };
 
 // As OpenArchive, with the period queries.
-std::unique_ptr<PeriodArchive> OpenPeriodArchive(const std::string& location, std::string& error);
+std::unique_ptr<PeriodArchive> OpenPeriodArchive(const std::string& location, std::string& error,
+                                                 OpenMode mode = OpenMode::Create);
 
 }  // namespace velutron::archive

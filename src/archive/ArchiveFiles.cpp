@@ -1,27 +1,42 @@
 #include "archive/ArchiveFiles.h"
 
+#include <filesystem>
+
 #include "archive/Import.h"
 #include "archive/Location.h"
 #include "data/Measurements.h"
+#include "platform/Utf8Path.h"
 
 namespace velutron::archive {
 
 namespace {
 constexpr std::string_view kCaptionArchive = "Archiwizacja";
+
+// Whether the archive holds no reading of any logger (a station may have begun writing it meanwhile).
+bool HoldsNoReadings(PeriodArchive& archive) {
+  std::vector<LoggerEntry> loggers;
+  std::string error;
+  if (!archive.Loggers(loggers, error)) return false;
+  for (const LoggerEntry& l : loggers) {
+    int64_t first = 0, last = 0;
+    bool any = false;
+    if (!archive.Span(l.key, first, last, any, error) || any) return false;
+  }
+  return true;
 }
+}  // namespace
 
 Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std::vector<std::string>& files) {
   std::string error;
   const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
-  auto archive = OpenPeriodArchive(server ? location : Utf8FromPath(s.InWorkDir(location)), error);
-  if (!archive) {
-    s.ui.ShowMessage(text::kCaptionWarning,
-                     "Nie można otworzyć archiwum " + MaskedLocation(location) + " !\r" + error);
-    return Outcome::Failed;
-  }
+  const std::string opened = server ? location : Utf8FromPath(s.InWorkDir(location));
+  std::error_code ec;
+  const bool existed = server || std::filesystem::exists(PathFromUtf8(opened), ec);
+  std::unique_ptr<PeriodArchive> archive;
   auto zone = TimeZone::Named("", error);
   Outcome outcome = Outcome::Completed;
   std::string lines;
+  size_t added = 0;
   for (const std::string& file : files) {
     const std::string name = Utf8FromPath(PathFromUtf8(file).filename());
     const auto db = LoadDatabase(s, file);
@@ -30,11 +45,21 @@ Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std:
       outcome = Outcome::Failed;
       continue;
     }
+    // Opened once a file has been read: files that are no databases leave no archive behind.
+    if (!archive) {
+      archive = OpenPeriodArchive(opened, error);
+      if (!archive) {
+        s.ui.ShowMessage(text::kCaptionWarning,
+                         "Nie można otworzyć archiwum " + MaskedLocation(location) + " !\r" + error);
+        return Outcome::Failed;
+      }
+    }
     if (!ImportDatabase(*archive, *db, "", *zone, result, error)) {
       lines += name + ": błąd archiwum: " + error + "\r";
       outcome = Outcome::Failed;
       continue;
     }
+    added += result.counts.added;
     const AddCounts& c = result.counts;
     lines += name + " (" + result.logger + "): dodane " + std::to_string(c.added) + ", już obecne " +
              std::to_string(c.present) + ", w konflikcie " + std::to_string(c.conflicts);
@@ -45,6 +70,12 @@ Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std:
   if (!lines.empty()) {
     lines.pop_back();
     s.ui.ShowMessage(kCaptionArchive, lines);
+  }
+  // An archive this made and nothing went into (a file without records) is taken away again.
+  if (!existed && added == 0 && archive && HoldsNoReadings(*archive)) {
+    archive.reset();
+    for (const char* suffix : {"", "-wal", "-shm"})
+      std::filesystem::remove(PathFromUtf8(opened + suffix), ec);
   }
   return outcome;
 }

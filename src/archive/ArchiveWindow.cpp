@@ -108,7 +108,7 @@ ArchiveWindow::ArchiveWindow(const std::string& location, const std::string& zon
     return;
   }
   context_.version = VELUTRON_VERSION;
-  archive_ = OpenPeriodArchive(location, error);
+  archive_ = OpenPeriodArchive(location, error, OpenMode::Existing);
   if (!archive_ || !archive_->Loggers(entries_, error)) {
     archive_.reset();
     ui_.ShowMessage(text::kCaptionWarning,

@@ -48,7 +48,11 @@ class Database {
   }
 };
 
-std::unique_ptr<Database> OpenSqlite(const std::string& file, std::string& error);
+// `create`: a missing file is made.
+std::unique_ptr<Database> OpenSqlite(const std::string& file, std::string& error, bool create = true);
+// The file as it is, to look at: read-only, its journal mode left alone, and no file made beside it
+// unless another program has it open in WAL mode.
+std::unique_ptr<Database> InspectSqlite(const std::string& file, std::string& error);
 // Absent from a build without libpq: then it says so in `error`.
 std::unique_ptr<Database> OpenPostgres(const std::string& url, std::string& error);
 

@@ -1,6 +1,7 @@
 #include "archive/Schema.h"
 
 #include <charconv>
+#include <optional>
 #include <string_view>
 
 namespace velutron::archive {
@@ -90,9 +91,69 @@ std::vector<std::vector<std::string>> Steps(Engine engine) {
   return {VersionOne(names), VersionTwo(names), VersionThree()};
 }
 
+// The schema version the archive records: 0 when the database has no `meta` table. A value this
+// program never wrote (negative, not a whole number, newer) is an error, never taken for a version.
+std::optional<int> StoredVersion(Database& db, std::string& error) {
+  int64_t tables = 0;
+  if (!db.Exec(
+          db.Kind() == Engine::Sqlite
+              ? "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'meta'"
+              : "SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() AND tablename = 'meta'",
+          {}, [&tables](const SqlRow& row) { tables = row.Int(0); }, error))
+    return std::nullopt;
+  if (tables == 0) return 0;
+  std::optional<std::string> text;
+  if (!db.Exec(
+          "SELECT value FROM meta WHERE key = 'schema_version'", {},
+          [&text](const SqlRow& row) { text = row.Text(0); }, error)) {
+    error = "not an archive: " + error;
+    return std::nullopt;
+  }
+  if (!text) {
+    error = "not an archive: its meta table names no schema version";
+    return std::nullopt;
+  }
+  int version = 0;
+  const char* end = text->data() + text->size();
+  const auto parsed = std::from_chars(text->data(), end, version);
+  const bool digits = !text->empty() && (*text)[0] >= '0' && (*text)[0] <= '9';
+  if (digits && parsed.ec == std::errc() && parsed.ptr == end && version > kSchemaVersion) {
+    error =
+        "the archive was written by a newer version of the program (schema " + std::to_string(version) + ")";
+    return std::nullopt;
+  }
+  if (!digits || parsed.ec != std::errc() || parsed.ptr != end || version < 1) {
+    error = "not an archive this program knows: schema version \"" + *text + "\"";
+    return std::nullopt;
+  }
+  return version;
+}
+
 }  // namespace
 
-bool PrepareSchema(Database& db, std::string& error) {
+bool CheckSqliteArchive(Database& db, OpenMode mode, std::string& error) {
+  int64_t objects = 0;
+  if (!db.Exec(
+          "SELECT count(*) FROM sqlite_master", {}, [&objects](const SqlRow& row) { objects = row.Int(0); },
+          error)) {
+    error = "not an archive: " + error;
+    return false;
+  }
+  const auto version = StoredVersion(db, error);
+  if (!version) return false;
+  if (*version > 0) return true;
+  if (objects > 0) {
+    error = "not an archive: a database of another program";
+    return false;
+  }
+  if (mode == OpenMode::Existing) {
+    error = "not an archive: an empty database";
+    return false;
+  }
+  return true;
+}
+
+bool PrepareSchema(Database& db, std::string& error, OpenMode mode) {
   if (!db.Begin(error)) return false;
   auto fail = [&db] {
     db.Rollback();
@@ -101,22 +162,16 @@ bool PrepareSchema(Database& db, std::string& error) {
   // Two programs creating one PostgreSQL archive at once would both try to create the tables.
   if (db.Kind() == Engine::Postgres && !db.Exec("SELECT pg_advisory_xact_lock(1700017)", error))
     return fail();
-  if (!db.Exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)", error))
-    return fail();
-  int version = 0;
-  if (!db.Exec(
-          "SELECT value FROM meta WHERE key = 'schema_version'", {},
-          [&version](const SqlRow& row) {
-            const std::string text = row.Text(0);
-            std::from_chars(text.data(), text.data() + text.size(), version);
-          },
-          error))
-    return fail();
-  if (version > kSchemaVersion) {
-    error =
-        "the archive was written by a newer version of the program (schema " + std::to_string(version) + ")";
+  const auto stored = StoredVersion(db, error);
+  if (!stored) return fail();
+  const int version = *stored;
+  if (version == 0 && mode == OpenMode::Existing) {
+    error = "not an archive: a database without the archive's tables";
     return fail();
   }
+  if (version == 0 &&
+      !db.Exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)", error))
+    return fail();
   const auto steps = Steps(db.Kind());
   for (int v = version; v < kSchemaVersion; ++v) {
     for (const std::string& statement : steps[static_cast<size_t>(v)]) {

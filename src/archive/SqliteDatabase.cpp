@@ -1,8 +1,10 @@
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <map>
 
 #include "archive/Database.h"
+#include "platform/Utf8Path.h"
 
 namespace velutron::archive {
 
@@ -105,9 +107,33 @@ class SqliteDatabase final : public Database {
 
 }  // namespace
 
-std::unique_ptr<Database> OpenSqlite(const std::string& file, std::string& error) {
+std::unique_ptr<Database> InspectSqlite(const std::string& file, std::string& error) {
+  // A read-only connection to a file in WAL mode makes its -wal and -shm files and cannot remove them:
+  // with no -wal file, nobody has the file open in WAL mode, and it is read as it stands.
+  std::string uri = file.starts_with('/') ? "file://" : "file:";
+  for (const char c : file) {
+    if (c == '%' || c == '?' || c == '#') {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += {'%', kHex[static_cast<unsigned char>(c) >> 4], kHex[c & 15]};
+    } else {
+      uri += c;
+    }
+  }
+  std::error_code ec;
+  if (!std::filesystem::exists(PathFromUtf8(file + "-wal"), ec)) uri += "?immutable=1";
   sqlite3* db = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK) {
+    error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    return nullptr;
+  }
+  return std::make_unique<SqliteDatabase>(db);
+}
+
+std::unique_ptr<Database> OpenSqlite(const std::string& file, std::string& error, bool create) {
+  sqlite3* db = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
     sqlite3_close(db);

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -11,6 +12,7 @@
 #include "archive/Database.h"
 #include "archive/Schema.h"
 #include "archive/Summary.h"
+#include "platform/Utf8Path.h"
 
 namespace velutron::archive {
 
@@ -876,19 +878,41 @@ class Store final : public PeriodArchive {
   std::map<int64_t, std::optional<std::optional<int64_t>>> offsets_;
 };
 
+// A SQLite file is looked at read-only before it is opened for writing (which puts it in WAL mode and
+// creates the tables): a missing or empty file is made an archive only when asked to be, and a file of
+// another program is left as it is.
+bool SqliteFileFits(const std::string& file, OpenMode mode, std::string& error) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(PathFromUtf8(file), ec);
+  if (!std::filesystem::exists(status)) {
+    if (mode == OpenMode::Create) return true;
+    error = "no such file";
+    return false;
+  }
+  if (std::filesystem::is_regular_file(status) && std::filesystem::file_size(PathFromUtf8(file), ec) == 0) {
+    if (mode == OpenMode::Create) return true;
+    error = "an empty file, not an archive";
+    return false;
+  }
+  const auto db = InspectSqlite(file, error);
+  return db && CheckSqliteArchive(*db, mode, error);
+}
+
 }  // namespace
 
-std::unique_ptr<PeriodArchive> OpenPeriodArchive(const std::string& location, std::string& error) {
-  std::unique_ptr<Database> db = location.starts_with("postgresql://") || location.starts_with("postgres://")
-                                     ? OpenPostgres(location, error)
-                                     : OpenSqlite(location, error);
+std::unique_ptr<PeriodArchive> OpenPeriodArchive(const std::string& location, std::string& error,
+                                                 OpenMode mode) {
+  const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
+  if (!server && !SqliteFileFits(location, mode, error)) return nullptr;
+  std::unique_ptr<Database> db =
+      server ? OpenPostgres(location, error) : OpenSqlite(location, error, mode == OpenMode::Create);
   if (!db) return nullptr;
-  if (!PrepareSchema(*db, error)) return nullptr;
+  if (!PrepareSchema(*db, error, mode)) return nullptr;
   return std::make_unique<Store>(std::move(db));
 }
 
-std::unique_ptr<Archive> OpenArchive(const std::string& location, std::string& error) {
-  return OpenPeriodArchive(location, error);
+std::unique_ptr<Archive> OpenArchive(const std::string& location, std::string& error, OpenMode mode) {
+  return OpenPeriodArchive(location, error, mode);
 }
 
 }  // namespace velutron::archive

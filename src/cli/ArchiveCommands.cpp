@@ -67,11 +67,13 @@ Outcome Failed(Runner& r, const std::string& why) {
   return Outcome::Failed;
 }
 
-std::unique_ptr<PeriodArchive> OpenFromOptions(Runner& r) {
+// Only an import creates the archive: every other command reads one that is there, and writes nothing
+// into a file that is not one.
+std::unique_ptr<PeriodArchive> OpenFromOptions(Runner& r, OpenMode mode = OpenMode::Existing) {
   std::string error;
   const std::string& location = r.options().archive;
   const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
-  auto a = OpenPeriodArchive(server ? location : ChosenFile(location), error);
+  auto a = OpenPeriodArchive(server ? location : ChosenFile(location), error, mode);
   if (!a) Failed(r, "archive " + MaskedLocation(location) + ": " + error);
   return a;
 }
@@ -134,7 +136,7 @@ struct ImportArgs {
 Outcome Import(Runner& r, const ImportArgs& a) {
   std::string error;
   auto zone = TimeZone::Named(a.zone, error);
-  auto archive = OpenFromOptions(r);
+  auto archive = OpenFromOptions(r, OpenMode::Create);
   if (!archive) return Outcome::Failed;
   Outcome outcome = Outcome::Completed;
   for (const std::string& file : a.files) {

@@ -4,10 +4,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -318,9 +320,102 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
     EXPECT_EQ(Cli(line).exitCode, 2);
   }
   // A period asked of an empty archive, or of a logger it does not hold, fails with a word why.
+  ASSERT_TRUE(Open());
   CommandResult r = Cli({"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "[Error] the archive holds no readings yet\n");
+}
+
+// Only an import makes an archive. Every other command refuses a location that holds none, naming it,
+// and leaves it as it was: no file made, no byte changed, no -wal or -shm beside it. A SQLite file of
+// another program is refused by an import too.
+TEST_P(CliArchiveTest, ALocationWithoutAnArchiveIsRefusedByEveryReadAndLeftAsItWas) {
+  const std::string period[] = {"--from", "2026-12-01", "--to", "2026-12-02"};
+  auto with = [&period](std::vector<std::string> args) {
+    args.insert(args.end(), std::begin(period), std::end(period));
+    return args;
+  };
+  const std::vector<std::vector<std::string>> reads = {
+      {"archive", "list"},
+      with({"archive", "export", "--format", "csv"}),
+      with({"archive", "chart", "--out", "period.png"}),
+      with({"archive", "report"}),
+      with({"archive", "verify", "--hash", std::string(64, 'a')}),
+  };
+  auto sqlite = [](const char* sql) {
+    return [sql](const std::string& file) {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+      EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    };
+  };
+  auto bytes = [](std::string content) {
+    return [content](const std::string& file) {
+      ASSERT_TRUE(WriteFileAtomically(file, std::vector<uint8_t>(content.begin(), content.end())));
+    };
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;  // empty: no file
+    std::string why;
+    bool importRefused;
+  };
+  std::vector<Case> cases;
+  if (GetParam() == "sqlite") {
+    cases = {
+        {"a mistyped path", {}, "no such file", false},
+        {"an empty file", bytes(""), "an empty file, not an archive", false},
+        {"a text file", bytes("Hala B\n"), "not an archive: file is not a database", true},
+        {"another program's database",
+         sqlite("CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES ('a')"),
+         "not an archive: a database of another program", true},
+        {"another program's database in WAL mode",
+         sqlite("PRAGMA journal_mode=WAL; CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES ('a')"),
+         "not an archive: a database of another program", true},
+        {"a database with nothing in it", sqlite("PRAGMA user_version=7"),
+         "not an archive: an empty database", false},
+    };
+  } else {
+    cases = {{"a database without the archive's tables",
+              {},
+              "not an archive: a database without the archive's tables",
+              false}};
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (GetParam() == "sqlite") {
+      for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(location_ + suffix);
+      if (c.make) c.make(location_);
+    }
+    auto state = [this] {
+      if (GetParam() == "sqlite") {
+        std::string files;
+        for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+          if (std::filesystem::exists(location_ + suffix)) files += suffix;
+        }
+        const auto content = ReadWholeFile(location_);
+        return files + (content ? std::string(content->begin(), content->end()) : "(none)");
+      }
+      std::string error, tables;
+      auto db = archive::OpenPostgres(location_, error);
+      EXPECT_TRUE(db && db->Exec(
+                            "SELECT string_agg(tablename, ',') FROM pg_tables WHERE schemaname = 'public'",
+                            {}, [&tables](const archive::SqlRow& row) { tables = row.Text(0); }, error))
+          << error;
+      return tables;
+    };
+    const std::string before = state();
+    auto commands = reads;
+    if (c.importRefused) commands.push_back({"archive", "import", "day1.DAT"});
+    for (const auto& command : commands) {
+      SCOPED_TRACE(command[1]);
+      const CommandResult r = Cli(command);
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.out + r.err, "[Error] archive " + location_ + ": " + c.why + "\n");
+      EXPECT_EQ(state(), before);
+    }
+  }
 }
 
 VELUTRON_ON_BOTH_ENGINES(CliArchiveTest);
@@ -387,7 +482,6 @@ TEST(CliArchiveServerTest, CtrlCEndsAWaitForTheServerAndNoMessageShowsThePasswor
   EXPECT_EQ(r.out, "[Error] archive " + location + ": interrupted\n");
   holder->Rollback();
 }
-
 
 }  // namespace
 }  // namespace velutron::test

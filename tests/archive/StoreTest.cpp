@@ -9,6 +9,7 @@
 
 #include "ArchiveEngines.h"
 #include "archive/Location.h"
+#include "archive/Schema.h"
 
 namespace velutron::test {
 namespace {
@@ -162,6 +163,42 @@ TEST_P(StoreTest, TwoStationsAndAnImportWritingAtOnceLoseNothing) {
         l.key, kT0, kT0 + kIntervals * 10'000, [&](const PeriodPoint&) { ++count; }, error));
     EXPECT_EQ(count, 2u * kIntervals);
   }
+}
+
+// A schema version this program never wrote is refused for what it is, however the archive is opened,
+// and never taken for a step of the migration.
+TEST_P(StoreTest, ASchemaVersionThisProgramDoesNotKnowIsRefusedWithWhatItIs) {
+  ASSERT_TRUE(Open());
+  const std::string newer = std::to_string(kSchemaVersion + 1);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"-1", R"(not an archive this program knows: schema version "-1")"},
+      {"-2147483648", R"(not an archive this program knows: schema version "-2147483648")"},
+      {"0", R"(not an archive this program knows: schema version "0")"},
+      {"abc", R"(not an archive this program knows: schema version "abc")"},
+      {"2abc", R"(not an archive this program knows: schema version "2abc")"},
+      {"+2", R"(not an archive this program knows: schema version "+2")"},
+      {" 2", R"(not an archive this program knows: schema version " 2")"},
+      {"", R"(not an archive this program knows: schema version "")"},
+      {"99999999999999999999", R"(not an archive this program knows: schema version "99999999999999999999")"},
+      {newer, "the archive was written by a newer version of the program (schema " + newer + ")"},
+  };
+  std::string error;
+  auto db = GetParam() == "sqlite" ? OpenSqlite(location_, error) : OpenPostgres(location_, error);
+  ASSERT_TRUE(db) << error;
+  for (const auto& [value, message] : cases) {
+    SCOPED_TRACE(value);
+    ASSERT_TRUE(db->Exec("UPDATE meta SET value = $1 WHERE key = 'schema_version'", {value}, error)) << error;
+    for (const OpenMode mode : {OpenMode::Create, OpenMode::Existing}) {
+      error.clear();
+      EXPECT_EQ(OpenPeriodArchive(location_, error, mode), nullptr);
+      EXPECT_EQ(error, message);
+    }
+  }
+  std::string kept;
+  ASSERT_TRUE(db->Exec(
+      "SELECT value FROM meta WHERE key = 'schema_version'", {},
+      [&kept](const SqlRow& row) { kept = row.Text(0); }, error));
+  EXPECT_EQ(kept, newer);
 }
 
 VELUTRON_ON_BOTH_ENGINES(StoreTest);

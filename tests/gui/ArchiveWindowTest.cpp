@@ -40,19 +40,26 @@ TEST(ArchiveWindowTest, ArchivingADatabaseShowsItsCountsAndTwiceShowsThemAlready
   test::TempDir dir;
   window.GetSession().workDir = dir.path();
   ASSERT_TRUE(WriteFileAtomically(dir.path() / "known.DAT", test::KnownDump().File()));
+  ASSERT_TRUE(WriteFileAtomically(dir.path() / "notes.DAT", std::vector<uint8_t>{'H', 'a', 'l', 'a'}));
+  std::string chosen = "notes.DAT";
   std::vector<std::string> messages;
   window.Ui().SetDialogHook([&](QDialog* d) {
     if (auto* files = qobject_cast<QFileDialog*>(d)) {
-      files->selectFile(QString::fromStdString((dir.path() / "known.DAT").string()));
+      files->selectFile(QString::fromStdString((dir.path() / chosen).string()));
       static_cast<QDialog*>(files)->accept();
     } else if (auto* box = qobject_cast<QMessageBox*>(d)) {
       messages.push_back(S(box->windowTitle()) + ": " + S(box->text()));
       box->buttons().first()->click();
     }
   });
+  // A file that is no database leaves no archive behind.
+  window.ArchiwizujClick();
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "velutron.db"));
+  chosen = "known.DAT";
   window.ArchiwizujClick();
   window.ArchiwizujClick();
   EXPECT_EQ(messages, (std::vector<std::string>{
+                          "Błąd bazy danych!: Uszkodzenie struktury bazy danych !",
                           "Archiwizacja: known.DAT (Zakład Testowy): dodane 12, już obecne 0, w konflikcie "
                           "0, bez poprawnej daty 1",
                           "Archiwizacja: known.DAT (Zakład Testowy): dodane 0, już obecne 12, w konflikcie "
@@ -101,6 +108,18 @@ TEST(ArchiveWindowTest, ADownloadOffersTheArchiveAfterItsOwnQuestionsAndAnswered
                          "0, w konflikcie 0",
                      }));
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "velutron.db"));
+}
+
+// The window reads the archive: one that is not there is said so, and not made.
+TEST(ArchiveWindowTest, AMissingArchiveIsSaidSoAndNotMade) {
+  test::TempDir dir;
+  test::ScriptedUi ui;
+  const std::string missing = (dir.path() / "velutron.db").string();
+  ArchiveWindow window(missing, "Europe/Warsaw", ui);
+  EXPECT_FALSE(window.Opened());
+  EXPECT_EQ(ui.events, (std::vector<std::string>{"message|Uwaga !|Nie można otworzyć archiwum " + missing +
+                                                 " !\rno such file"}));
+  EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 uint8_t Bcd(int v) { return static_cast<uint8_t>(v / 10 * 16 + v % 10); }
