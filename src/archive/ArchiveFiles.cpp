@@ -17,7 +17,6 @@ Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std:
     s.ui.ShowMessage(text::kCaptionWarning, "Nie można otworzyć archiwum " + location + " !\r" + error);
     return Outcome::Failed;
   }
-  auto zone = TimeZone::Named("", error);
   Outcome outcome = Outcome::Completed;
   std::string lines;
   for (const std::string& file : files) {
@@ -28,7 +27,13 @@ Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std:
       outcome = Outcome::Failed;
       continue;
     }
-    if (!ImportDatabase(*archive, *db, "", *zone, result, error)) {
+    // Each logger's stamps in the zone stored with it at its first import, else the machine's.
+    ClockZone clock;
+    auto zone = ChooseClockZone(*archive, ImportedLoggerName(*db, ""), "", false, false, clock, error)
+                    ? TimeZone::Named(clock.name, error)
+                    : std::nullopt;
+    if (!zone ||
+        !ImportDatabase(*archive, *db, ImportOptions{"", std::nullopt, clock.record}, *zone, result, error)) {
       lines += name + ": błąd archiwum: " + error + "\r";
       outcome = Outcome::Failed;
       continue;
