@@ -20,7 +20,8 @@ struct ChartPoint {
 };
 
 // The horizontal axis: seconds of the logger's local civil time counted from 1970-01-01 00:00 (as if it
-// were UTC, so no zone or summer time shifts a stamp), or the record number when no record has a time.
+// were UTC, so no zone or summer time shifts a stamp; an archive's chart counts UTC seconds instead and
+// carries its zone's offsets), or the record number when no record has a time.
 enum class ChartAxis : uint8_t { Time, RecordNumber };
 
 struct ChartLine {
