@@ -82,14 +82,14 @@ bool ChooseClockZone(PeriodArchive& archive, const std::string& logger, const st
   std::string stored;
   const auto key = archive.FindLogger(logger, error);
   if (!error.empty() || (key && !archive.LoggerZone(*key, stored, error))) return false;
-  if (!asked.empty() && !stored.empty() && asked != stored && !replace && !once) {
+  if (!asked.empty() && !stored.empty() && !SameZone(asked, stored) && !replace && !once) {
     error = "the clock of " + logger + " is in " + stored + " (stored at its first import), not " + asked +
             ": leave out --tz, add --new-zone to read the file in " + asked +
             " and store that zone from now on, or give --offset ±HH:MM for this file alone";
     return false;
   }
   zone.name = !asked.empty() ? asked : !stored.empty() ? stored : MachineZoneName();
-  if (stored.empty() || (replace && zone.name != stored)) zone.record = zone.name;
+  if (stored.empty() || (replace && !SameZone(zone.name, stored))) zone.record = zone.name;
   return true;
 }
 

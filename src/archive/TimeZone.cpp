@@ -8,6 +8,8 @@
 #include <ctime>
 #include <filesystem>
 
+#include "platform/FileRead.h"
+
 namespace velutron::archive {
 
 namespace {
@@ -126,6 +128,17 @@ std::string MachineZoneName() {
     while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
   }
   return KnownZone(name) ? name : std::string();
+}
+
+bool SameZone(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  if (!KnownZone(a) || !KnownZone(b)) return false;
+  std::error_code ec;
+  const auto pa = ZoneDirectory() / a, pb = ZoneDirectory() / b;
+  if (std::filesystem::equivalent(pa, pb, ec)) return true;
+  constexpr size_t kLargestZone = 1 << 20;
+  const auto ra = ReadFileAtMost(pa, kLargestZone), rb = ReadFileAtMost(pb, kLargestZone);
+  return ra && rb && *ra == *rb;
 }
 
 std::string FormatAtOffset(int64_t utc_s, int64_t offset_s) {

@@ -54,6 +54,9 @@ class TimeZone {
 
 // The IANA name of the machine's zone (/etc/localtime), or empty when it has none.
 std::string MachineZoneName();
+// Whether two names are one zone of the system's database ("UTC" and "Etc/UTC", "Poland" and
+// "Europe/Warsaw"): the same name, or the same rules.
+bool SameZone(const std::string& a, const std::string& b);
 
 // ISO 8601 of a UTC time as seen at `offset_s` east of UTC, "2026-03-29T03:09:00+01:00".
 std::string FormatAtOffset(int64_t utc_s, int64_t offset_s);

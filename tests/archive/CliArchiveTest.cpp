@@ -141,6 +141,7 @@ TEST_P(CliArchiveTest, TheHourAfterTheSpringChangeKeepsItsReadingsAndTheLoggerKe
        "[Error] spring.DAT: the clock of Hala B is in Europe/Warsaw (stored at its first import), not "
        "America/New_York: leave out --tz, add --new-zone to read the file in America/New_York and store that "
        "zone from now on, or give --offset ±HH:MM for this file alone\n"},
+      {{"--tz", "Poland"}, 0, stored + "Poland +01:00\n"},  // the stored zone under another name
       {{"--tz", "America/New_York", "--offset", "+01:00"},
        0,
        "spring.DAT (Hala B): added 0, already present 24, in conflict 0, clock America/New_York +01:00 "
