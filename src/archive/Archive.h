@@ -164,6 +164,10 @@ struct AddCounts {
   size_t added = 0;
   size_t present = 0;
   size_t conflicts = 0;
+  // Where the conflicts lie: the first and last one's time (UTC ms) and their channels (bit n: channel n).
+  int64_t conflicts_from_ms = INT64_MAX;
+  int64_t conflicts_to_ms = INT64_MIN;
+  uint32_t conflict_channels = 0;
 };
 
 // A time that the logger's local clock named ambiguously, and how it was resolved: "dst-gap" (a
@@ -180,6 +184,9 @@ using Conflict = PeriodPoint;
 class PeriodArchive : public Archive {
  public:
   virtual bool Loggers(std::vector<LoggerEntry>& loggers, std::string& error) = 0;
+  // The IANA zone of the logger's clock, recorded at its first import; empty when none was.
+  virtual bool LoggerZone(int64_t logger, std::string& zone, std::string& error) = 0;
+  virtual bool SetLoggerZone(int64_t logger, const std::string& zone, std::string& error) = 0;
   // Every recorded state of every channel of the logger, oldest first per channel.
   virtual bool Channels(int64_t logger, std::vector<ChannelEntry>& channels, std::string& error) = 0;
   // Many intervals in one transaction, each reading counted in `counts`.

@@ -33,7 +33,6 @@ Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std:
   std::error_code ec;
   const bool existed = server || std::filesystem::exists(PathFromUtf8(opened), ec);
   std::unique_ptr<PeriodArchive> archive;
-  auto zone = TimeZone::Named("", error);
   Outcome outcome = Outcome::Completed;
   std::string lines;
   size_t added = 0;
@@ -54,7 +53,13 @@ Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std:
         return Outcome::Failed;
       }
     }
-    if (!ImportDatabase(*archive, *db, "", *zone, result, error)) {
+    // Each logger's stamps in the zone stored with it at its first import, else the machine's.
+    ClockZone clock;
+    auto zone = ChooseClockZone(*archive, ImportedLoggerName(*db, ""), "", false, false, clock, error)
+                    ? TimeZone::Named(clock.name, error)
+                    : std::nullopt;
+    if (!zone ||
+        !ImportDatabase(*archive, *db, ImportOptions{"", std::nullopt, clock.record}, *zone, result, error)) {
       lines += name + ": błąd archiwum: " + error + "\r";
       outcome = Outcome::Failed;
       continue;

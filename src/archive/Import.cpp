@@ -8,41 +8,101 @@ namespace velutron::archive {
 
 namespace {
 
-// A logger's local stamps to UTC with two look-ups of the zone per local day instead of several per
-// record: a day that starts and ends with one offset has it throughout.
-class LocalToUtc {
+// The offset each record's stamp is read with: one for the whole file, changed only where the stamps
+// jump by exactly the zone's change across the zone's moment of it (the interval's usual spacing plus
+// an hour in spring, minus an hour in autumn).
+class ClockReader {
  public:
-  explicit LocalToUtc(const TimeZone& zone) : zone_(zone) {}
-
-  int64_t operator()(int64_t wall, LocalTimeKind& kind, std::optional<int64_t> after) {
-    const int64_t day = (wall >= 0 ? wall : wall - 86399) / 86400;
-    if (day != day_) {
-      day_ = day;
-      const int64_t start = day * 86400, end = start + 86399;
-      LocalTimeKind first, last;
-      offset_ = start - zone_.ToUtc(start, first);
-      const int64_t endOffset = end - zone_.ToUtc(end, last);
-      steady_ = first == LocalTimeKind::Unique && last == LocalTimeKind::Unique && endOffset == offset_;
+  ClockReader(const TimeZone& zone, const std::vector<int64_t>& walls, std::optional<int64_t> offset)
+      : given_(offset.has_value()) {
+    if (walls.empty()) return;
+    const auto [low, high] = std::minmax_element(walls.begin(), walls.end());
+    // Every stamp lies within a day of its UTC moment, whatever the offset.
+    changes_ = zone.Changes(*low - 86400, *high + 86400);
+    LocalTimeKind kind;
+    offset_ = offset ? *offset : walls.front() - zone.ToUtc(walls.front(), kind);
+    std::vector<int64_t> steps;
+    for (size_t i = 1; i < walls.size(); ++i) {
+      if (walls[i] > walls[i - 1]) steps.push_back(walls[i] - walls[i - 1]);
     }
-    if (!steady_) return zone_.ToUtc(wall, kind, after);
-    kind = LocalTimeKind::Unique;
+    if (!steps.empty()) {
+      std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2),
+                       steps.end());
+      spacing_ = steps[steps.size() / 2];
+    }
+  }
+
+  // The UTC seconds of the next record's stamp, in time order; `changed` when the offset changed there.
+  int64_t operator()(int64_t wall, bool& changed) {
+    changed = false;
+    if (previous_ && !given_ && spacing_ > 0) {
+      const int64_t before = *previous_ - offset_, step = wall - *previous_;
+      for (const TimeZone::Change& c : changes_) {
+        if (c.before == offset_ && before < c.utc_s && c.utc_s <= before + spacing_ &&
+            step == spacing_ + (c.after - c.before)) {
+          offset_ = c.after;
+          changed = true;
+          break;
+        }
+      }
+    }
+    previous_ = wall;
     return wall - offset_;
   }
 
+  int64_t Offset() const { return offset_; }
+
+  // A stamp the zone itself names ambiguously: in the hour it skips or the one it repeats.
+  LocalTimeKind KindOf(int64_t wall) const {
+    for (const TimeZone::Change& c : changes_) {
+      const int64_t a = c.utc_s + c.before, b = c.utc_s + c.after;
+      if (wall >= std::min(a, b) && wall < std::max(a, b))
+        return b > a ? LocalTimeKind::Gap : LocalTimeKind::Fold;
+    }
+    return LocalTimeKind::Unique;
+  }
+
  private:
-  const TimeZone& zone_;
-  int64_t day_ = INT64_MIN;
+  bool given_ = false;
+  std::vector<TimeZone::Change> changes_;
   int64_t offset_ = 0;
-  bool steady_ = false;  // one offset all day; not on a day the clocks change
+  int64_t spacing_ = 0;  // the median step between stamps
+  std::optional<int64_t> previous_;
 };
 
 }  // namespace
 
+std::string ImportedLoggerName(const DatabaseContents& db, const std::string& logger) {
+  return logger.empty() ? LoggerText(db.ownerText) : logger;
+}
+
+bool ChooseClockZone(PeriodArchive& archive, const std::string& logger, const std::string& asked,
+                     bool replace, bool once, ClockZone& zone, std::string& error) {
+  zone = {};
+  std::string stored;
+  const auto key = archive.FindLogger(logger, error);
+  if (!error.empty() || (key && !archive.LoggerZone(*key, stored, error))) return false;
+  if (!asked.empty() && !stored.empty() && !SameZone(asked, stored) && !replace && !once) {
+    error = "the clock of " + logger + " is in " + stored + " (stored at its first import), not " + asked +
+            ": leave out --tz, add --new-zone to read the file in " + asked +
+            " and store that zone from now on, or give --offset ±HH:MM for this file alone";
+    return false;
+  }
+  zone.name = !asked.empty() ? asked : !stored.empty() ? stored : MachineZoneName();
+  if (stored.empty() || (replace && !SameZone(zone.name, stored))) zone.record = zone.name;
+  return true;
+}
+
 bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const std::string& logger,
+                    const TimeZone& zone, ImportResult& result, std::string& error) {
+  return ImportDatabase(archive, db, ImportOptions{logger, std::nullopt, ""}, zone, result, error);
+}
+
+bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const ImportOptions& options,
                     const TimeZone& zone, ImportResult& result, std::string& error) {
   result = {};
   const std::string owner = LoggerText(db.ownerText);
-  result.logger = logger.empty() ? owner : logger;
+  result.logger = ImportedLoggerName(db, options.logger);
   if (result.logger.empty()) {
     error = "the file names no owner: give the logger a name (--logger)";
     return false;
@@ -59,17 +119,21 @@ bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const st
   // A download from the last record to the first holds them newest first.
   if (dated.size() > 1 && WallSeconds(*dated.front()->time) > WallSeconds(*dated.back()->time))
     std::reverse(dated.begin(), dated.end());
+  std::vector<int64_t> walls;
+  walls.reserve(dated.size());
+  for (const Measurement* m : dated) walls.push_back(WallSeconds(*m->time));
 
   std::vector<Interval> intervals;
   std::vector<TimeMark> marks;
   intervals.reserve(dated.size());
-  std::optional<int64_t> previous;
-  LocalToUtc toUtc(zone);
-  for (const Measurement* m : dated) {
-    const int64_t wall = WallSeconds(*m->time);
-    LocalTimeKind kind;
-    const int64_t utc = toUtc(wall, kind, previous);
-    previous = utc;
+  ClockReader clock(zone, walls, options.offset_s);
+  for (size_t i = 0; i < dated.size(); ++i) {
+    const Measurement* m = dated[i];
+    const int64_t wall = walls[i];
+    bool changed = false;
+    const int64_t utc = clock(wall, changed);
+    if (i == 0 || changed) result.offsets.push_back({clock.Offset(), utc * 1000});
+    const LocalTimeKind kind = clock.KindOf(wall);
     if (kind == LocalTimeKind::Gap) {
       ++result.gap_times;
       marks.push_back({utc * 1000, "dst-gap"});
@@ -89,7 +153,7 @@ bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const st
   // One transaction for the whole file, the logger's first entry included: one sync of the log.
   if (!archive.BeginBatch(error)) return false;
   const auto key = archive.Logger({result.logger, owner, ""}, error);
-  if (!key) {
+  if (!key || (!options.record_zone.empty() && !archive.SetLoggerZone(*key, options.record_zone, error))) {
     archive.AbandonBatch();
     return false;
   }

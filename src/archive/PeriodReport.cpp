@@ -42,13 +42,20 @@ std::string WithUnit(const std::optional<double>& v, Unit u, int places = -1) {
   return (places < 0 ? Reading(*v) : Decimal(*v, places)) + " " + UnitText(u);
 }
 
-std::string LocalTime(const TimeZone& zone, int64_t utc_ms) {
+// With `offset` (a period across a change of the clocks, where an autumn 02:59 comes twice) the offset
+// follows: "2026-10-25 02:59:00 +01:00".
+std::string LocalTime(const TimeZone& zone, int64_t utc_ms, bool offset = false) {
   const int64_t s = utc_ms >= 0 ? utc_ms / 1000 : -((999 - utc_ms) / 1000);
   const CivilTime c = CivilOf(s + zone.OffsetAt(s));
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
                 c.second);
-  return text;
+  return offset ? text + (" " + OffsetText(zone.OffsetAt(s))) : text;
+}
+
+// The zone's changes of offset inside [from_ms, to_ms).
+std::vector<TimeZone::Change> ChangesIn(const TimeZone& zone, int64_t from_ms, int64_t to_ms) {
+  return zone.Changes(from_ms / 1000, to_ms / 1000 - 1);
 }
 
 std::string Day(int64_t wall_s) {
@@ -69,12 +76,11 @@ std::string Share(const std::optional<double>& share) {
   return share ? Decimal(*share * 100.0, 2) + " %" : "—";
 }
 
-std::string ZoneText(const TimeZone& zone, int64_t utc_ms) {
-  const int64_t offset = zone.OffsetAt(utc_ms / 1000);
-  const int64_t m = (offset < 0 ? -offset : offset) / 60;
-  char text[16];
-  std::snprintf(text, sizeof text, "UTC%c%02d:%02d", offset < 0 ? '-' : '+', static_cast<int>(m / 60),
-                static_cast<int>(m % 60));
+// "Europe/Warsaw (UTC+02:00; UTC+01:00 od 2026-10-25 02:00:00 +01:00)": each offset of the period.
+std::string ZoneText(const TimeZone& zone, int64_t from_ms, int64_t to_ms) {
+  std::string text = "UTC" + OffsetText(zone.OffsetAt(from_ms / 1000));
+  for (const TimeZone::Change& c : ChangesIn(zone, from_ms, to_ms))
+    text += "; UTC" + OffsetText(c.after) + " od " + LocalTime(zone, c.utc_s * 1000, true);
   return (zone.Name().empty() ? std::string("strefa systemu") : zone.Name()) + " (" + text + ")";
 }
 
@@ -144,8 +150,9 @@ std::optional<ReportDocument> ReadReportDocument(std::string_view text) {
 PeriodChartBuilder::PeriodChartBuilder(const TimeZone& zone, int64_t from_ms, int64_t to_ms, int columns,
                                        std::vector<ChannelEntry> channels, std::vector<int> only)
     : zone_(zone), columns_(std::max(1, columns)), channels_(std::move(channels)), only_(std::move(only)) {
-  from_ = LocalSeconds(from_ms);
-  to_ = std::max(from_ + 1, LocalSeconds(to_ms));
+  // The axis is UTC, continuous across changes of the clocks; the labels add the zone's offsets.
+  from_ = static_cast<double>(from_ms / 1000);
+  to_ = std::max(from_ + 1, static_cast<double>(to_ms / 1000));
   missing_.assign(static_cast<size_t>(columns_), false);
 }
 
@@ -196,7 +203,7 @@ DayFigures& PeriodChartBuilder::DayOf(double x, int channel, Unit unit, double v
 
 void PeriodChartBuilder::Add(const PeriodPoint& point) {
   if (!only_.empty() && std::find(only_.begin(), only_.end(), point.channel) == only_.end()) return;
-  const double x = LocalSeconds(point.utc_ms);
+  const auto x = static_cast<double>(point.utc_ms / 1000);
   const int column = ColumnAt(point.utc_ms / 1000, x);
   if (!point.value) {
     missing_[static_cast<size_t>(column)] = true;
@@ -207,7 +214,7 @@ void PeriodChartBuilder::Add(const PeriodPoint& point) {
   if (!c.low || p.y < c.low->y) c.low = p;
   if (!c.high || p.y > c.high->y) c.high = p;
 
-  DayFigures& d = DayOf(x, point.channel, point.unit, p.y);
+  DayFigures& d = DayOf(LocalSeconds(point.utc_ms), point.channel, point.unit, p.y);
   ++d.readings;
   d.min = std::min(d.min, p.y);
   d.max = std::max(d.max, p.y);
@@ -223,17 +230,18 @@ bool PeriodChartBuilder::CanMerge(int64_t block, const BlockSummary& summary) {
     const auto wall = static_cast<int64_t>(x);
     return wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400);
   };
-  return ColumnAt(first, from) == ColumnAt(last, to) && midnight(from) == midnight(to);
+  return ColumnAt(first, static_cast<double>(first)) == ColumnAt(last, static_cast<double>(last)) &&
+         midnight(from) == midnight(to);
 }
 
 void PeriodChartBuilder::Merge(int channel, Unit unit, const BlockSummary& summary) {
   if (!only_.empty() && std::find(only_.begin(), only_.end(), channel) == only_.end()) return;
-  const ChartPoint low{LocalSeconds(summary.min_t * 1000), ValueOf(unit, summary.min)};
-  const ChartPoint high{LocalSeconds(summary.max_t * 1000), ValueOf(unit, summary.max)};
+  const ChartPoint low{static_cast<double>(summary.min_t), ValueOf(unit, summary.min)};
+  const ChartPoint high{static_cast<double>(summary.max_t), ValueOf(unit, summary.max)};
   Column& c = LineOf(channel, unit).columns[static_cast<size_t>(ColumnAt(summary.min_t, low.x))];
   if (!c.low || low.y < c.low->y) c.low = low;
   if (!c.high || high.y > c.high->y) c.high = high;
-  DayFigures& d = DayOf(low.x, channel, unit, low.y);
+  DayFigures& d = DayOf(LocalSeconds(summary.min_t * 1000), channel, unit, low.y);
   d.readings += static_cast<size_t>(summary.valid);
   d.min = std::min(d.min, low.y);
   d.max = std::max(d.max, high.y);
@@ -264,6 +272,10 @@ ChartData PeriodChartBuilder::Chart(std::string title) const {
     if (missing_[static_cast<size_t>(i)])
       chart.missing.push_back(from_ + (to_ - from_) * (i + 0.5) / columns_);
   }
+  const auto from = static_cast<int64_t>(from_), to = static_cast<int64_t>(to_);
+  chart.offsets.push_back({from_, static_cast<double>(zone_.OffsetAt(from))});
+  for (const TimeZone::Change& c : zone_.Changes(from, to))
+    chart.offsets.push_back({static_cast<double>(c.utc_s), static_cast<double>(c.after)});
   return chart;
 }
 
@@ -284,7 +296,7 @@ std::string CombinedHash(const std::vector<ChannelStats>& stats) {
 }
 
 std::vector<std::vector<std::string>> StatisticsTable(const std::vector<ChannelStats>& stats,
-                                                      const TimeZone& zone) {
+                                                      const TimeZone& zone, bool offsets) {
   std::vector<std::vector<std::string>> rows = {
       {"Kanał"},
       {"Odczyty poprawne"},
@@ -312,9 +324,9 @@ std::vector<std::vector<std::string>> StatisticsTable(const std::vector<ChannelS
         std::to_string(s.invalid),
         Duration(s.gap_s),
         WithUnit(s.min, s.unit),
-        any ? LocalTime(zone, s.min_ms) : "—",
+        any ? LocalTime(zone, s.min_ms, offsets) : "—",
         WithUnit(s.max, s.unit),
-        any ? LocalTime(zone, s.max_ms) : "—",
+        any ? LocalTime(zone, s.max_ms, offsets) : "—",
         WithUnit(s.mean, s.unit, 2),
         WithUnit(s.stddev, s.unit, 2),
         s.unit == Unit::Celsius ? WithUnit(s.mkt, s.unit, 2) : "—",
@@ -335,12 +347,15 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
                                   const std::vector<DayFigures>& days) {
   ReportDocument d;
   d.title = "Raport okresowy rejestratora";
+  // Across a change of the clocks a local time alone may name two moments: each carries its offset.
+  const bool offsets = !ChangesIn(zone, context.from_ms, context.to_ms).empty();
   d.blocks.push_back(Lines({
       "Rejestrator: " + context.logger.name,
       "Właściciel: " + context.logger.owner,
       "Numer seryjny: " + (context.logger.serial.empty() ? std::string("—") : context.logger.serial),
-      "Okres: od " + LocalTime(zone, context.from_ms) + " do " + LocalTime(zone, context.to_ms),
-      "Strefa czasowa: " + ZoneText(zone, context.from_ms),
+      "Okres: od " + LocalTime(zone, context.from_ms, offsets) + " do " +
+          LocalTime(zone, context.to_ms, offsets),
+      "Strefa czasowa: " + ZoneText(zone, context.from_ms, context.to_ms),
   }));
 
   d.blocks.push_back(Heading("Wykres okresu"));
@@ -352,7 +367,7 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
 
   d.blocks.push_back(Heading("Statystyki kanałów"));
   if (stats.empty()) d.blocks.push_back(Lines({"Brak pomiarów w wybranym okresie."}));
-  const auto table = StatisticsTable(stats, zone);
+  const auto table = StatisticsTable(stats, zone, offsets);
   for (size_t first = 0; first < stats.size(); first += kChannelsPerTable) {
     ReportBlock b{ReportBlock::Kind::Table, {}, {}, {}};
     const size_t last = std::min(stats.size(), first + kChannelsPerTable);
@@ -382,7 +397,7 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
   for (const ChannelStats& s : stats) {
     for (const Excursion& e : s.excursions) {
       excursions.rows.push_back({ChannelTitle(s.channel, s.point, s.unit), e.high ? "powyżej" : "poniżej",
-                                 LocalTime(zone, e.start_ms), LocalTime(zone, e.end_ms),
+                                 LocalTime(zone, e.start_ms, offsets), LocalTime(zone, e.end_ms, offsets),
                                  Duration((e.end_ms - e.start_ms) / 1000), WithUnit(e.extreme, s.unit)});
     }
   }
@@ -567,8 +582,9 @@ bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const Time
     }
   }
   if (withStats) result.stats = stats->Finish();
-  result.chart = chart.Chart(logger.id.name + ", " + LocalTime(zone, options.from_ms) + " – " +
-                             LocalTime(zone, options.to_ms));
+  const bool offsets = !ChangesIn(zone, options.from_ms, options.to_ms).empty();
+  result.chart = chart.Chart(logger.id.name + ", " + LocalTime(zone, options.from_ms, offsets) + " – " +
+                             LocalTime(zone, options.to_ms, offsets));
   result.days = chart.Days();
   return true;
 }

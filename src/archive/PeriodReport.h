@@ -104,9 +104,10 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
                                   const std::vector<ChannelStats>& stats, const ChartData& chart,
                                   const std::vector<DayFigures>& days);
 
-// The statistics table of the document (figures down, channels across), for the desktop window too.
+// The statistics table of the document (figures down, channels across), for the desktop window too;
+// with `offsets` each time carries its offset.
 std::vector<std::vector<std::string>> StatisticsTable(const std::vector<ChannelStats>& stats,
-                                                      const TimeZone& zone);
+                                                      const TimeZone& zone, bool offsets = false);
 
 // Everything the report and the chart of a period need, read from the archive in one pass.
 struct PeriodResult {

@@ -154,7 +154,7 @@ class Store final : public PeriodArchive {
         ++counts.present;
       } else {
         if (!AddConflict(row.series, row.t, row.stored, error)) return Fail();
-        ++counts.conflicts;
+        CountConflict(row.series, row.t, counts);
       }
     }
     // In key order, each series' rows go to the end of its run of the index instead of every record
@@ -260,6 +260,17 @@ class Store final : public PeriodArchive {
           loggers.push_back({row.Int(0), {row.Text(1), row.Text(2), row.Text(3)}});
         },
         error);
+  }
+
+  bool LoggerZone(int64_t logger, std::string& zone, std::string& error) override {
+    zone.clear();
+    return db_->Exec(
+        "SELECT zone FROM loggers WHERE id = $1", std::vector<SqlValue>{logger},
+        [&zone](const SqlRow& row) { zone = row.Text(0); }, error);
+  }
+
+  bool SetLoggerZone(int64_t logger, const std::string& zone, std::string& error) override {
+    return db_->Exec("UPDATE loggers SET zone = $2 WHERE id = $1", {logger, zone}, error);
   }
 
   bool Channels(int64_t logger, std::vector<ChannelEntry>& channels, std::string& error) override {
@@ -587,6 +598,15 @@ class Store final : public PeriodArchive {
                      {series, t, s.v, NowMs()}, error);
   }
 
+  void CountConflict(int64_t series, int64_t t, AddCounts& counts) const {
+    ++counts.conflicts;
+    counts.conflicts_from_ms = std::min(counts.conflicts_from_ms, t * 1000);
+    counts.conflicts_to_ms = std::max(counts.conflicts_to_ms, t * 1000);
+    for (const auto& [key, id] : series_) {
+      if (id == series) counts.conflict_channels |= 1u << (std::get<1>(key) & 31);
+    }
+  }
+
   template <typename Row>
   bool Recheck(int64_t logger, std::span<const Row* const> rows, size_t missing, AddCounts& counts,
                std::string& error) {
@@ -606,7 +626,7 @@ class Store final : public PeriodArchive {
         ++counts.present;
       } else {
         if (!AddConflict(row->series, row->t, row->stored, error)) return false;
-        ++counts.conflicts;
+        CountConflict(row->series, row->t, counts);
       }
     }
     counts.present += missing;

@@ -1,10 +1,14 @@
 #include "archive/TimeZone.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+
+#include "platform/FileRead.h"
 
 namespace velutron::archive {
 
@@ -24,19 +28,21 @@ std::filesystem::path ZoneDirectory() {
   return dir != nullptr && *dir != 0 ? dir : "/usr/share/zoneinfo";
 }
 
+bool KnownZone(const std::string& name) {
+  std::error_code ec;
+  const bool plain = !name.empty() && name.find("..") == std::string::npos && name.front() != '/';
+  return plain && std::filesystem::is_regular_file(ZoneDirectory() / name, ec);
+}
+
 }  // namespace
 
 std::optional<TimeZone> TimeZone::Named(const std::string& name, std::string& error) {
   const char* tz = std::getenv("TZ");
   std::optional<std::string> previous = tz != nullptr ? std::optional<std::string>(tz) : std::nullopt;
-  if (!name.empty()) {
-    // The C library takes an unknown name for UTC without a word; a user's typing error must not.
-    std::error_code ec;
-    const bool plain = name.find("..") == std::string::npos && name.front() != '/';
-    if (!plain || !std::filesystem::is_regular_file(ZoneDirectory() / name, ec)) {
-      error = "unknown time zone: " + name;
-      return std::nullopt;
-    }
+  // The C library takes an unknown name for UTC without a word; a user's typing error must not.
+  if (!name.empty() && !KnownZone(name)) {
+    error = "unknown time zone: " + name;
+    return std::nullopt;
   }
   return TimeZone(name, std::move(previous));
 }
@@ -84,15 +90,81 @@ int64_t TimeZone::ToUtc(int64_t local_s, LocalTimeKind& kind, std::optional<int6
   return a;
 }
 
-std::string TimeZone::Format(int64_t utc_s) const {
-  const int64_t offset = OffsetAt(utc_s);
-  const CivilTime c = CivilOf(utc_s + offset);
-  const int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+std::string TimeZone::Format(int64_t utc_s) const { return FormatAtOffset(utc_s, OffsetAt(utc_s)); }
+
+std::vector<TimeZone::Change> TimeZone::Changes(int64_t from_utc_s, int64_t to_utc_s) const {
+  constexpr int64_t kStep = 6 * 3600;
+  std::vector<Change> changes;
+  int64_t at = from_utc_s, offset = OffsetAt(at);
+  while (at < to_utc_s) {
+    const int64_t next = std::min(to_utc_s, at + kStep), nextOffset = OffsetAt(next);
+    if (nextOffset != offset) {
+      // The first second of the new offset, in (at, next].
+      int64_t lo = at, hi = next;
+      while (hi - lo > 1) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        (OffsetAt(mid) == offset ? lo : hi) = mid;
+      }
+      changes.push_back({hi, offset, nextOffset});
+    }
+    at = next;
+    offset = nextOffset;
+  }
+  return changes;
+}
+
+std::string MachineZoneName() {
+  std::error_code ec;
+  std::string name;
+  const std::filesystem::path link = std::filesystem::read_symlink("/etc/localtime", ec);
+  if (!ec) {
+    const std::string target = link.generic_string();
+    const size_t at = target.find("zoneinfo/");
+    if (at != std::string::npos) name = target.substr(at + 9);
+  } else if (std::FILE* f = std::fopen("/etc/timezone", "r")) {
+    char line[128] = {};
+    if (std::fgets(line, sizeof line, f) != nullptr) name = line;
+    std::fclose(f);
+    while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
+  }
+  return KnownZone(name) ? name : std::string();
+}
+
+bool SameZone(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  if (!KnownZone(a) || !KnownZone(b)) return false;
+  std::error_code ec;
+  const auto pa = ZoneDirectory() / a, pb = ZoneDirectory() / b;
+  if (std::filesystem::equivalent(pa, pb, ec)) return true;
+  constexpr size_t kLargestZone = 1 << 20;
+  const auto ra = ReadFileAtMost(pa, kLargestZone), rb = ReadFileAtMost(pb, kLargestZone);
+  return ra && rb && *ra == *rb;
+}
+
+std::string FormatAtOffset(int64_t utc_s, int64_t offset_s) {
+  const CivilTime c = CivilOf(utc_s + offset_s);
   char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", c.year, c.month, c.day, c.hour,
-                c.minute, c.second, offset < 0 ? '-' : '+', static_cast<int>(minutes / 60),
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
+                c.second);
+  return text + OffsetText(offset_s);
+}
+
+std::string OffsetText(int64_t offset_s) {
+  const int64_t minutes = (offset_s < 0 ? -offset_s : offset_s) / 60;
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%02d:%02d", offset_s < 0 ? '-' : '+', static_cast<int>(minutes / 60),
                 static_cast<int>(minutes % 60));
   return text;
+}
+
+std::optional<int64_t> ParseOffset(const std::string& text) {
+  auto digit = [&text](size_t i) { return std::isdigit(static_cast<unsigned char>(text[i])) != 0; };
+  if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || !digit(1) || !digit(2) || text[3] != ':' ||
+      !digit(4) || !digit(5))
+    return std::nullopt;
+  const int h = (text[1] - '0') * 10 + (text[2] - '0'), m = (text[4] - '0') * 10 + (text[5] - '0');
+  if (m > 59 || h * 60 + m > 14 * 60) return std::nullopt;
+  return (h * 3600 + m * 60) * (text[0] == '-' ? -1 : 1);
 }
 
 int64_t WallSeconds(const CivilTime& t) {

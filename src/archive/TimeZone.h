@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 
@@ -35,12 +36,34 @@ class TimeZone {
   // ISO 8601 with the offset in force, "2026-12-01T08:00:00+01:00".
   std::string Format(int64_t utc_s) const;
 
+  // A change of the zone's offset: from `before` to `after` (seconds east of UTC) at `utc_s`.
+  struct Change {
+    int64_t utc_s = 0;
+    int64_t before = 0;
+    int64_t after = 0;
+  };
+  // The changes in (from_utc_s, to_utc_s], oldest first, to the second (changes at least six hours apart).
+  std::vector<Change> Changes(int64_t from_utc_s, int64_t to_utc_s) const;
+
  private:
   TimeZone(std::string name, std::optional<std::string> previous);
   std::string name_;
   std::optional<std::string> previous_;  // TZ before, put back at the end
   bool active_ = true;
 };
+
+// The IANA name of the machine's zone (/etc/localtime), or empty when it has none.
+std::string MachineZoneName();
+// Whether two names are one zone of the system's database ("UTC" and "Etc/UTC", "Poland" and
+// "Europe/Warsaw"): the same name, or the same rules.
+bool SameZone(const std::string& a, const std::string& b);
+
+// ISO 8601 of a UTC time as seen at `offset_s` east of UTC, "2026-03-29T03:09:00+01:00".
+std::string FormatAtOffset(int64_t utc_s, int64_t offset_s);
+// "+01:00", "-05:00": the offset in seconds; nullopt for anything else (beyond ±14:00 too).
+std::optional<int64_t> ParseOffset(const std::string& text);
+// The offset as ParseOffset reads it.
+std::string OffsetText(int64_t offset_s);
 
 // A civil date and time as seconds since 1970-01-01 00:00 of the same calendar.
 int64_t WallSeconds(const CivilTime& t);

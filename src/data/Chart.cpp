@@ -17,6 +17,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "platform/Console.h"
@@ -269,6 +270,30 @@ QString TimeLabel(double x, double step, const Locale& locale) {
   return Text(locale.ShortDate(t)) + QLatin1Char('\n') + QString::fromLatin1(buf);
 }
 
+// The ticks of the horizontal axis and the x their labels show. On a UTC axis they fall on round local
+// times, each stretch between two changes of the offset on its own: the hour that autumn repeats is
+// labelled twice, side by side.
+std::vector<std::pair<double, double>> XTicks(const ChartData& chart, const ChartRange& x, double step) {
+  std::vector<std::pair<double, double>> ticks;
+  if (chart.axis != ChartAxis::Time || chart.offsets.empty()) {
+    for (double t : Ticks(x.low, x.high, step)) ticks.emplace_back(t, t);
+    return ticks;
+  }
+  std::vector<double> starts = {x.low};
+  for (const ChartOffset& o : chart.offsets) {
+    if (o.from > x.low && o.from < x.high) starts.push_back(o.from);
+  }
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const bool last = i + 1 == starts.size();
+    const double end = last ? x.high : starts[i + 1];
+    const double offset = LocalX(chart, starts[i]) - starts[i];
+    for (double t : Ticks(starts[i] + offset, end + offset, step)) {
+      if (last || t - offset < end) ticks.emplace_back(t - offset, t);
+    }
+  }
+  return ticks;
+}
+
 }  // namespace
 
 ChartViewport WholeChart(const ChartData& chart) {
@@ -325,13 +350,13 @@ void PaintChart(QPainter& painter, const ChartData& chart, const ChartViewport& 
           Qt::AlignLeft | Qt::AlignVCenter, Number(v, l.humidityStep, locale));
     }
   }
-  for (double x : Ticks(view.x.low, view.x.high, l.xStep)) {
+  for (const auto& [x, shown] : XTicks(chart, view.x, l.xStep)) {
     const qreal px = temperatures({x, view.temperature.low}).x();
     painter.setPen(grid);
     painter.drawLine(QPointF(px, l.plot.top()), QPointF(px, l.plot.bottom()));
     painter.setPen(Qt::black);
     const QString label =
-        chart.axis == ChartAxis::Time ? TimeLabel(x, l.xStep, locale) : Number(x, l.xStep, locale);
+        chart.axis == ChartAxis::Time ? TimeLabel(shown, l.xStep, locale) : Number(shown, l.xStep, locale);
     painter.drawText(QRectF(px - 100, l.plot.bottom() + 4, 200, 2 * fm.height()),
                      Qt::AlignHCenter | Qt::AlignTop, label);
   }

@@ -172,6 +172,14 @@ ChartRange TimeRange(const ChartData& chart) {
   return {low, high};
 }
 
+double LocalX(const ChartData& chart, double x) {
+  double offset = chart.offsets.empty() ? 0 : chart.offsets.front().offset_s;
+  for (const ChartOffset& o : chart.offsets) {
+    if (o.from <= x) offset = o.offset_s;
+  }
+  return x + offset;
+}
+
 std::optional<ChartRange> ValueRange(const ChartData& chart, Quantity quantity) {
   std::optional<ChartRange> range;
   for (const ChartLine& l : chart.lines) {
@@ -187,7 +195,7 @@ std::optional<ChartRange> ValueRange(const ChartData& chart, Quantity quantity) 
 
 ChartData ReducedForWidth(const ChartData& chart, int columns) {
   const ChartRange r = TimeRange(chart);
-  ChartData reduced{chart.title, chart.axis, {}, {}, {}, {}};
+  ChartData reduced{chart.title, chart.axis, {}, {}, {}, {}, chart.offsets};
   for (const ChartLine& l : chart.lines) {
     reduced.lines.push_back({l.quantity, l.name, ReduceToColumns(l.points, r.low, r.high, columns)});
   }
@@ -202,7 +210,7 @@ ChartData ReducedForWidth(const ChartData& chart, int columns) {
 
 // The text form: "velutron-chart 1", then lines of tab-separated fields:
 //   title TEXT | axis time|record | line C|RH NAME | p X Y (a point of the last line) | on X Y | off X Y |
-//   missing X
+//   missing X | offset X SECONDS (a UTC axis: its labels' offset from X on)
 namespace {
 
 constexpr std::string_view kFirstLine = "velutron-chart 1";
@@ -264,6 +272,7 @@ std::string WriteChartData(const ChartData& chart) {
     AppendNumber(out, x);
     out += '\n';
   }
+  for (const ChartOffset& o : chart.offsets) point("offset", {o.from, o.offset_s});
   return out;
 }
 
@@ -295,6 +304,8 @@ std::optional<ChartData> ReadChartData(std::string_view text) {
       (f[0] == "on" ? chart.on : chart.off).push_back(p);
     } else if (f[0] == "missing" && f.size() == 2 && ParseNumber(f[1], p.x)) {
       chart.missing.push_back(p.x);
+    } else if (f[0] == "offset" && twoNumbers) {
+      chart.offsets.push_back({p.x, p.y});
     } else {
       return std::nullopt;
     }

@@ -20,13 +20,21 @@ struct ChartPoint {
 };
 
 // The horizontal axis: seconds of the logger's local civil time counted from 1970-01-01 00:00 (as if it
-// were UTC, so no zone or summer time shifts a stamp), or the record number when no record has a time.
+// were UTC, so no zone or summer time shifts a stamp; an archive's chart counts UTC seconds instead and
+// carries its zone's offsets), or the record number when no record has a time.
 enum class ChartAxis : uint8_t { Time, RecordNumber };
 
 struct ChartLine {
   Quantity quantity = Quantity::Temperature;
   std::string name;  // "1. Suchy [°C]"
   std::vector<ChartPoint> points;
+};
+
+// From `from` on, the labels of a time axis in UTC show x + offset_s.
+struct ChartOffset {
+  double from = 0;
+  double offset_s = 0;
+  friend bool operator==(const ChartOffset&, const ChartOffset&) = default;
 };
 
 struct ChartData {
@@ -36,6 +44,9 @@ struct ChartData {
   std::vector<ChartPoint> on;   // ON marks, on channel 1's value
   std::vector<ChartPoint> off;  // OFF marks
   std::vector<double> missing;  // records without a value in some channel, marked along the bottom
+  // Empty: x is local civil time (a database file's stamps). Otherwise x is UTC seconds, continuous
+  // across changes of the clocks (an archive's period), and these are the zone's offsets, oldest first.
+  std::vector<ChartOffset> offsets;
 
   bool HasValues() const;
 };
@@ -67,6 +78,8 @@ struct ChartRange {
   double high = 0;
 };
 ChartRange TimeRange(const ChartData& chart);
+// The local time of x: x itself on a local axis, x plus the offset in force on a UTC one.
+double LocalX(const ChartData& chart, double x);
 std::optional<ChartRange> ValueRange(const ChartData& chart, Quantity quantity);
 
 // The text form in which the command line hands a chart to the drawing program: a line per item,

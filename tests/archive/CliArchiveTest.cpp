@@ -15,6 +15,7 @@
 
 #include "../data/DumpBuilder.h"
 #include "ArchiveCli.h"
+#include "archive/TimeZone.h"
 #include "platform/AtomicFile.h"
 #include "support/SimProcess.h"
 #include "support/SimSession.h"
@@ -57,13 +58,21 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out,
             R"({"type":"import","file":"day1.DAT","logger":"Hala B","added":6,"present":0,"conflicts":0,)"
-            R"("undated":0,"dst_gap":0,"dst_fold":0})"
+            R"("undated":0,"dst_gap":0,"dst_fold":0,"zone":"Europe/Warsaw",)"
+            R"("offsets":[{"offset":"+01:00","from":"2026-12-01T08:00:00+01:00"}],"offset_given":false,)"
+            R"("conflicts_from":null,"conflicts_to":null,"conflict_channels":[]})"
             "\n"
             R"({"type":"import","file":"day2.DAT","logger":"Hala B","added":2,"present":3,"conflicts":1,)"
-            R"("undated":0,"dst_gap":0,"dst_fold":0})"
+            R"("undated":0,"dst_gap":0,"dst_fold":0,"zone":"Europe/Warsaw",)"
+            R"("offsets":[{"offset":"+01:00","from":"2026-12-01T08:10:00+01:00"}],"offset_given":false,)"
+            R"("conflicts_from":"2026-12-01T08:10:00+01:00","conflicts_to":"2026-12-01T08:10:00+01:00",)"
+            R"("conflict_channels":[1]})"
             "\n"
             R"({"type":"result","outcome":"completed"})"
             "\n");
+  EXPECT_EQ(r.err,
+            "day2.DAT: 1 reading in conflict, 2026-12-01T08:10:00+01:00 .. 2026-12-01T08:10:00+01:00, "
+            "channel 1\n");
 
   r = Cli(with({"archive", "export", "--format", "csv"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -106,6 +115,76 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
   r = Cli(with({"archive", "verify", "--hash", hash, "--channel", "2"}));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "[Error] the readings of that period no longer hash to " + hash + "\n");
+}
+
+// A logger's clock runs as it was set: on 29 March it stamps 01:09 … 04:59 every 10 minutes without a jump,
+// the hour stamped 03:xx at 9 °C. Read with one offset, that hour is its own and its excursion is
+// reported; the zone given at the first import is the logger's from then on.
+TEST_P(CliArchiveTest, TheHourAfterTheSpringChangeKeepsItsReadingsAndTheLoggerKeepsItsZone) {
+  DumpBuilder dump;
+  dump.channelByte = 1;
+  dump.owner = "Hala B";
+  dump.pointNames = {"Komora"};
+  for (int hour = 1; hour <= 4; ++hour) {
+    for (int minute = 9; minute < 60; minute += 10)
+      dump.Record({static_cast<uint16_t>(hour == 3 ? 1024 : 960)}, 0x29, 0x03, 26, Bcd(hour), Bcd(minute), 0);
+  }
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "spring.DAT", dump.File()));
+  const std::string stored =
+      "spring.DAT (Hala B): added 0, already present 24, in conflict 0, "
+      "times in a clock change 6, clock ";
+  struct Step {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;
+  };
+  const Step steps[] = {
+      {{"--tz", "Europe/Warsaw"},
+       0,
+       "spring.DAT (Hala B): added 24, already present 0, in conflict 0, times in a clock change 6, "
+       "clock Europe/Warsaw +01:00\n"},
+      {{}, 0, stored + "Europe/Warsaw +01:00\n"},
+      {{"--tz", "America/New_York"},
+       1,
+       "[Error] spring.DAT: the clock of Hala B is in Europe/Warsaw (stored at its first import), not "
+       "America/New_York: leave out --tz, add --new-zone to read the file in America/New_York and store that "
+       "zone from now on, or give --offset ±HH:MM for this file alone\n"},
+      {{"--tz", "Poland"}, 0, stored + "Poland +01:00\n"},  // the stored zone under another name
+      {{"--tz", "America/New_York", "--offset", "+01:00"},
+       0,
+       "spring.DAT (Hala B): added 0, already present 24, in conflict 0, clock America/New_York +01:00 "
+       "(--offset)\n"},
+      {{"--tz", "Europe/Berlin", "--new-zone"}, 0, stored + "Europe/Berlin +01:00\n"},
+      {{}, 0, stored + "Europe/Berlin +01:00\n"},
+  };
+  for (const Step& step : steps) {
+    std::vector<std::string> args = {"archive", "import", "spring.DAT"};
+    args.insert(args.end(), step.args.begin(), step.args.end());
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const CommandResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, step.exitCode) << r.err;
+    EXPECT_EQ(r.out, step.out);
+    EXPECT_EQ(r.err, "");
+  }
+
+  const CommandResult r = Cli({"--json", "archive", "report", "--from", "2026-03-29", "--to", "2026-03-30",
+                               "--tz", "Europe/Warsaw", "--high", "8"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto j = nlohmann::ordered_json::parse(r.out.substr(0, r.out.find('\n')));
+  EXPECT_EQ(j["readings"], 24);
+  EXPECT_EQ(j["gap_s"], 0);
+  EXPECT_EQ(j["above_s"], 3600);
+  EXPECT_EQ(j["excursions"].dump(),
+            R"([{"kind":"high","start":"2026-03-29T04:09:00+02:00","end":"2026-03-29T05:09:00+02:00",)"
+            R"("duration_s":3600,"extreme":9.0}])");
+
+  // A logger new to the archive takes the machine's zone without --tz.
+  const CommandResult spare = Cli({"archive", "import", "spring.DAT", "--logger", "Zapas"});
+  EXPECT_EQ(spare.exitCode, 0) << spare.err;
+  EXPECT_NE(spare.out.find(", clock " + archive::MachineZoneName() + " "), std::string::npos) << spare.out;
+  EXPECT_EQ(Cli({"archive", "import", "spring.DAT", "--logger", "Zapas"})
+                .out.find("spring.DAT (Zapas): added 0, already present 24, in conflict 0"),
+            0u);
 }
 
 // A CSV reader takes the first line as the header: the texts come before it only when asked for.
@@ -309,6 +388,9 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
       {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "xml"},
       {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "json", "--texts"},
       {"archive", "import", "day1.DAT", "--tz", "Mars/Olympus"},
+      {"archive", "import", "day1.DAT", "--offset", "+1:00"},
+      {"archive", "import", "day1.DAT", "--offset", "+15:00"},
+      {"archive", "import", "day1.DAT", "--new-zone"},
       {"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02", "--channel", "11"},
       {"archive", "verify", "day.json", "--hash", "abc"},
       {"archive", "verify", "day.json", "--from", "2026-12-01"},

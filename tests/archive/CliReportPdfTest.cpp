@@ -1,6 +1,7 @@
 // velutron-cli archive report --pdf and archive chart, end to end: the document read back as its text
 // through pdftotext, the picture by its header.
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "../data/DumpBuilder.h"
@@ -236,6 +237,64 @@ TEST_P(CliReportPdfTest, ControlCharactersInANameAreShownAsTheirCodesAndTheChart
   const CommandResult svg = RunCommand(parse);
   EXPECT_EQ(svg.exitCode, 0) << svg.err;
   EXPECT_EQ(svg.out, "['1. Ko\\\\x01mo\\\\x1b[2Jra [°C]']\n");
+
+// A clock that follows summer time stamps 02:00 … 02:50 twice on 25 October 2026, the second hour at
+// 9 °C. Across the change every time printed carries its offset, the zone line gives both, and the
+// chart runs on in UTC: the second hour is drawn after the first, both labelled with their local times.
+TEST_P(CliReportPdfTest, AcrossTheAutumnChangeTimesCarryTheirOffsetsAndTheRepeatedHourIsDrawnAfterTheFirst) {
+  DumpBuilder dump;
+  dump.channelByte = 1;
+  dump.owner = "Hala C";
+  dump.pointNames = {"Komora"};
+  for (int k = 0; k < 24; ++k) {
+    const int hour = k < 12 ? 1 + k / 6 : k / 6, minute = k % 6 * 10;
+    dump.Record({static_cast<uint16_t>(k >= 12 && k < 18 ? 1024 : 960)}, 0x25, 0x10, 26, Bcd(hour),
+                Bcd(minute), 0);
+  }
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "autumn.DAT", dump.File()));
+  ASSERT_EQ(Cli({"archive", "import", "autumn.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  const std::vector<std::string> period = {"--logger", "Hala C",           "--from", "2026-10-25T01:00",
+                                           "--to",     "2026-10-25T05:00", "--tz",   "Europe/Warsaw"};
+  std::vector<std::string> args = {"archive", "report", "--high", "8", "--pdf", "autumn.pdf"};
+  args.insert(args.end(), period.begin(), period.end());
+  CommandResult r = Cli(args);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const CommandResult text =
+      RunCommand({"/usr/bin/pdftotext", "-layout", (work.path() / "autumn.pdf").string(), "-"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  size_t at = 0;
+  for (const std::string expected :
+       {"Okres: od 2026-10-25 01:00:00 +02:00 do 2026-10-25 05:00:00 +01:00",
+        "Strefa czasowa: Europe/Warsaw (UTC+02:00; UTC+01:00 od 2026-10-25 02:00:00 +01:00)", "Czas minimum",
+        "2026-10-25 01:00:00 +02:00", "Czas maksimum", "2026-10-25 02:00:00 +01:00", "Czas powyżej granicy",
+        "1:00:00", "Przekroczenia", "powyżej", "2026-10-25 02:00:00 +01:00", "2026-10-25 03:00:00 +01:00"}) {
+    const size_t found = text.out.find(expected, at);
+    EXPECT_NE(found, std::string::npos) << "\"" << expected << "\" after position " << at << " in\n"
+                                        << text.out;
+    if (found != std::string::npos) at = found + expected.size();
+  }
+
+  args = {"archive", "chart", "--out", "autumn.svg", "--width", "1600"};
+  args.insert(args.end(), period.begin(), period.end());
+  r = Cli(args);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const auto bytes = ReadFileAtMost(work.path() / "autumn.svg", 1 << 24);
+  ASSERT_TRUE(bytes);
+  const std::string svg(bytes->begin(), bytes->end());
+  EXPECT_NE(svg.find("<title>Hala C, 2026-10-25 01:00:00 +02:00 – 2026-10-25 05:00:00 +01:00</title>"),
+            std::string::npos);
+  std::vector<std::string> hours;
+  for (const auto& label : FindAll(svg, ">([0-9]{2}:[0-9]{2})</text>")) hours.push_back(label[1]);
+  EXPECT_EQ(hours, (std::vector<std::string>{"01:00", "01:30", "02:00", "02:30", "02:00", "02:30", "03:00",
+                                             "03:30"}));
+  // The channel's line: every reading at its own place, left to right.
+  const auto line =
+      FindAll(svg, "stroke=\"#1f77b4\"[^>]*stroke-width=\"1.5\"[^<]*<polyline[^>]*points=\"([^\"]*)\"");
+  ASSERT_EQ(line.size(), 1u) << svg;
+  std::vector<double> xs;
+  for (const auto& point : FindAll(line[0][1], "([0-9.]+),[0-9.]+")) xs.push_back(std::stod(point[1]));
+  EXPECT_EQ(xs.size(), 24u);
+  EXPECT_EQ(std::adjacent_find(xs.begin(), xs.end(), std::greater_equal<>()), xs.end()) << line[0][1];
 }
 
 VELUTRON_ON_BOTH_ENGINES(CliReportPdfTest);

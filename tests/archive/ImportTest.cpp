@@ -1,6 +1,6 @@
 // Downloads into the archive: each reading once however often or overlapping the files come, a
 // disagreement kept apart, and the logger's local stamps placed in UTC across both changes of the
-// clocks in Europe/Warsaw.
+// clocks in Europe/Warsaw, for a clock that runs as it was set and for one that follows summer time.
 
 #include <thread>
 
@@ -33,12 +33,14 @@ std::vector<uint8_t> File(std::vector<Stamp> stamps, const std::string& owner = 
 
 struct Expected {
   size_t added, present, conflicts, marked;
+  std::vector<int64_t> offsets;  // the offsets the stamps were read with, in hours
 };
 
 struct ImportCase {
   const char* name;
   std::string zone;
-  std::string logger;  // --logger, or empty for the owner text
+  std::optional<int64_t> offset;  // --offset, in hours
+  std::string logger;             // --logger, or empty for the owner text
   std::vector<std::vector<Stamp>> files;
   std::vector<Expected> expected;  // per file
   std::vector<std::string> times;  // channel 1 as archived, UTC
@@ -54,66 +56,121 @@ TEST_P(ImportTest, ReadingsArriveOnceInUtcWithDisagreementsKeptApart) {
   const std::vector<Stamp> overlap = {{1, 12, 8, 10}, {1, 12, 8, 20}, {1, 12, 8, 30}};
   const std::vector<Stamp> disagree = {{1, 12, 8, 10, 1201}};
   // 29 March: 02:00 becomes 03:00. 25 October: 03:00 becomes 02:00, the hour from 02:00 comes twice.
-  const std::vector<Stamp> spring = {{29, 3, 1, 40}, {29, 3, 2, 20}, {29, 3, 3, 0}};
-  const std::vector<Stamp> autumn = {{25, 10, 1, 30}, {25, 10, 2, 0},  {25, 10, 2, 30},
-                                     {25, 10, 2, 0},  {25, 10, 2, 30}, {25, 10, 3, 0}};
+  // A clock that runs as it was set shows every hour once; one that follows summer time jumps.
+  const std::vector<Stamp> springAsSet = {{29, 3, 1, 40}, {29, 3, 2, 0}, {29, 3, 2, 20},
+                                          {29, 3, 2, 40}, {29, 3, 3, 0}, {29, 3, 3, 20}};
+  const std::vector<Stamp> springFollowed = {{29, 3, 1, 20}, {29, 3, 1, 40}, {29, 3, 3, 0}, {29, 3, 3, 20}};
+  const std::vector<Stamp> autumnAsSet = {{25, 10, 1, 30}, {25, 10, 2, 0},  {25, 10, 2, 30},
+                                          {25, 10, 3, 0},  {25, 10, 3, 30}, {25, 10, 4, 0}};
+  const std::vector<Stamp> autumnFollowed = {{25, 10, 1, 30}, {25, 10, 2, 0},  {25, 10, 2, 30},
+                                             {25, 10, 2, 0},  {25, 10, 2, 30}, {25, 10, 3, 0}};
+  const std::vector<std::string> autumnUtc = {"2026-10-24T23:30:00Z", "2026-10-25T00:00:00Z",
+                                              "2026-10-25T00:30:00Z", "2026-10-25T01:00:00Z",
+                                              "2026-10-25T01:30:00Z", "2026-10-25T02:00:00Z"};
   const std::vector<ImportCase> cases = {
       {"the same file twice adds its readings once",
        "Europe/Warsaw",
+       {},
        "",
        {three, three},
-       {{6, 0, 0, 0}, {0, 6, 0, 0}},
+       {{6, 0, 0, 0, {1}}, {0, 6, 0, 0, {1}}},
        {"2026-12-01T07:00:00Z", "2026-12-01T07:10:00Z", "2026-12-01T07:20:00Z"},
        "Chłodnia 3"},
       {"an overlapping download adds only what is new",
        "Europe/Warsaw",
+       {},
        "Hala B",
        {three, overlap},
-       {{6, 0, 0, 0}, {2, 4, 0, 0}},
+       {{6, 0, 0, 0, {1}}, {2, 4, 0, 0, {1}}},
        {"2026-12-01T07:00:00Z", "2026-12-01T07:10:00Z", "2026-12-01T07:20:00Z", "2026-12-01T07:30:00Z"},
        "Hala B"},
       {"a disagreeing reading is a conflict and the archived one stays",
        "Europe/Warsaw",
+       {},
        "",
        {three, disagree},
-       {{6, 0, 0, 0}, {0, 1, 1, 0}},
+       {{6, 0, 0, 0, {1}}, {0, 1, 1, 0, {1}}},
        {"2026-12-01T07:00:00Z", "2026-12-01T07:10:00Z", "2026-12-01T07:20:00Z"},
        "Chłodnia 3"},
-      {"a time the spring change skipped is read with the winter offset and marked",
+      {"spring, a clock as set: one offset, the hour the zone skips marked",
        "Europe/Warsaw",
+       {},
        "",
-       {spring},
-       {{6, 0, 0, 1}},
-       {"2026-03-29T00:40:00Z", "2026-03-29T01:00:00Z", "2026-03-29T01:20:00Z"},
+       {springAsSet},
+       {{12, 0, 0, 3, {1}}},
+       {"2026-03-29T00:40:00Z", "2026-03-29T01:00:00Z", "2026-03-29T01:20:00Z", "2026-03-29T01:40:00Z",
+        "2026-03-29T02:00:00Z", "2026-03-29T02:20:00Z"},
        "Chłodnia 3"},
-      {"the autumn hour that comes twice is summer time first, then winter time",
+      {"spring, a clock that follows summer time: the offset changes at the jump",
        "Europe/Warsaw",
+       {},
        "",
-       {autumn},
-       {{12, 0, 0, 4}},
-       {"2026-10-24T23:30:00Z", "2026-10-25T00:00:00Z", "2026-10-25T00:30:00Z", "2026-10-25T01:00:00Z",
-        "2026-10-25T01:30:00Z", "2026-10-25T02:00:00Z"},
+       {springFollowed},
+       {{8, 0, 0, 0, {1, 2}}},
+       {"2026-03-29T00:20:00Z", "2026-03-29T00:40:00Z", "2026-03-29T01:00:00Z", "2026-03-29T01:20:00Z"},
        "Chłodnia 3"},
-      {"a file downloaded from the last record reads the autumn hour the same way",
+      {"autumn, a clock as set: one offset, the hour the zone repeats marked",
        "Europe/Warsaw",
+       {},
        "",
-       {Reversed(autumn)},
-       {{12, 0, 0, 4}},
-       {"2026-10-24T23:30:00Z", "2026-10-25T00:00:00Z", "2026-10-25T00:30:00Z", "2026-10-25T01:00:00Z",
-        "2026-10-25T01:30:00Z", "2026-10-25T02:00:00Z"},
+       {autumnAsSet},
+       {{12, 0, 0, 2, {2}}},
+       autumnUtc,
        "Chłodnia 3"},
-      {"the days either side of a change each keep their own offset to the last second",
+      {"autumn, a clock that follows summer time: summer time first, then winter time",
        "Europe/Warsaw",
+       {},
        "",
-       {{{28, 3, 23, 59}, {29, 3, 1, 0}, {29, 3, 23, 59}, {30, 3, 0, 0}}},
-       {{8, 0, 0, 0}},
-       {"2026-03-28T22:59:00Z", "2026-03-29T00:00:00Z", "2026-03-29T21:59:00Z", "2026-03-29T22:00:00Z"},
+       {autumnFollowed},
+       {{12, 0, 0, 4, {2, 1}}},
+       autumnUtc,
+       "Chłodnia 3"},
+      {"autumn, a clock that follows summer time, downloaded from the last record",
+       "Europe/Warsaw",
+       {},
+       "",
+       {Reversed(autumnFollowed)},
+       {{12, 0, 0, 4, {2, 1}}},
+       autumnUtc,
+       "Chłodnia 3"},
+      {"a jump of another size is a clock set by hand: one offset",
+       "Europe/Warsaw",
+       {},
+       "",
+       {{{29, 3, 1, 20}, {29, 3, 1, 40}, {29, 3, 3, 10}, {29, 3, 3, 30}}},
+       {{8, 0, 0, 0, {1}}},
+       {"2026-03-29T00:20:00Z", "2026-03-29T00:40:00Z", "2026-03-29T02:10:00Z", "2026-03-29T02:30:00Z"},
+       "Chłodnia 3"},
+      {"an hour's jump on another day is no change of the zone: one offset",
+       "Europe/Warsaw",
+       {},
+       "",
+       {{{28, 3, 1, 20}, {28, 3, 1, 40}, {28, 3, 3, 0}, {28, 3, 3, 20}}},
+       {{8, 0, 0, 0, {1}}},
+       {"2026-03-28T00:20:00Z", "2026-03-28T00:40:00Z", "2026-03-28T02:00:00Z", "2026-03-28T02:20:00Z"},
+       "Chłodnia 3"},
+      {"an offset given holds for the whole file, across the jump too",
+       "Europe/Warsaw",
+       1,
+       "",
+       {springFollowed},
+       {{8, 0, 0, 0, {1}}},
+       {"2026-03-29T00:20:00Z", "2026-03-29T00:40:00Z", "2026-03-29T02:00:00Z", "2026-03-29T02:20:00Z"},
+       "Chłodnia 3"},
+      {"an offset given places a summer day of a clock kept on winter time",
+       "Europe/Warsaw",
+       1,
+       "",
+       {{{1, 6, 8, 0}}},
+       {{2, 0, 0, 0, {1}}},
+       {"2026-06-01T07:00:00Z"},
        "Chłodnia 3"},
       {"another zone places the same stamps elsewhere",
        "America/New_York",
+       {},
        "",
        {{{1, 12, 8, 0}}},
-       {{2, 0, 0, 0}},
+       {{2, 0, 0, 0, {-5}}},
        {"2026-12-01T13:00:00Z"},
        "Chłodnia 3"},
   };
@@ -130,8 +187,13 @@ TEST_P(ImportTest, ReadingsArriveOnceInUtcWithDisagreementsKeptApart) {
       const DatabaseContents db = DecodeDatabase(File(c.files[f]));
       ASSERT_TRUE(db.Valid());
       ImportResult result;
-      ASSERT_TRUE(ImportDatabase(*a, db, c.logger, *zone, result, error)) << error;
+      const std::optional<int64_t> offset =
+          c.offset ? std::optional<int64_t>(*c.offset * 3600) : std::nullopt;
+      ASSERT_TRUE(ImportDatabase(*a, db, ImportOptions{c.logger, offset, ""}, *zone, result, error)) << error;
       EXPECT_EQ(result.logger, c.archivedAs);
+      std::vector<int64_t> offsets;
+      for (const ClockOffset& o : result.offsets) offsets.push_back(o.offset_s / 3600);
+      EXPECT_EQ(offsets, c.expected[f].offsets);
       EXPECT_EQ(result.counts.added, c.expected[f].added);
       EXPECT_EQ(result.counts.present, c.expected[f].present);
       EXPECT_EQ(result.counts.conflicts, c.expected[f].conflicts);

@@ -173,6 +173,7 @@ TEST_P(SummaryTest, ReportAndChartFromSummariesEqualThoseFromEveryReading) {
                                                          : OpenSqlite(location, error);
          ASSERT_TRUE(db) << error;
          EXPECT_TRUE(db->Exec("DROP TABLE summaries", error)) << error;
+         EXPECT_TRUE(db->Exec("ALTER TABLE loggers DROP COLUMN zone", error)) << error;
          EXPECT_TRUE(db->Exec("UPDATE meta SET value = '1' WHERE key = 'schema_version'", error)) << error;
        }},
   };

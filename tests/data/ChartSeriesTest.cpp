@@ -105,10 +105,20 @@ TEST(ChartSeries, TheDrawingProgramReadsBackWhatTheCommandLineWritesAndNothingEl
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(read->title, "known .DAT");
   EXPECT_EQ(WriteChartData(*read), text);
+  EXPECT_EQ(text.find("offset"), std::string::npos);  // a database's local axis, as ever
 
-  for (const std::string bad : {"", "velutron-chart 2\n", "velutron-chart 1\np\t1\t2\n",
-                                "velutron-chart 1\nline\tK\tx\n", "velutron-chart 1\non\t1\tnan\n",
-                                "velutron-chart 1\nmissing\t1x\n", "velutron-chart 1\naxis\tdays\n"}) {
+  // An archive's UTC axis carries the offsets its labels add: 1 h, then 2 h from x = 7200 on.
+  chart.offsets = {{0, 3600}, {7200, 7200}};
+  const auto utc = ReadChartData(WriteChartData(chart));
+  ASSERT_TRUE(utc.has_value());
+  EXPECT_EQ(utc->offsets, chart.offsets);
+  EXPECT_EQ((std::vector<double>{LocalX(*utc, -10), LocalX(*utc, 7199), LocalX(*utc, 7200)}),
+            (std::vector<double>{3590, 10799, 14400}));
+
+  for (const std::string bad :
+       {"", "velutron-chart 2\n", "velutron-chart 1\np\t1\t2\n", "velutron-chart 1\noffset\t1\n",
+        "velutron-chart 1\nline\tK\tx\n", "velutron-chart 1\non\t1\tnan\n", "velutron-chart 1\nmissing\t1x\n",
+        "velutron-chart 1\naxis\tdays\n"}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(ReadChartData(bad).has_value());
   }
