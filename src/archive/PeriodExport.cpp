@@ -4,6 +4,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "archive/PointNames.h"
 #include "data/Export.h"
 
 namespace velutron::archive {
@@ -24,10 +25,9 @@ PeriodWriter::PeriodWriter(const LoggerEntry& logger, const std::vector<ChannelE
   std::sort(columns_.begin(), columns_.end());
   columns_.erase(std::unique(columns_.begin(), columns_.end()), columns_.end());
   // The point names in force at the period's end.
-  for (const ChannelEntry& e : channels) {
-    const bool shown = std::any_of(columns_.begin(), columns_.end(),
-                                   [&e](const SeriesKey& c) { return c.channel == e.info.channel; });
-    if (e.from_ms < options.to_ms && shown) names_[e.info.channel] = e.info.point;
+  for (const SeriesKey& c : columns_) {
+    const auto spans = PointsIn(channels, c.channel, options.from_ms, options.to_ms);
+    if (!spans.empty()) names_[c.channel] = spans.back().point;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "archive/PointNames.h"
 #include "archive/Sha256.h"
 #include "archive/Summary.h"
 
@@ -84,15 +85,6 @@ std::string ChannelTitle(int channel, const std::string& point, Unit unit) {
   return name + " [" + UnitText(unit) + "]";
 }
 
-// The channel's point name in force at the period's end.
-std::string PointAt(const std::vector<ChannelEntry>& channels, int channel, int64_t to_ms) {
-  std::string point;
-  for (const ChannelEntry& c : channels) {
-    if (c.info.channel == channel && c.from_ms < to_ms) point = c.info.point;
-  }
-  return point;
-}
-
 ReportBlock Heading(std::string text) { return {ReportBlock::Kind::Heading, std::move(text), {}, {}}; }
 ReportBlock Lines(std::vector<std::string> lines) {
   ReportBlock b{ReportBlock::Kind::Lines, {}, {}, {}};
@@ -143,7 +135,12 @@ std::optional<ReportDocument> ReadReportDocument(std::string_view text) {
 
 PeriodChartBuilder::PeriodChartBuilder(const TimeZone& zone, int64_t from_ms, int64_t to_ms, int columns,
                                        std::vector<ChannelEntry> channels, std::vector<int> only)
-    : zone_(zone), columns_(std::max(1, columns)), channels_(std::move(channels)), only_(std::move(only)) {
+    : zone_(zone),
+      from_ms_(from_ms),
+      to_ms_(to_ms),
+      columns_(std::max(1, columns)),
+      channels_(std::move(channels)),
+      only_(std::move(only)) {
   from_ = LocalSeconds(from_ms);
   to_ = std::max(from_ + 1, LocalSeconds(to_ms));
   missing_.assign(static_cast<size_t>(columns_), false);
@@ -250,7 +247,7 @@ ChartData PeriodChartBuilder::Chart(std::string title) const {
   });
   for (const Line* l : ordered) {
     ChartLine line{l->unit == Unit::RelativeHumidity ? Quantity::Humidity : Quantity::Temperature,
-                   ChannelTitle(l->channel, PointAt(channels_, l->channel, INT64_MAX), l->unit),
+                   ChannelTitle(l->channel, PointAtEnd(channels_, l->channel, from_ms_, to_ms_), l->unit),
                    {}};
     for (const Column& c : l->columns) {
       if (!c.low) continue;
@@ -363,6 +360,21 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
       b.rows.push_back(std::move(cells));
     }
     d.blocks.push_back(std::move(b));
+  }
+
+  // A channel renamed inside the period: its earlier names, the latest first.
+  std::vector<std::string> renamed;
+  for (const ChannelStats& s : stats) {
+    if (s.points.size() < 2) continue;
+    std::string line = ChannelTitle(s.channel, s.point, s.unit);
+    for (size_t i = s.points.size(); i-- > 1;)
+      line += (i + 1 == s.points.size() ? " (przed " : ", przed ") + LocalTime(zone, s.points[i].from_ms) +
+              ": „" + s.points[i - 1].point + "”";
+    renamed.push_back(line + ")");
+  }
+  if (!renamed.empty()) {
+    renamed.insert(renamed.begin(), "Nazwy punktów zmienione w okresie:");
+    d.blocks.push_back(Lines(std::move(renamed)));
   }
 
   d.hash = CombinedHash(stats);

@@ -79,6 +79,7 @@ class PeriodChartBuilder {
   DayFigures& DayOf(double x, int channel, Unit unit, double value);
 
   const TimeZone& zone_;
+  int64_t from_ms_ = 0, to_ms_ = 0;
   double from_ = 0, to_ = 0;
   int columns_ = 1;
   std::vector<ChannelEntry> channels_;

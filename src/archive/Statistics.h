@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/PointNames.h"
 #include "archive/Summary.h"
 #include "archive/TimeZone.h"
 
@@ -22,7 +23,8 @@ struct Excursion {
 struct ChannelStats {
   int channel = 0;
   Unit unit = Unit::Celsius;
-  std::string point;
+  std::string point;              // the name in force at the period's end
+  std::vector<PointSpan> points;  // every name it had in the period, oldest first, when more than one
   size_t readings = 0;  // valid
   size_t invalid = 0;
   int64_t gap_s = 0;

@@ -12,6 +12,7 @@
 #include "archive/Import.h"
 #include "archive/PeriodExport.h"
 #include "archive/PeriodReport.h"
+#include "archive/PointNames.h"
 #include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
 #include "archive/TimeZone.h"
@@ -191,12 +192,22 @@ Outcome List(Runner& r, const std::string& zoneName) {
                         (l.id.owner.empty() || l.id.owner == l.id.name ? "" : " (" + l.id.owner + ")") +
                         ": " + (any ? time(first) + " .. " + time(last) : std::string("no readings"));
     j["channels"] = Json::array();
-    for (const ChannelEntry& c : channels) {
-      const std::string unit = c.info.unit == Unit::RelativeHumidity ? "%RH" : "°C";
-      j["channels"].push_back(
-          {{"channel", c.info.channel}, {"point", c.info.point}, {"unit", unit}, {"from", time(c.from_ms)}});
-      human += "\n  ch" + std::to_string(c.info.channel) + " " + unit + " \"" + c.info.point + "\" from " +
-               time(c.from_ms);
+    // Each name a channel had, from when it stood: a download's from the logger's first reading at the
+    // latest, since it stood back to before anything recorded.
+    constexpr int64_t kAlways = INT64_MIN / 2;
+    for (size_t i = 0; i < channels.size(); ++i) {
+      const ChannelEntry& entry = channels[i];
+      if (i > 0 && channels[i - 1].info.channel == entry.info.channel) continue;
+      for (const PointSpan& span : PointsIn(channels, entry.info.channel, kAlways, INT64_MAX / 2)) {
+        const std::string unit = span.unit == Unit::RelativeHumidity ? "%RH" : "°C";
+        const int64_t from = span.from_ms != kAlways ? span.from_ms
+                             : any                   ? std::min(first, entry.from_ms)
+                                                     : entry.from_ms;
+        j["channels"].push_back(
+            {{"channel", entry.info.channel}, {"point", span.point}, {"unit", unit}, {"from", time(from)}});
+        human += "\n  ch" + std::to_string(entry.info.channel) + " " + unit + " \"" + span.point +
+                 "\" from " + time(from);
+      }
     }
     static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused"};
     struct Shown {
@@ -357,7 +368,12 @@ Outcome Report(Runner& r, const ReportArgs& a) {
   for (const ChannelStats& s : *stats) {
     const char* unit = s.unit == Unit::RelativeHumidity ? " %RH" : " °C";
     auto time = [&p](int64_t ms) { return p.zone->Format(ms / 1000); };
-    std::string human = "ch" + std::to_string(s.channel) + " \"" + s.point + "\": readings " +
+    // Earlier names of the period, the latest first.
+    std::string named = "\"" + s.point + "\"";
+    for (size_t i = s.points.size(); i-- > 1;)
+      named += (i + 1 == s.points.size() ? " (before " : ", before ") + time(s.points[i].from_ms) + ": \"" +
+               s.points[i - 1].point + (i == 1 ? "\")" : "\"");
+    std::string human = "ch" + std::to_string(s.channel) + " " + named + ": readings " +
                         std::to_string(s.readings) + ", invalid " + std::to_string(s.invalid) + ", gaps " +
                         std::to_string(s.gap_s) + " s";
     if (s.min) {

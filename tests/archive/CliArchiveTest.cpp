@@ -20,11 +20,12 @@ using archive::GapCause;
 uint8_t Bcd(int v) { return static_cast<uint8_t>(v / 10 * 16 + v % 10); }
 
 // Hala B on 1 December 2026, local time; channel 1 as given, channel 2 always 21 °C.
-std::vector<uint8_t> Day(std::vector<std::pair<int, uint16_t>> minuteAndRaw) {
+std::vector<uint8_t> Day(std::vector<std::pair<int, uint16_t>> minuteAndRaw,
+                         std::vector<std::string> points = {"Komora", "Rampa"}) {
   DumpBuilder dump;
   dump.channelByte = 2;
   dump.owner = "Hala B";
-  dump.pointNames = {"Komora", "Rampa"};
+  dump.pointNames = std::move(points);
   for (auto [minute, raw] : minuteAndRaw) dump.Record({raw, 1216}, 0x01, 0x12, 26, 0x08, Bcd(minute), 0);
   return dump.File();
 }
@@ -142,6 +143,44 @@ TEST_P(CliArchiveTest, ThePeriodCsvIsHeaderAndRowsForAnyReaderWithItsTextsOnlyWh
             "{'time': '2026-12-01T08:10:00+01:00', 'ch1_C': '22.5625', 'ch2_C': '21.0', 'status': ''}\n"
             "{'time': '2026-12-01T08:20:00+01:00', 'ch1_C': '25.0', 'ch2_C': '21.0', 'status': ''}\n"
             "{'time': '2026-12-01T08:30:00+01:00', 'ch1_C': '', 'ch2_C': '21.0', 'status': 'ch1_C=T_min'}\n");
+}
+
+// Two downloads of one memory, channel 2 renamed between them, imported in the order A1, A2, A1: the
+// list, the report and the export each give the name that stood at the time.
+TEST_P(CliArchiveTest, ARenamedPointKeepsEachNameForTheTimeItStood) {
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "renamed.DAT",
+                                  Day({{0, 1200}, {10, 1240}, {20, 1280}, {30, 1290}, {40, 1300}}, {"Komora",
+                                                                                                    "Wej\x9C"
+                                                                                                    "cie"})));
+  for (const char* file : {"day1.DAT", "renamed.DAT", "day1.DAT"})
+    ASSERT_EQ(Cli({"archive", "import", file, "--tz", "Europe/Warsaw"}).exitCode, 0);
+  CommandResult r = Cli({"archive", "list", "--tz", "Europe/Warsaw"});
+  EXPECT_EQ(r.out,
+            "Hala B: 2026-12-01T08:00:00+01:00 .. 2026-12-01T08:40:00+01:00\n"
+            "  ch1 °C \"Komora\" from 2026-12-01T08:00:00+01:00\n"
+            "  ch2 °C \"Rampa\" from 2026-12-01T08:00:00+01:00\n"
+            "  ch2 °C \"Wejście\" from 2026-12-01T08:20:01+01:00\n");
+  const std::vector<std::string> day = {"--from",    "2026-12-01", "--to", "2026-12-02",
+                                        "--channel", "2",          "--tz", "Europe/Warsaw"};
+  auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  r = Cli(with({"archive", "report"}, day));
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            "ch2 \"Wejście\" (before 2026-12-01T08:20:01+01:00: \"Rampa\"): readings 5, invalid 0, gaps 0 s");
+  r = Cli(with({"--json", "archive", "report"}, day));
+  EXPECT_NE(r.out.find(R"("point":"Wejście","points":[{"point":"Rampa","from":"2026-12-01T00:00:00+01:00"},)"
+                       R"({"point":"Wejście","from":"2026-12-01T08:20:01+01:00"}],"unit")"),
+            std::string::npos)
+      << r.out;
+  // The morning before the rename knows one name; so do its export's texts.
+  r = Cli({"--json", "archive", "report", "--from", "2026-12-01", "--to", "2026-12-01T08:15", "--channel",
+           "2", "--tz", "Europe/Warsaw"});
+  EXPECT_NE(r.out.find(R"("point":"Rampa","unit")"), std::string::npos) << r.out;
+  r = Cli({"archive", "export", "--from", "2026-12-01T08:30", "--to", "2026-12-02", "--tz", "Europe/Warsaw",
+           "--format", "csv", "--texts"});
+  EXPECT_NE(r.out.find("# ch2: Wejście\n"), std::string::npos) << r.out;
 }
 
 // Records every 5 minutes missing from 08:20 to 08:40 and from 09:00 to 09:20, the station having

@@ -46,6 +46,8 @@ struct StatsCase {
 TEST(StatisticsTest, EachFigureFollowsTheReportRules) {
   const ChannelEntry before{0, {1, "Komora", Unit::Celsius, std::nullopt, 10.0}};
   const ChannelEntry after{kT0 + 20 * kMinute, {1, "Komora 2", Unit::Celsius, std::nullopt, 30.0}};
+  const ChannelEntry seen{
+      kT0 + 20 * kMinute, {1, "Komora 3", Unit::Celsius, std::nullopt, std::nullopt}, true};
   const std::vector<StatsCase> cases = {
       {"three readings: mean, sample deviation and MKT by hand, no limits",
        Unit::Celsius,
@@ -157,6 +159,28 @@ TEST(StatisticsTest, EachFigureFollowsTheReportRules) {
        0.5,
        {},
        {{true, 0, 20, 15.0}}},
+      {"a download's names carry no limits: the station's stay in force",
+       Unit::Celsius,
+       {{0, 15.0}, {10, 15.0}, {20, 15.0}, {30, 15.0}},
+       40,
+       {},
+       {},
+       {before, seen},
+       4,
+       0,
+       0,
+       15.0,
+       15.0,
+       0,
+       0,
+       15.0,
+       0.0,
+       15.0,
+       2400,
+       {},
+       1.0,
+       {},
+       {{true, 0, 40, 15.0}}},
       {"humidity has no MKT; a lone reading no deviation",
        Unit::RelativeHumidity,
        {{0, 90.2}},
