@@ -124,8 +124,8 @@ class Accumulator {
   }
 
   Limits LimitsAt(int64_t t) const {
-    Limits l{o_.low, o_.high};
-    if (o_.low || o_.high) return l;
+    Limits l{o_.Low(s_.unit), o_.High(s_.unit)};
+    if (l.low || l.high) return l;
     const ChannelEntry* in_force = nullptr;
     // A download's names carry no limits: only the station's entries say which were in force.
     for (const ChannelEntry* e : entries_) {
@@ -322,8 +322,8 @@ bool SummaryFits(const std::vector<ChannelEntry>& channels, const StatsOptions& 
       summary.invalid > 0 || summary.valid == 0)
     return false;
   const int64_t from = block * kBlockSeconds * 1000, to = from + kBlockSeconds * 1000;
-  Limits l{options.low, options.high};
-  if (!options.low && !options.high) {
+  Limits l{options.Low(unit), options.High(unit)};
+  if (!l.low && !l.high) {
     for (const ChannelEntry& e : channels) {
       if (e.info.channel != channel || e.info.unit != unit || e.until) continue;
       if (e.from_ms > from && e.from_ms < to) return false;

@@ -40,9 +40,14 @@ struct ChannelStats {
 struct StatsOptions {
   int64_t from_ms = 0;
   int64_t to_ms = 0;
-  std::optional<double> low, high;  // instead of the recorded limits
+  std::optional<double> low, high;  // instead of the recorded limits of temperature channels
   double mkt_dh_kj = 83.144;
   std::vector<int> channels;  // empty: all
+  std::optional<double> low_rh, high_rh;  // the same for humidity channels
+
+  // The limits given for channels of `unit`; none given: the recorded ones count.
+  std::optional<double> Low(Unit unit) const { return unit == Unit::RelativeHumidity ? low_rh : low; }
+  std::optional<double> High(Unit unit) const { return unit == Unit::RelativeHumidity ? high_rh : high; }
 };
 
 inline constexpr double kGasConstant = 8.3144598;  // J/(mol·K)

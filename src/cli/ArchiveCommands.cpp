@@ -59,6 +59,9 @@ void CheckPeriod(const PeriodArgs& a) {
   if (!a.from.empty() && !ParseTime(a.from, *zone))
     throw CLI::ValidationError("--from", "not a time: " + a.from);
   if (!a.to.empty() && !ParseTime(a.to, *zone)) throw CLI::ValidationError("--to", "not a time: " + a.to);
+  // --to is exclusive: a period that ends where it starts, or before, holds nothing.
+  if (!a.from.empty() && !a.to.empty() && *ParseTime(a.from, *zone) >= *ParseTime(a.to, *zone))
+    throw CLI::ValidationError("--from", a.from + " is not before --to " + a.to);
 }
 
 Outcome Failed(Runner& r, const std::string& why) {
@@ -294,6 +297,7 @@ Outcome Export(Runner& r, const ExportArgs& a) {
 struct ReportArgs {
   PeriodArgs period;
   std::optional<double> low, high;
+  std::optional<double> lowRh, highRh;
   double mktDh = 83.144;
   std::string hash;    // verify
   std::string report;  // verify: a report's JSON lines instead of the hash and the period
@@ -332,7 +336,7 @@ std::string Number(const std::optional<double>& v, const char* unit) {
 std::optional<std::vector<ChannelStats>> Compute(Runner& r, const ReportArgs& a, Period& p,
                                                  StatsOptions& options) {
   if (!LoadPeriod(r, a.period, p)) return std::nullopt;
-  options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
+  options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels, a.lowRh, a.highRh};
   std::vector<int64_t> times;
   std::string error;
   if (!p.archive->Times(p.logger.key, p.from_ms, p.to_ms, times, error)) {
@@ -356,7 +360,7 @@ Outcome Report(Runner& r, const ReportArgs& a) {
   std::optional<std::vector<ChannelStats>> stats;
   if (a.pdf) {
     if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
-    options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
+    options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels, a.lowRh, a.highRh};
     std::string error;
     if (!ComputePeriod(*p.archive, p.logger, *p.zone, options, kReportChartColumns, true, result, error))
       return Failed(r, error);
@@ -365,6 +369,9 @@ Outcome Report(Runner& r, const ReportArgs& a) {
     stats = Compute(r, a, p, options);
   }
   if (!stats) return Outcome::Failed;
+  if (stats->empty())
+    return Failed(r, "no readings of " + p.logger.id.name + " from " + p.zone->Format(p.from_ms / 1000) +
+                         " to " + p.zone->Format(p.to_ms / 1000));
   for (const ChannelStats& s : *stats) {
     const char* unit = s.unit == Unit::RelativeHumidity ? " %RH" : " °C";
     auto time = [&p](int64_t ms) { return p.zone->Format(ms / 1000); };
@@ -412,7 +419,7 @@ struct ChartArgs {
 Outcome Chart(Runner& r, const ChartArgs& a) {
   Period p;
   if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
-  StatsOptions options{p.from_ms, p.to_ms, {}, {}, 83.144, a.period.channels};
+  StatsOptions options{p.from_ms, p.to_ms, {}, {}, 83.144, a.period.channels, {}, {}};
   PeriodResult result;
   std::string error;
   // A picture cannot show more than its width in pixel columns, so no more goes to the drawing program.
@@ -628,8 +635,14 @@ void AddArchiveCommands(CLI::App& app, Command& chosen) {
   auto report = std::make_shared<ReportArgs>();
   auto* re = archive->add_subcommand("report", "the statistics of a period, per channel");
   AddPeriodOptions(re, report->period);
-  re->add_option("--low", report->low, "low limit, °C or %RH (default: the limits recorded)");
-  re->add_option("--high", report->high, "high limit, °C or %RH (default: the limits recorded)");
+  re->add_option("--low", report->low,
+                 "low limit of temperature channels, °C (default: the limits recorded)");
+  re->add_option("--high", report->high,
+                 "high limit of temperature channels, °C (default: the limits recorded)");
+  re->add_option("--low-rh", report->lowRh,
+                 "low limit of humidity channels, %RH (default: the limits recorded)");
+  re->add_option("--high-rh", report->highRh,
+                 "high limit of humidity channels, %RH (default: the limits recorded)");
   re->add_option("--mkt-dh", report->mktDh, "activation energy for the MKT, kJ/mol (default 83.144)")
       ->check(CLI::PositiveNumber);
   re->add_option("--pdf", report->pdf, "also print the report as a PDF document (A4) into FILE");

@@ -78,7 +78,8 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
             R"({"readings":[{"channel":1,"status":"T_min","unit":"°C","value":null}],)"
             R"("time":"2026-12-01T08:30:00+01:00"})");
 
-  r = Cli(with({"--json", "archive", "report", "--channel", "1", "--high", "22.5"}));
+  // Humidity limits leave a temperature channel alone.
+  r = Cli(with({"--json", "archive", "report", "--channel", "1", "--high", "22.5", "--high-rh", "10"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
   const std::string stats = r.out.substr(0, r.out.find('\n'));
   auto j = nlohmann::ordered_json::parse(stats);
@@ -345,15 +346,32 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
       {"archive", "verify", "day.json", "--from", "2026-12-01"},
       {"archive", "verify", "--hash", "abc", "--from", "2026-12-01"},
       {"archive", "verify", "--tz", "UTC"},
+      {"archive", "report", "--from", "2026-12-02", "--to", "2026-12-01"},
+      {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-01", "--format", "csv"},
+      {"archive", "chart", "--from", "2026-12-01T01:00+01:00", "--to", "2026-12-01T00:00Z", "--out", "c.png"},
+      {"archive", "verify", "--hash", "abc", "--from", "2026-12-02", "--to", "2026-12-01"},
   };
   for (const auto& line : lines) {
     SCOPED_TRACE(line[1] + " " + line[3]);
     EXPECT_EQ(Cli(line).exitCode, 2);
   }
+  CommandResult r = Cli({"archive", "report", "--from", "2026-11-21", "--to", "2026-11-07"});
+  EXPECT_EQ(r.err, "--from: 2026-11-21 is not before --to 2026-11-07\nRun with --help for more information.\n");
+  EXPECT_EQ(r.out, "");
   // A period asked of an empty archive, or of a logger it does not hold, fails with a word why.
-  CommandResult r = Cli({"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02"});
+  r = Cli({"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "[Error] the archive holds no readings yet\n");
+  // So does a period without readings.
+  ASSERT_EQ(Cli({"archive", "import", "day1.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  r = Cli({"--json", "archive", "report", "--from", "2026-11-01", "--to", "2026-12-01", "--tz", "Europe/Warsaw"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out,
+            R"({"type":"error","text":"no readings of Hala B from 2026-11-01T00:00:00+01:00 to )"
+            R"(2026-12-01T00:00:00+01:00"})"
+            "\n"
+            R"({"type":"result","outcome":"failed"})"
+            "\n");
 }
 
 VELUTRON_ON_BOTH_ENGINES(CliArchiveTest);

@@ -182,7 +182,7 @@ TEST_P(SummaryTest, ReportAndChartFromSummariesEqualThoseFromEveryReading) {
     archive = Open();  // as a new run of the program would
     ASSERT_TRUE(archive);
     const StatsOptions options{
-        kT0 + c.from_minute * kMinute, kT0 + c.to_minute * kMinute, c.low, c.high, c.dh, c.channels};
+        kT0 + c.from_minute * kMinute, kT0 + c.to_minute * kMinute, c.low, c.high, c.dh, c.channels, {}, {}};
     PeriodResult summarized;
     ASSERT_TRUE(ComputePeriod(*archive, logger, *zone, options, c.columns, c.withStats, summarized, error))
         << error;
