@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
 #include "archive/TimeZone.h"
 #include "data/ChartSeries.h"
@@ -60,6 +61,8 @@ class PeriodChartBuilder {
   // readings only, all in one pixel column and one local day.
   bool CanMerge(int64_t block, const BlockSummary& summary);
   void Merge(int channel, Unit unit, const BlockSummary& summary);
+  // The logger's gaps in the period (SpacingGapsOf): no line is drawn across one.
+  void Breaks(const std::vector<SpacingGap>& gaps);
   ChartData Chart(std::string title) const;
   std::vector<DayFigures> Days() const;
 
@@ -86,6 +89,7 @@ class PeriodChartBuilder {
   std::vector<int> only_;
   std::vector<Line> lines_;
   std::vector<bool> missing_;
+  std::vector<double> breaks_;
   std::map<std::tuple<int64_t, int, Unit>, DayFigures> days_;
   int64_t cachedSlot_ = INT64_MIN, cachedOffset_ = 0;
 };

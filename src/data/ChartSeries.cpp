@@ -187,7 +187,7 @@ std::optional<ChartRange> ValueRange(const ChartData& chart, Quantity quantity) 
 
 ChartData ReducedForWidth(const ChartData& chart, int columns) {
   const ChartRange r = TimeRange(chart);
-  ChartData reduced{chart.title, chart.axis, {}, {}, {}, {}};
+  ChartData reduced{chart.title, chart.axis, {}, {}, {}, {}, chart.breaks};
   for (const ChartLine& l : chart.lines) {
     reduced.lines.push_back({l.quantity, l.name, ReduceToColumns(l.points, r.low, r.high, columns)});
   }
@@ -202,7 +202,7 @@ ChartData ReducedForWidth(const ChartData& chart, int columns) {
 
 // The text form: "velutron-chart 1", then lines of tab-separated fields:
 //   title TEXT | axis time|record | line C|RH NAME | p X Y (a point of the last line) | on X Y | off X Y |
-//   missing X
+//   missing X | break X
 namespace {
 
 constexpr std::string_view kFirstLine = "velutron-chart 1";
@@ -264,6 +264,11 @@ std::string WriteChartData(const ChartData& chart) {
     AppendNumber(out, x);
     out += '\n';
   }
+  for (double x : chart.breaks) {
+    out += "break\t";
+    AppendNumber(out, x);
+    out += '\n';
+  }
   return out;
 }
 
@@ -295,6 +300,9 @@ std::optional<ChartData> ReadChartData(std::string_view text) {
       (f[0] == "on" ? chart.on : chart.off).push_back(p);
     } else if (f[0] == "missing" && f.size() == 2 && ParseNumber(f[1], p.x)) {
       chart.missing.push_back(p.x);
+    } else if (f[0] == "break" && f.size() == 2 && ParseNumber(f[1], p.x) &&
+               (chart.breaks.empty() || chart.breaks.back() <= p.x)) {
+      chart.breaks.push_back(p.x);
     } else {
       return std::nullopt;
     }

@@ -36,6 +36,7 @@ struct ChartData {
   std::vector<ChartPoint> on;   // ON marks, on channel 1's value
   std::vector<ChartPoint> off;  // OFF marks
   std::vector<double> missing;  // records without a value in some channel, marked along the bottom
+  std::vector<double> breaks;   // gaps in the records, ascending: no line is drawn across one
 
   bool HasValues() const;
 };
