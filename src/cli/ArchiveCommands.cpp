@@ -251,6 +251,38 @@ struct ExportArgs {
   bool texts = false;
 };
 
+// The period as the workbook `export` writes of a database, a day at a time: a year's rows never sit
+// in memory, and the file is replaced whole or not at all.
+Outcome PeriodWorkbook(Runner& r, Period& p, PeriodWriter& writer, const std::string& out) {
+  WorkbookStream book(PathFromUtf8(ChosenFile(out)));
+  const WorkbookResult opened = book.Open();
+  if (opened == WorkbookResult::Unavailable) {
+    std::fputs(
+        "velutron-cli: no xlsx workbooks here: libxlsxwriter is not installed, or this build has none\n",
+        stderr);
+    return Outcome::Failed;
+  }
+  bool written =
+      opened == WorkbookResult::Written && book.Sheet("Pomiary", writer.SheetHeaders(), writer.SheetWidths());
+  constexpr int64_t kSlice = 86'400'000;
+  std::vector<PeriodPoint> points;
+  std::string error;
+  for (int64_t from = p.from_ms; written && from < p.to_ms; from += kSlice) {
+    points.clear();
+    if (!p.archive->Period(
+            p.logger.key, from, std::min(p.to_ms, from + kSlice),
+            [&points](const PeriodPoint& point) { points.push_back(point); }, error))
+      return Failed(r, error);
+    written = writer.SheetRows(points, [&book](const std::vector<SheetCell>& row) { return book.Row(row); });
+  }
+  written = written && book.Table(writer.TextsSheet());
+  if (!written || book.Commit() != WorkbookResult::Written) {
+    r.session().ui.ShowMessage("Uwaga !", "Blokada zapisu pliku na dysku !");
+    return Outcome::Failed;
+  }
+  return Outcome::Completed;
+}
+
 // Written a day at a time, so that a year's export never sits in memory whole.
 Outcome Export(Runner& r, const ExportArgs& a) {
   // The export itself is standard output when no file is named: the messages must not mix into it.
@@ -269,6 +301,7 @@ Outcome Export(Runner& r, const ExportArgs& a) {
   }
   PeriodWriter writer(p.logger, p.channels, columns, options, *p.zone,
                       a.format == "json" ? PeriodFormat::Json : PeriodFormat::Csv);
+  if (a.format == "xlsx") return PeriodWorkbook(r, p, writer, *a.out);
   std::optional<AtomicFile> file;
   if (a.out) file.emplace(PathFromUtf8(ChosenFile(*a.out)));
   auto write = [&](const std::string& text) {
@@ -617,18 +650,20 @@ void AddArchiveCommands(CLI::App& app, Command& chosen) {
   });
 
   auto exportArgs = std::make_shared<ExportArgs>();
-  auto* ex = archive->add_subcommand("export", "the readings of a period as CSV or JSON");
+  auto* ex = archive->add_subcommand("export", "the readings of a period as CSV, JSON or an xlsx workbook");
   AddPeriodOptions(ex, exportArgs->period);
-  ex->add_option("--format", exportArgs->format, "csv or json")
+  ex->add_option("--format", exportArgs->format, "csv, json or xlsx")
       ->required()
-      ->check(CLI::IsMember({"csv", "json"}));
-  ex->add_option("--out", exportArgs->out, "file to write (default: standard output)");
+      ->check(CLI::IsMember({"csv", "json", "xlsx"}));
+  ex->add_option("--out", exportArgs->out, "file to write (default: standard output; required for xlsx)");
   ex->add_flag("--texts", exportArgs->texts,
                "CSV: the logger's texts and the period as # lines before the header");
   ex->callback([&chosen, exportArgs] {
     CheckPeriod(exportArgs->period);
     if (exportArgs->texts && exportArgs->format != "csv")
       throw CLI::ValidationError("--texts is for --format csv only");
+    if (exportArgs->format == "xlsx" && !exportArgs->out)
+      throw CLI::ValidationError("--format xlsx needs --out FILE.xlsx");
     chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); };
   });
 

@@ -184,6 +184,50 @@ TEST_P(CliArchiveTest, ARenamedPointKeepsEachNameForTheTimeItStood) {
   EXPECT_NE(r.out.find("# ch2: Wejście\n"), std::string::npos) << r.out;
 }
 
+// The period as the workbook `export` writes of a database, read back with openpyxl: real date-times
+// in the zone, numbers, a marker as an empty cell and its status, and the logger's texts on "Opis".
+TEST_P(CliArchiveTest, ThePeriodsWorkbookHasTheSheetsOfADatabasesWorkbook) {
+  ASSERT_EQ(Cli({"archive", "import", "day1.DAT", "day2.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  CommandResult r = Cli({"archive", "export", "--from", "2026-12-01T08:10", "--to", "2026-12-02", "--tz",
+                         "Europe/Warsaw", "--format", "xlsx", "--out", "period.xlsx"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  Command read;
+  read.argv = {"/usr/bin/python3", "-c", R"(
+import openpyxl
+book = openpyxl.load_workbook('period.xlsx')
+for sheet in book:
+  print(sheet.title, sheet.freeze_panes)
+  for row in sheet.iter_rows(values_only=True):
+    print(list(row))
+)"};
+  read.workDir = work.path().string();
+  r = RunCommand(read);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Pomiary A2\n"
+            "['Nr', 'Czas (Europe/Warsaw)', 'Przełączanie [°C]', 'Kanał 1 [°C]', 'Kanał 2 [°C]', 'ON/OFF', "
+            "'Status']\n"
+            "[1, datetime.datetime(2026, 12, 1, 8, 10), None, 22.5, 21, None, None]\n"
+            "[2, datetime.datetime(2026, 12, 1, 8, 20), None, 25, 21, None, None]\n"
+            "[3, datetime.datetime(2026, 12, 1, 8, 30), None, None, 21, None, 'ch1_C=T_min']\n"
+            "Opis A2\n"
+            "['Pole', 'Wartość']\n"
+            "['Rejestrator', 'Hala B']\n"
+            "['Wpis użytkownika', 'Hala B']\n"
+            "['Od', '2026-12-01T08:10:00+01:00']\n"
+            "['Do', '2026-12-02T00:00:00+01:00']\n"
+            "['Strefa czasowa', 'Europe/Warsaw']\n"
+            "['Nazwa pkt. pomiaru 1', 'Komora']\n"
+            "['Nazwa pkt. pomiaru 2', 'Rampa']\n");
+  // Where it cannot be written, nothing is left behind.
+  r = Cli({"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "xlsx", "--out",
+           "missing/period.xlsx"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "[Uwaga !] Blokada zapisu pliku na dysku !\n");
+  EXPECT_FALSE(std::filesystem::exists(work.path() / "missing"));
+}
+
 // Records every 5 minutes missing from 08:20 to 08:40 and from 09:00 to 09:20, the station having
 // recorded the second stretch itself (and a pause before any reading): each gap is listed once, in
 // time order, the one found in the readings named as such; a spacing of exactly twice the usual is none.
@@ -340,6 +384,7 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
       {"archive", "report", "--from", "2026-02-30", "--to", "2026-12-02"},
       {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "xml"},
       {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "json", "--texts"},
+      {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "xlsx"},
       {"archive", "import", "day1.DAT", "--tz", "Mars/Olympus"},
       {"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02", "--channel", "11"},
       {"archive", "verify", "day.json", "--hash", "abc"},
