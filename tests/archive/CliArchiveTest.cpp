@@ -175,6 +175,13 @@ TEST_P(CliArchiveTest, ARenamedPointKeepsEachNameForTheTimeItStood) {
                        R"({"point":"Wejście","from":"2026-12-01T08:20:01+01:00"}],"unit")"),
             std::string::npos)
       << r.out;
+  ASSERT_EQ(Cli(with({"archive", "report", "--pdf", "renamed.pdf"}, day)).exitCode, 0);
+  const CommandResult pdf =
+      RunCommand({"/usr/bin/pdftotext", "-layout", (work.path() / "renamed.pdf").string(), "-"});
+  EXPECT_NE(pdf.out.find("Nazwy punktów zmienione w okresie:\n"
+                         "2. Wejście [°C] (przed 2026-12-01 08:20:01: „Rampa”)\n"),
+            std::string::npos)
+      << pdf.out;
   // The morning before the rename knows one name; so do its export's texts.
   r = Cli({"--json", "archive", "report", "--from", "2026-12-01", "--to", "2026-12-01T08:15", "--channel",
            "2", "--tz", "Europe/Warsaw"});
