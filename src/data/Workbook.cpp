@@ -27,7 +27,7 @@ WorkbookResult WriteWorkbook(const std::filesystem::path&, const std::vector<She
 }
 
 struct WorkbookStream::State {};
-WorkbookStream::WorkbookStream(const std::filesystem::path&) {}
+WorkbookStream::WorkbookStream(const std::filesystem::path&, size_t) {}
 WorkbookStream::~WorkbookStream() = default;
 WorkbookResult WorkbookStream::Open() { return WorkbookResult::Unavailable; }
 bool WorkbookStream::Sheet(const std::string&, const std::vector<std::string>&, const std::vector<size_t>&) {
@@ -35,6 +35,7 @@ bool WorkbookStream::Sheet(const std::string&, const std::vector<std::string>&, 
 }
 bool WorkbookStream::Row(const std::vector<SheetCell>&) { return false; }
 bool WorkbookStream::Table(const SheetTable&) { return false; }
+bool WorkbookStream::StartSheet(const std::string&) { return false; }
 WorkbookResult WorkbookStream::Commit() { return WorkbookResult::Unavailable; }
 
 #else
@@ -143,10 +144,18 @@ struct WorkbookStream::State {
   lxw_worksheet* sheet = nullptr;
   lxw_row_t row = 0;
   bool ok = true;
+  // The sheet being written, to go on in another when it is full.
+  size_t rowsPerSheet = 0;
+  std::string name;
+  std::vector<std::string> headers;
+  std::vector<size_t> widths;
+  int part = 1;
 };
 
-WorkbookStream::WorkbookStream(const std::filesystem::path& target) : state_(std::make_unique<State>()) {
+WorkbookStream::WorkbookStream(const std::filesystem::path& target, size_t rowsPerSheet)
+    : state_(std::make_unique<State>()) {
   state_->target = target;
+  state_->rowsPerSheet = std::max<size_t>(1, std::min(rowsPerSheet, kRowsPerSheet));
 }
 
 WorkbookStream::~WorkbookStream() {
@@ -180,8 +189,19 @@ WorkbookResult WorkbookStream::Open() {
 bool WorkbookStream::Sheet(const std::string& name, const std::vector<std::string>& headers,
                            const std::vector<size_t>& widths) {
   State& st = *state_;
+  st.name = name;
+  st.headers = headers;
+  st.widths = widths;
+  st.part = 1;
+  return StartSheet(name);
+}
+
+bool WorkbookStream::StartSheet(const std::string& name) {
+  State& st = *state_;
   if (st.book == nullptr || !st.ok) return false;
   const Xlsx& x = *st.x;
+  const std::vector<std::string>& headers = st.headers;
+  const std::vector<size_t>& widths = st.widths;
   st.sheet = x.addWorksheet(st.book, XmlSafe(name).c_str());
   st.ok = st.sheet != nullptr;
   for (size_t c = 0; st.ok && c < headers.size(); ++c) {
@@ -203,6 +223,7 @@ bool WorkbookStream::Sheet(const std::string& name, const std::vector<std::strin
 bool WorkbookStream::Row(const std::vector<SheetCell>& cells) {
   State& st = *state_;
   if (st.sheet == nullptr || !st.ok) return false;
+  if (st.row > st.rowsPerSheet && !StartSheet(st.name + " " + std::to_string(++st.part))) return false;
   const Xlsx& x = *st.x;
   for (size_t c = 0; st.ok && c < cells.size(); ++c) {
     const SheetCell& cell = cells[c];

@@ -31,11 +31,13 @@ bool WorkbookAvailable();
 WorkbookResult WriteWorkbook(const std::filesystem::path& target, const std::vector<SheetTable>& sheets);
 
 // The same workbook written a row at a time, for sheets too long to hold in memory: each row goes to
-// disk as it is written, so the columns' widths (in characters) come with the header. The target is
+// disk as it is written, so the columns' widths (in characters) come with the header. A sheet longer
+// than a spreadsheet's rows goes on in "NAME 2", "NAME 3"…, each with the header. The target is
 // replaced whole by Commit, or left as it was.
 class WorkbookStream {
  public:
-  explicit WorkbookStream(const std::filesystem::path& target);
+  static constexpr size_t kRowsPerSheet = 1'048'575;  // below the header, as spreadsheets allow
+  explicit WorkbookStream(const std::filesystem::path& target, size_t rowsPerSheet = kRowsPerSheet);
   ~WorkbookStream();
   WorkbookStream(const WorkbookStream&) = delete;
   WorkbookStream& operator=(const WorkbookStream&) = delete;
@@ -50,6 +52,7 @@ class WorkbookStream {
   WorkbookResult Commit();
 
  private:
+  bool StartSheet(const std::string& name);
   struct State;
   std::unique_ptr<State> state_;
 };
