@@ -75,8 +75,8 @@ BENCHMARK(BM_ArchiveBytesPerReading)->Arg(7)->Arg(30)->Unit(benchmark::kSecond)-
 bool Report(PeriodArchive& archive, const LoggerEntry& logger, const TimeZone& zone, PeriodResult& result,
             std::string& error) {
   const int64_t to = kStart + int64_t{Days()} * 86'400'000;
-  return ComputePeriod(archive, logger, zone, {kStart, to, std::nullopt, -8.0, 83.144, {}}, 1600, true,
-                       result, error);
+  return ComputePeriod(archive, logger, zone, {kStart, to, std::nullopt, -8.0, 83.144, {}, {}, {}}, 1600,
+                       true, result, error);
 }
 
 // The same figures an engine can give by itself (count, min, max, mean, and on PostgreSQL the sample
@@ -206,7 +206,7 @@ void BM_ArchiveChartYear(benchmark::State& state, const std::string& engine) {
   const int64_t to = kStart + int64_t{Days()} * 86'400'000;
   PeriodResult result;
   for (auto _ : state) {
-    if (!ComputePeriod(*archive, logger, *zone, {kStart, to, {}, {}, 83.144, {}}, 1200, false, result,
+    if (!ComputePeriod(*archive, logger, *zone, {kStart, to, {}, {}, 83.144, {}, {}, {}}, 1200, false, result,
                        error)) {
       state.SkipWithError(error.c_str());
       return;

@@ -50,7 +50,7 @@ void BM_ArchiveChartOfAYear(benchmark::State& state) {
     return;
   }
   const TableLocale locale("pl_PL");
-  const StatsOptions options{kStart, kStart + int64_t{days} * 86'400'000, {}, {}, 83.144, {}};
+  const StatsOptions options{kStart, kStart + int64_t{days} * 86'400'000, {}, {}, 83.144, {}, {}, {}};
   size_t bytes = 0;
   for (auto _ : state) {
     PeriodResult result;
@@ -77,7 +77,7 @@ void BM_ArchiveReportPdfOfAYear(benchmark::State& state) {
     return;
   }
   const TableLocale locale("pl_PL");
-  const StatsOptions options{kStart, kStart + int64_t{days} * 86'400'000, {}, {}, 83.144, {}};
+  const StatsOptions options{kStart, kStart + int64_t{days} * 86'400'000, {}, {}, 83.144, {}, {}, {}};
   size_t bytes = 0;
   for (auto _ : state) {
     PeriodResult result;

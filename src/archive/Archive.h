@@ -141,10 +141,13 @@ struct LoggerEntry {
   LoggerId id;
 };
 
-// A channel's name, unit and limits in force from `from_ms` on.
+// A channel's name, unit and limits in force from `from_ms` on (the station's). A download's names are
+// what the logger held when it was read: `until` entries were seen at `from_ms` (the file's last
+// record) and stood back to the channel's previous entry; they carry no limits.
 struct ChannelEntry {
   int64_t from_ms = 0;
   ChannelInfo info;
+  bool until = false;
 };
 
 // One archived reading of a period. Times are kept to the second (the loggers' clocks have no finer
@@ -189,6 +192,10 @@ class PeriodArchive : public Archive {
   virtual bool SetLoggerZone(int64_t logger, const std::string& zone, std::string& error) = 0;
   // Every recorded state of every channel of the logger, oldest first per channel.
   virtual bool Channels(int64_t logger, std::vector<ChannelEntry>& channels, std::string& error) = 0;
+  // The names and units a download's last record carries, seen at `utc_ms`: they stood back to each
+  // channel's previous entry. Only what changes the name in force is stored; no other entry is touched.
+  virtual bool SeenChannels(int64_t logger, int64_t utc_ms, const std::vector<ChannelInfo>& channels,
+                            std::string& error) = 0;
   // Many intervals in one transaction, each reading counted in `counts`.
   virtual bool AddIntervals(int64_t logger, Source source, std::span<const Interval> intervals,
                             AddCounts& counts, std::string& error) = 0;

@@ -158,12 +158,13 @@ bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const Im
     return false;
   }
   if (!intervals.empty()) {
-    // The point names the file carries, as of its first record; units as the first record has them.
+    // The point names the file carries are what the logger held when it was read, at its last record
+    // (with that record's units); since the previous download at the latest.
     std::vector<ChannelInfo> channels;
-    for (const Reading& r : intervals.front().readings)
+    for (const Reading& r : intervals.back().readings)
       channels.push_back(
           {r.channel, LoggerText(db.PointName(r.channel)), r.unit, std::nullopt, std::nullopt});
-    if (!archive.SetChannels(*key, intervals.front().utc_ms, channels, error)) {
+    if (!archive.SeenChannels(*key, intervals.back().utc_ms, channels, error)) {
       archive.AbandonBatch();
       return false;
     }

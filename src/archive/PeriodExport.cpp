@@ -4,6 +4,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "archive/PointNames.h"
 #include "data/Export.h"
 
 namespace velutron::archive {
@@ -24,10 +25,9 @@ PeriodWriter::PeriodWriter(const LoggerEntry& logger, const std::vector<ChannelE
   std::sort(columns_.begin(), columns_.end());
   columns_.erase(std::unique(columns_.begin(), columns_.end()), columns_.end());
   // The point names in force at the period's end.
-  for (const ChannelEntry& e : channels) {
-    const bool shown = std::any_of(columns_.begin(), columns_.end(),
-                                   [&e](const SeriesKey& c) { return c.channel == e.info.channel; });
-    if (e.from_ms < options.to_ms && shown) names_[e.info.channel] = e.info.point;
+  for (const SeriesKey& c : columns_) {
+    const auto spans = PointsIn(channels, c.channel, options.from_ms, options.to_ms);
+    if (!spans.empty()) names_[c.channel] = spans.back().point;
   }
 }
 
@@ -112,6 +112,74 @@ std::string PeriodWriter::Rows(const std::vector<PeriodPoint>& points) {
 }
 
 std::string PeriodWriter::End() const { return format_ == PeriodFormat::Csv ? "" : "\n]}\n"; }
+
+std::vector<std::string> PeriodWriter::SheetHeaders() const {
+  const std::string zone = zone_.Name().empty() ? LocalTimeZoneName() : zone_.Name();
+  std::vector<std::string> headers = {"Nr", zone.empty() ? std::string("Czas") : "Czas (" + zone + ")",
+                                      "Przełączanie [°C]"};
+  for (const SeriesKey& c : columns_)
+    headers.push_back("Kanał " + std::to_string(c.channel) + " [" + UnitText(c.unit) + "]");
+  headers.insert(headers.end(), {"ON/OFF", "Status"});
+  return headers;
+}
+
+std::vector<size_t> PeriodWriter::SheetWidths() const {
+  // The rows are not known before they are written: room for a year's numbers, a date-time, a reading.
+  std::vector<size_t> widths = {7, 19, 0};
+  widths.insert(widths.end(), columns_.size(), 8);
+  widths.insert(widths.end(), {0, 16});
+  return widths;
+}
+
+bool PeriodWriter::SheetRows(const std::vector<PeriodPoint>& points,
+                             const std::function<bool(const std::vector<SheetCell>&)>& row) {
+  std::map<int64_t, std::map<SeriesKey, const PeriodPoint*>> rows;
+  for (const PeriodPoint& p : points) {
+    const SeriesKey key{p.channel, p.unit};
+    if (std::binary_search(columns_.begin(), columns_.end(), key)) rows[p.utc_ms][key] = &p;
+  }
+  std::vector<SheetCell> cells;
+  for (const auto& [t, readings] : rows) {
+    cells.clear();
+    const int64_t s = t >= 0 ? t / 1000 : -((999 - t) / 1000);
+    cells.emplace_back(static_cast<double>(++number_));
+    cells.emplace_back(CivilOf(s + zone_.OffsetAt(s)));
+    cells.emplace_back();
+    std::string status;
+    for (const SeriesKey& c : columns_) {
+      auto it = readings.find(c);
+      if (it != readings.end() && it->second->value) {
+        cells.emplace_back(*it->second->value);
+        continue;
+      }
+      cells.emplace_back();
+      if (it != readings.end())
+        status += (status.empty() ? "" : "; ") + ColumnName(c) + "=" + it->second->status;
+    }
+    cells.emplace_back();
+    if (status.empty()) {
+      cells.emplace_back();
+    } else {
+      cells.emplace_back(std::move(status));
+    }
+    if (!row(cells)) return false;
+  }
+  return true;
+}
+
+SheetTable PeriodWriter::TextsSheet() const {
+  SheetTable sheet{"Opis", {"Pole", "Wartość"}, {}};
+  auto add = [&sheet](std::string name, std::string value) {
+    sheet.rows.push_back({SheetCell(std::move(name)), SheetCell(std::move(value))});
+  };
+  add("Rejestrator", logger_.id.name);
+  add("Wpis użytkownika", logger_.id.owner);
+  add("Od", Time(options_.from_ms));
+  add("Do", Time(options_.to_ms));
+  add("Strefa czasowa", zone_.Name().empty() ? LocalTimeZoneName() : zone_.Name());
+  for (const auto& [channel, name] : names_) add("Nazwa pkt. pomiaru " + std::to_string(channel), name);
+  return sheet;
+}
 
 std::string ExportPeriod(const std::vector<PeriodPoint>& points, const LoggerEntry& logger,
                          const std::vector<ChannelEntry>& channels, const PeriodExportOptions& options,

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "archive/Archive.h"
 #include "archive/TimeZone.h"
+#include "data/Workbook.h"
 
 namespace velutron::archive {
 
@@ -41,6 +43,16 @@ class PeriodWriter {
   std::string Rows(const std::vector<PeriodPoint>& points);
   std::string End() const;
 
+  // The workbook, with the sheets of a database's (Export.h): "Pomiary", a row per time with real
+  // date-times in the zone and a number per channel and unit, and "Opis", the logger's texts. The
+  // switching and ON/OFF columns stay empty: the archive keeps neither.
+  std::vector<std::string> SheetHeaders() const;
+  std::vector<size_t> SheetWidths() const;
+  // The rows of one slice of time, after those of the slices before it; false when `row` is.
+  bool SheetRows(const std::vector<PeriodPoint>& points,
+                 const std::function<bool(const std::vector<SheetCell>&)>& row);
+  SheetTable TextsSheet() const;
+
  private:
   std::string ColumnName(const SeriesKey& c) const;
   std::string Time(int64_t ms) const { return zone_.Format(ms / 1000); }
@@ -51,6 +63,7 @@ class PeriodWriter {
   const TimeZone& zone_;
   PeriodFormat format_;
   bool first_ = true;
+  size_t number_ = 0;  // of the workbook's rows
 };
 
 // A logger's readings over a period in the format of the database export: one row (or object) per

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "archive/PointNames.h"
 #include "archive/Sha256.h"
 #include "archive/Summary.h"
 
@@ -90,15 +91,6 @@ std::string ChannelTitle(int channel, const std::string& point, Unit unit) {
   return name + " [" + UnitText(unit) + "]";
 }
 
-// The channel's point name in force at the period's end.
-std::string PointAt(const std::vector<ChannelEntry>& channels, int channel, int64_t to_ms) {
-  std::string point;
-  for (const ChannelEntry& c : channels) {
-    if (c.info.channel == channel && c.from_ms < to_ms) point = c.info.point;
-  }
-  return point;
-}
-
 ReportBlock Heading(std::string text) { return {ReportBlock::Kind::Heading, std::move(text), {}, {}}; }
 ReportBlock Lines(std::vector<std::string> lines) {
   ReportBlock b{ReportBlock::Kind::Lines, {}, {}, {}};
@@ -149,7 +141,12 @@ std::optional<ReportDocument> ReadReportDocument(std::string_view text) {
 
 PeriodChartBuilder::PeriodChartBuilder(const TimeZone& zone, int64_t from_ms, int64_t to_ms, int columns,
                                        std::vector<ChannelEntry> channels, std::vector<int> only)
-    : zone_(zone), columns_(std::max(1, columns)), channels_(std::move(channels)), only_(std::move(only)) {
+    : zone_(zone),
+      from_ms_(from_ms),
+      to_ms_(to_ms),
+      columns_(std::max(1, columns)),
+      channels_(std::move(channels)),
+      only_(std::move(only)) {
   // The axis is UTC, continuous across changes of the clocks; the labels add the zone's offsets.
   from_ = static_cast<double>(from_ms / 1000);
   to_ = std::max(from_ + 1, static_cast<double>(to_ms / 1000));
@@ -258,7 +255,7 @@ ChartData PeriodChartBuilder::Chart(std::string title) const {
   });
   for (const Line* l : ordered) {
     ChartLine line{l->unit == Unit::RelativeHumidity ? Quantity::Humidity : Quantity::Temperature,
-                   ChannelTitle(l->channel, PointAt(channels_, l->channel, INT64_MAX), l->unit),
+                   ChannelTitle(l->channel, PointAtEnd(channels_, l->channel, from_ms_, to_ms_), l->unit),
                    {}};
     for (const Column& c : l->columns) {
       if (!c.low) continue;
@@ -268,6 +265,7 @@ ChartData PeriodChartBuilder::Chart(std::string title) const {
     }
     chart.lines.push_back(std::move(line));
   }
+  chart.breaks = breaks_;
   for (int i = 0; i < columns_; ++i) {
     if (missing_[static_cast<size_t>(i)])
       chart.missing.push_back(from_ + (to_ - from_) * (i + 0.5) / columns_);
@@ -277,6 +275,12 @@ ChartData PeriodChartBuilder::Chart(std::string title) const {
   for (const TimeZone::Change& c : zone_.Changes(from, to))
     chart.offsets.push_back({static_cast<double>(c.utc_s), static_cast<double>(c.after)});
   return chart;
+}
+
+void PeriodChartBuilder::Breaks(const std::vector<SpacingGap>& gaps) {
+  // Where the next reading was due: after the last one before the gap, before the one that ends it.
+  for (const SpacingGap& g : gaps) breaks_.push_back(static_cast<double>(g.from_ms / 1000));
+  std::sort(breaks_.begin(), breaks_.end());
 }
 
 std::vector<DayFigures> PeriodChartBuilder::Days() const {
@@ -380,6 +384,21 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
     d.blocks.push_back(std::move(b));
   }
 
+  // A channel renamed inside the period: its earlier names, the latest first.
+  std::vector<std::string> renamed;
+  for (const ChannelStats& s : stats) {
+    if (s.points.size() < 2) continue;
+    std::string line = ChannelTitle(s.channel, s.point, s.unit);
+    for (size_t i = s.points.size(); i-- > 1;)
+      line += (i + 1 == s.points.size() ? " (przed " : ", przed ") + LocalTime(zone, s.points[i].from_ms) +
+              ": „" + s.points[i - 1].point + "”";
+    renamed.push_back(line + ")");
+  }
+  if (!renamed.empty()) {
+    renamed.insert(renamed.begin(), "Nazwy punktów zmienione w okresie:");
+    d.blocks.push_back(Lines(std::move(renamed)));
+  }
+
   d.hash = CombinedHash(stats);
   d.blocks.push_back(Heading("Sumy kontrolne danych (SHA-256)"));
   std::vector<std::string> hashes;
@@ -410,15 +429,46 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
   d.blocks.push_back(Heading("Zestawienie dzienne"));
   ReportBlock table2{
       ReportBlock::Kind::Table, {}, {{"Dzień", "Kanał", "Odczyty", "Minimum", "Średnia", "Maksimum"}}, {}};
-  for (const DayFigures& day : days) {
-    std::string point;
-    for (const ChannelStats& s : stats) {
-      if (s.channel == day.channel) point = s.point;
+  // Every local day of the period: a channel's day without readings is marked, and a run of days
+  // without any is one row.
+  std::map<std::tuple<int64_t, int, Unit>, const DayFigures*> byDay;
+  for (const DayFigures& day : days) byDay[{day.day, day.channel, day.unit}] = &day;
+  auto midnight = [&zone](int64_t utc_ms) {
+    const int64_t s = utc_ms >= 0 ? utc_ms / 1000 : -((999 - utc_ms) / 1000);
+    const int64_t wall = s + zone.OffsetAt(s);
+    return (wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400)) * 86400;
+  };
+  constexpr const char* kNoReadings = "brak pomiarów";
+  std::optional<int64_t> emptySince;
+  const int64_t lastDay = midnight(context.to_ms - 1);
+  for (int64_t day = midnight(context.from_ms); !stats.empty() && day <= lastDay + 86400; day += 86400) {
+    const bool any = day <= lastDay && std::any_of(stats.begin(), stats.end(), [&](const ChannelStats& s) {
+                       return byDay.contains({day, s.channel, s.unit});
+                     });
+    if (!any && day <= lastDay) {
+      if (!emptySince) emptySince = day;
+      continue;
     }
-    table2.rows.push_back({Day(day.day), ChannelTitle(day.channel, point, day.unit),
-                           std::to_string(day.readings), WithUnit(day.min, day.unit),
-                           WithUnit(day.sum / static_cast<double>(day.readings), day.unit, 2),
-                           WithUnit(day.max, day.unit)});
+    if (emptySince) {
+      const std::string when =
+          *emptySince == day - 86400 ? Day(*emptySince) : Day(*emptySince) + " – " + Day(day - 86400);
+      table2.rows.push_back({when, "—", kNoReadings, "—", "—", "—"});
+      emptySince.reset();
+    }
+    if (day > lastDay) break;
+    for (const ChannelStats& s : stats) {
+      const auto found = byDay.find({day, s.channel, s.unit});
+      if (found == byDay.end()) {
+        table2.rows.push_back(
+            {Day(day), ChannelTitle(s.channel, s.point, s.unit), kNoReadings, "—", "—", "—"});
+        continue;
+      }
+      const DayFigures& f = *found->second;
+      table2.rows.push_back({Day(day), ChannelTitle(s.channel, s.point, s.unit), std::to_string(f.readings),
+                             WithUnit(f.min, f.unit),
+                             WithUnit(f.sum / static_cast<double>(f.readings), f.unit, 2),
+                             WithUnit(f.max, f.unit)});
+    }
   }
   if (table2.rows.size() > 1) {
     d.blocks.push_back(std::move(table2));
@@ -524,6 +574,11 @@ bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const Time
     stats.emplace(std::move(timeline), channels, options);
   }
   PeriodChartBuilder chart(zone, options.from_ms, options.to_ms, chartColumns, channels, options.channels);
+  std::vector<SpacingGap> gaps;
+  if (options.to_ms > options.from_ms &&
+      !SpacingGapsOf(archive, logger.key, options.from_ms, options.to_ms - 1, gaps, error))
+    return false;
+  chart.Breaks(gaps);
 
   // Each series block by block in time order: a block from its summary, or from its readings, fetched
   // a batch of blocks at a time.

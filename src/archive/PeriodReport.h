@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
 #include "archive/TimeZone.h"
 #include "data/ChartSeries.h"
@@ -60,6 +61,8 @@ class PeriodChartBuilder {
   // readings only, all in one pixel column and one local day.
   bool CanMerge(int64_t block, const BlockSummary& summary);
   void Merge(int channel, Unit unit, const BlockSummary& summary);
+  // The logger's gaps in the period (SpacingGapsOf): no line is drawn across one.
+  void Breaks(const std::vector<SpacingGap>& gaps);
   ChartData Chart(std::string title) const;
   std::vector<DayFigures> Days() const;
 
@@ -79,12 +82,14 @@ class PeriodChartBuilder {
   DayFigures& DayOf(double x, int channel, Unit unit, double value);
 
   const TimeZone& zone_;
+  int64_t from_ms_ = 0, to_ms_ = 0;
   double from_ = 0, to_ = 0;
   int columns_ = 1;
   std::vector<ChannelEntry> channels_;
   std::vector<int> only_;
   std::vector<Line> lines_;
   std::vector<bool> missing_;
+  std::vector<double> breaks_;
   std::map<std::tuple<int64_t, int, Unit>, DayFigures> days_;
   int64_t cachedSlot_ = INT64_MIN, cachedOffset_ = 0;
 };

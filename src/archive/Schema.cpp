@@ -78,10 +78,13 @@ std::vector<std::string> VersionTwo(const Names& n) {
   };
 }
 
-// Version 3: the zone of each logger's clock, given at its first import and used by the next ones.
+// Version 3: the zone of each logger's clock, given at its first import and used by the next ones; and
+// channel entries a download saw (seen = 1: the names at its last record, which stood back to the
+// channel's previous entry) beside the station's, in force from their time on.
 std::vector<std::string> VersionThree() {
   return {
       "ALTER TABLE loggers ADD COLUMN zone TEXT NOT NULL DEFAULT ''",
+      "ALTER TABLE channels ADD COLUMN seen INTEGER NOT NULL DEFAULT 0",
   };
 }
 

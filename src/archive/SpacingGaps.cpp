@@ -53,9 +53,11 @@ bool SpacingGapsOf(PeriodArchive& archive, int64_t logger, int64_t first_ms, int
   std::map<int64_t, TimeSummary> hours;
   if (last - first >= 2 && !archive.TimeSummaries(logger, first + 1, last, hours, error)) return false;
   std::map<int64_t, std::vector<int64_t>> read;  // milliseconds, by block
+  // Only the times in the span count: a period's gaps follow its own median spacing, as its report's do.
   auto readHour = [&](int64_t b) {
     std::vector<int64_t>& times = read[b];
-    return archive.Times(logger, b * kBlockMs, (b + 1) * kBlockMs, times, error);
+    return archive.Times(logger, std::max(first_ms, b * kBlockMs), std::min(last_ms + 1, (b + 1) * kBlockMs),
+                         times, error);
   };
   for (int64_t b : {first, last}) {
     if (read.contains(b)) continue;

@@ -27,9 +27,9 @@ int64_t MedianSpacing(const std::vector<int64_t>& times);
 // Every spacing longer than twice the median, as the statistics count gaps.
 std::vector<SpacingGap> SpacingGaps(const std::vector<int64_t>& times);
 
-// SpacingGaps over every record time of the logger from its first (`first_ms`) to its last
-// (`last_ms`), found from its hourly time summaries: record times are read only for the hours whose
-// spacings hold a gap, and for the two at the span's edges.
+// SpacingGaps over every record time of the logger from `first_ms` to `last_ms` (both included: its
+// first and last, or a period's ends), found from its hourly time summaries: record times are read only for
+// the hours whose spacings hold a gap, and for the two at the span's edges.
 bool SpacingGapsOf(PeriodArchive& archive, int64_t logger, int64_t first_ms, int64_t last_ms,
                    std::vector<SpacingGap>& gaps, std::string& error);
 

@@ -124,11 +124,12 @@ class Accumulator {
   }
 
   Limits LimitsAt(int64_t t) const {
-    Limits l{o_.low, o_.high};
-    if (o_.low || o_.high) return l;
+    Limits l{o_.Low(s_.unit), o_.High(s_.unit)};
+    if (l.low || l.high) return l;
     const ChannelEntry* in_force = nullptr;
+    // A download's names carry no limits: only the station's entries say which were in force.
     for (const ChannelEntry* e : entries_) {
-      if (e->from_ms <= t && e->info.unit == s_.unit) in_force = e;
+      if (e->from_ms <= t && e->info.unit == s_.unit && !e->until) in_force = e;
     }
     if (in_force != nullptr) l = {in_force->info.low, in_force->info.high};
     return l;
@@ -260,9 +261,12 @@ struct StatsBuilder::State {
       ChannelStats& s = result.emplace_back();
       s.channel = channel;
       s.unit = unit;
-      for (const ChannelEntry& e : channels) {
-        if (e.info.channel == channel && e.from_ms < options.to_ms) s.point = e.info.point;
+      // A change of unit alone is no new name.
+      for (PointSpan& span : PointsIn(channels, channel, options.from_ms, options.to_ms)) {
+        if (s.points.empty() || s.points.back().point != span.point) s.points.push_back(std::move(span));
       }
+      if (!s.points.empty()) s.point = s.points.back().point;
+      if (s.points.size() < 2) s.points.clear();
       acc.emplace(s, options, channels);
     }
     return acc ? &*acc : nullptr;
@@ -318,10 +322,10 @@ bool SummaryFits(const std::vector<ChannelEntry>& channels, const StatsOptions& 
       summary.invalid > 0 || summary.valid == 0)
     return false;
   const int64_t from = block * kBlockSeconds * 1000, to = from + kBlockSeconds * 1000;
-  Limits l{options.low, options.high};
-  if (!options.low && !options.high) {
+  Limits l{options.Low(unit), options.High(unit)};
+  if (!l.low && !l.high) {
     for (const ChannelEntry& e : channels) {
-      if (e.info.channel != channel || e.info.unit != unit) continue;
+      if (e.info.channel != channel || e.info.unit != unit || e.until) continue;
       if (e.from_ms > from && e.from_ms < to) return false;
       if (e.from_ms <= from) l = {e.info.low, e.info.high};
     }
@@ -360,6 +364,11 @@ std::string StatsJson(const ChannelStats& s, const std::string& logger, const St
   j["logger"] = logger;
   j["channel"] = s.channel;
   j["point"] = s.point;
+  if (!s.points.empty()) {
+    j["points"] = Json::array();
+    for (const PointSpan& p : s.points)
+      j["points"].push_back({{"point", p.point}, {"from", time(p.from_ms)}});
+  }
   j["unit"] = s.unit == Unit::RelativeHumidity ? "%RH" : "°C";
   j["from"] = time(o.from_ms);
   j["to"] = time(o.to_ms);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/PointNames.h"
 #include "archive/Summary.h"
 #include "archive/TimeZone.h"
 
@@ -22,7 +23,8 @@ struct Excursion {
 struct ChannelStats {
   int channel = 0;
   Unit unit = Unit::Celsius;
-  std::string point;
+  std::string point;              // the name in force at the period's end
+  std::vector<PointSpan> points;  // every name it had in the period, oldest first, when more than one
   size_t readings = 0;  // valid
   size_t invalid = 0;
   int64_t gap_s = 0;
@@ -38,9 +40,14 @@ struct ChannelStats {
 struct StatsOptions {
   int64_t from_ms = 0;
   int64_t to_ms = 0;
-  std::optional<double> low, high;  // instead of the recorded limits
+  std::optional<double> low, high;  // instead of the recorded limits of temperature channels
   double mkt_dh_kj = 83.144;
   std::vector<int> channels;  // empty: all
+  std::optional<double> low_rh, high_rh;  // the same for humidity channels
+
+  // The limits given for channels of `unit`; none given: the recorded ones count.
+  std::optional<double> Low(Unit unit) const { return unit == Unit::RelativeHumidity ? low_rh : low; }
+  std::optional<double> High(Unit unit) const { return unit == Unit::RelativeHumidity ? high_rh : high; }
 };
 
 inline constexpr double kGasConstant = 8.3144598;  // J/(mol·K)

@@ -10,6 +10,7 @@
 
 #include "archive/Archive.h"
 #include "archive/Database.h"
+#include "archive/PointNames.h"
 #include "archive/Schema.h"
 #include "archive/Summary.h"
 #include "platform/Utf8Path.h"
@@ -81,26 +82,12 @@ class Store final : public PeriodArchive {
 
   bool SetChannels(int64_t logger, int64_t utc_ms, const std::vector<ChannelInfo>& channels,
                    std::string& error) override {
-    std::vector<ChannelEntry> known;
-    if (!Begin(error)) return false;
-    if (!Channels(logger, known, error)) return Fail();
-    for (const ChannelInfo& c : channels) {
-      const ChannelEntry* last = nullptr;
-      for (const ChannelEntry& e : known) {
-        if (e.info.channel == c.channel && e.from_ms <= utc_ms) last = &e;
-      }
-      if (last != nullptr && last->info.point == c.point && last->info.unit == c.unit &&
-          last->info.low == c.low && last->info.high == c.high)
-        continue;
-      if (!db_->Exec("INSERT INTO channels(logger, channel, from_ms, point, unit, low, high) VALUES "
-                     "($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (logger, channel, from_ms) DO UPDATE SET "
-                     "point = excluded.point, unit = excluded.unit, low = excluded.low, high = excluded.high",
-                     {logger, int64_t{c.channel}, utc_ms, c.point, int64_t{static_cast<int>(c.unit)},
-                      Nullable(c.low), Nullable(c.high)},
-                     error))
-        return Fail();
-    }
-    return Commit(error);
+    return RecordChannels(logger, utc_ms, channels, false, error);
+  }
+
+  bool SeenChannels(int64_t logger, int64_t utc_ms, const std::vector<ChannelInfo>& channels,
+                    std::string& error) override {
+    return RecordChannels(logger, utc_ms, channels, true, error);
   }
 
   bool AddInterval(int64_t logger, Source source, const Interval& interval, std::string& error) override {
@@ -276,7 +263,7 @@ class Store final : public PeriodArchive {
   bool Channels(int64_t logger, std::vector<ChannelEntry>& channels, std::string& error) override {
     channels.clear();
     return db_->Exec(
-        "SELECT from_ms, channel, point, unit, low, high FROM channels WHERE logger = $1 "
+        "SELECT from_ms, channel, point, unit, low, high, seen FROM channels WHERE logger = $1 "
         "ORDER BY channel, from_ms",
         std::vector<SqlValue>{logger},
         [&](const SqlRow& row) {
@@ -287,6 +274,7 @@ class Store final : public PeriodArchive {
           e.info.unit = static_cast<Unit>(row.Int(3));
           if (!row.IsNull(4)) e.info.low = row.Real(4);
           if (!row.IsNull(5)) e.info.high = row.Real(5);
+          e.until = row.Int(6) != 0;
           channels.push_back(std::move(e));
         },
         error);
@@ -484,6 +472,42 @@ class Store final : public PeriodArchive {
   }
 
  private:
+  // An entry is stored only when it changes what the archive says: the name and unit in force at its
+  // time, or (the station's) the limits, which only the station's entries carry.
+  bool RecordChannels(int64_t logger, int64_t utc_ms, const std::vector<ChannelInfo>& channels, bool until,
+                      std::string& error) {
+    std::vector<ChannelEntry> known;
+    if (!Begin(error)) return false;
+    if (!Channels(logger, known, error)) return Fail();
+    for (const ChannelInfo& c : channels) {
+      const ChannelEntry* named = EntryAt(known, c.channel, utc_ms);
+      bool same = named != nullptr && named->info.point == c.point && named->info.unit == c.unit;
+      if (!until) {
+        const ChannelEntry* limits = nullptr;
+        for (const ChannelEntry& e : known) {
+          if (e.info.channel == c.channel && e.info.unit == c.unit && !e.until && e.from_ms <= utc_ms)
+            limits = &e;
+        }
+        same = same && (limits != nullptr ? limits->info.low == c.low && limits->info.high == c.high
+                                          : !c.low && !c.high);
+      }
+      if (same) continue;
+      // A download's entry never replaces the station's of the same moment, which knows the limits.
+      if (!db_->Exec(
+              "INSERT INTO channels(logger, channel, from_ms, point, unit, low, high, seen) VALUES "
+              "($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (logger, channel, from_ms) DO UPDATE SET "
+              "point = excluded.point, unit = excluded.unit, low = excluded.low, high = excluded.high, "
+              "seen = excluded.seen" +
+                  std::string(until ? " WHERE channels.seen = 1" : ""),
+              {logger, int64_t{c.channel}, utc_ms, c.point, int64_t{static_cast<int>(c.unit)},
+               until ? SqlValue{} : Nullable(c.low), until ? SqlValue{} : Nullable(c.high),
+               int64_t{until ? 1 : 0}},
+              error))
+        return Fail();
+    }
+    return Commit(error);
+  }
+
   // Transactions nest inside a batch: only the outermost one reaches the engine.
   bool Begin(std::string& error) {
     if (depth_++ > 0) return true;

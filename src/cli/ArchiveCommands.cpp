@@ -13,6 +13,7 @@
 #include "archive/Location.h"
 #include "archive/PeriodExport.h"
 #include "archive/PeriodReport.h"
+#include "archive/PointNames.h"
 #include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
 #include "archive/TimeZone.h"
@@ -60,6 +61,9 @@ void CheckPeriod(const PeriodArgs& a) {
   if (!a.from.empty() && !ParseTime(a.from, *zone))
     throw CLI::ValidationError("--from", "not a time: " + a.from);
   if (!a.to.empty() && !ParseTime(a.to, *zone)) throw CLI::ValidationError("--to", "not a time: " + a.to);
+  // --to is exclusive: a period that ends where it starts, or before, holds nothing.
+  if (!a.from.empty() && !a.to.empty() && *ParseTime(a.from, *zone) >= *ParseTime(a.to, *zone))
+    throw CLI::ValidationError("--from", a.from + " is not before --to " + a.to);
 }
 
 Outcome Failed(Runner& r, const std::string& why) {
@@ -249,12 +253,22 @@ Outcome List(Runner& r, const std::string& zoneName) {
         (l.id.owner.empty() || l.id.owner == l.id.name ? "" : " (" + VisibleText(l.id.owner) + ")") + ": " +
         (any ? time(first) + " .. " + time(last) : std::string("no readings"));
     j["channels"] = Json::array();
-    for (const ChannelEntry& c : channels) {
-      const std::string unit = c.info.unit == Unit::RelativeHumidity ? "%RH" : "°C";
-      j["channels"].push_back(
-          {{"channel", c.info.channel}, {"point", c.info.point}, {"unit", unit}, {"from", time(c.from_ms)}});
-      human += "\n  ch" + std::to_string(c.info.channel) + " " + unit + " \"" + VisibleText(c.info.point) +
-               "\" from " + time(c.from_ms);
+    // Each name a channel had, from when it stood: a download's from the logger's first reading at the
+    // latest, since it stood back to before anything recorded.
+    constexpr int64_t kAlways = INT64_MIN / 2;
+    for (size_t i = 0; i < channels.size(); ++i) {
+      const ChannelEntry& entry = channels[i];
+      if (i > 0 && channels[i - 1].info.channel == entry.info.channel) continue;
+      for (const PointSpan& span : PointsIn(channels, entry.info.channel, kAlways, INT64_MAX / 2)) {
+        const std::string unit = span.unit == Unit::RelativeHumidity ? "%RH" : "°C";
+        const int64_t from = span.from_ms != kAlways ? span.from_ms
+                             : any                   ? std::min(first, entry.from_ms)
+                                                     : entry.from_ms;
+        j["channels"].push_back(
+            {{"channel", entry.info.channel}, {"point", span.point}, {"unit", unit}, {"from", time(from)}});
+        human += "\n  ch" + std::to_string(entry.info.channel) + " " + unit + " \"" + VisibleText(span.point) +
+                 "\" from " + time(from);
+      }
     }
     static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused"};
     struct Shown {
@@ -295,6 +309,38 @@ struct ExportArgs {
   bool texts = false;
 };
 
+// The period as the workbook `export` writes of a database, a day at a time: a year's rows never sit
+// in memory, and the file is replaced whole or not at all.
+Outcome PeriodWorkbook(Runner& r, Period& p, PeriodWriter& writer, const std::string& out) {
+  WorkbookStream book(PathFromUtf8(ChosenFile(out)));
+  const WorkbookResult opened = book.Open();
+  if (opened == WorkbookResult::Unavailable) {
+    std::fputs(
+        "velutron-cli: no xlsx workbooks here: libxlsxwriter is not installed, or this build has none\n",
+        stderr);
+    return Outcome::Failed;
+  }
+  bool written =
+      opened == WorkbookResult::Written && book.Sheet("Pomiary", writer.SheetHeaders(), writer.SheetWidths());
+  constexpr int64_t kSlice = 86'400'000;
+  std::vector<PeriodPoint> points;
+  std::string error;
+  for (int64_t from = p.from_ms; written && from < p.to_ms; from += kSlice) {
+    points.clear();
+    if (!p.archive->Period(
+            p.logger.key, from, std::min(p.to_ms, from + kSlice),
+            [&points](const PeriodPoint& point) { points.push_back(point); }, error))
+      return Failed(r, error);
+    written = writer.SheetRows(points, [&book](const std::vector<SheetCell>& row) { return book.Row(row); });
+  }
+  written = written && book.Table(writer.TextsSheet());
+  if (!written || book.Commit() != WorkbookResult::Written) {
+    r.session().ui.ShowMessage("Uwaga !", "Blokada zapisu pliku na dysku !");
+    return Outcome::Failed;
+  }
+  return Outcome::Completed;
+}
+
 // Written a day at a time, so that a year's export never sits in memory whole.
 Outcome Export(Runner& r, const ExportArgs& a) {
   // The export itself is standard output when no file is named: the messages must not mix into it.
@@ -313,6 +359,7 @@ Outcome Export(Runner& r, const ExportArgs& a) {
   }
   PeriodWriter writer(p.logger, p.channels, columns, options, *p.zone,
                       a.format == "json" ? PeriodFormat::Json : PeriodFormat::Csv);
+  if (a.format == "xlsx") return PeriodWorkbook(r, p, writer, *a.out);
   std::optional<AtomicFile> file;
   if (a.out) file.emplace(PathFromUtf8(ChosenFile(*a.out)));
   auto write = [&](const std::string& text) {
@@ -341,6 +388,7 @@ Outcome Export(Runner& r, const ExportArgs& a) {
 struct ReportArgs {
   PeriodArgs period;
   std::optional<double> low, high;
+  std::optional<double> lowRh, highRh;
   double mktDh = 83.144;
   std::string hash;    // verify
   std::string report;  // verify: a report's JSON lines instead of the hash and the period
@@ -379,7 +427,7 @@ std::string Number(const std::optional<double>& v, const char* unit) {
 std::optional<std::vector<ChannelStats>> Compute(Runner& r, const ReportArgs& a, Period& p,
                                                  StatsOptions& options) {
   if (!LoadPeriod(r, a.period, p)) return std::nullopt;
-  options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
+  options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels, a.lowRh, a.highRh};
   std::vector<int64_t> times;
   std::string error;
   if (!p.archive->Times(p.logger.key, p.from_ms, p.to_ms, times, error)) {
@@ -403,7 +451,7 @@ Outcome Report(Runner& r, const ReportArgs& a) {
   std::optional<std::vector<ChannelStats>> stats;
   if (a.pdf) {
     if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
-    options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels};
+    options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels, a.lowRh, a.highRh};
     std::string error;
     if (!ComputePeriod(*p.archive, p.logger, *p.zone, options, kReportChartColumns, true, result, error))
       return Failed(r, error);
@@ -412,10 +460,18 @@ Outcome Report(Runner& r, const ReportArgs& a) {
     stats = Compute(r, a, p, options);
   }
   if (!stats) return Outcome::Failed;
+  if (stats->empty())
+    return Failed(r, "no readings of " + p.logger.id.name + " from " + p.zone->Format(p.from_ms / 1000) +
+                         " to " + p.zone->Format(p.to_ms / 1000));
   for (const ChannelStats& s : *stats) {
     const char* unit = s.unit == Unit::RelativeHumidity ? " %RH" : " °C";
     auto time = [&p](int64_t ms) { return p.zone->Format(ms / 1000); };
-    std::string human = "ch" + std::to_string(s.channel) + " \"" + VisibleText(s.point) + "\": readings " +
+    // Earlier names of the period, the latest first.
+    std::string named = "\"" + VisibleText(s.point) + "\"";
+    for (size_t i = s.points.size(); i-- > 1;)
+      named += (i + 1 == s.points.size() ? " (before " : ", before ") + time(s.points[i].from_ms) + ": \"" +
+               VisibleText(s.points[i - 1].point) + (i == 1 ? "\")" : "\"");
+    std::string human = "ch" + std::to_string(s.channel) + " " + named + ": readings " +
                         std::to_string(s.readings) + ", invalid " + std::to_string(s.invalid) + ", gaps " +
                         std::to_string(s.gap_s) + " s";
     if (s.min) {
@@ -454,7 +510,7 @@ struct ChartArgs {
 Outcome Chart(Runner& r, const ChartArgs& a) {
   Period p;
   if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
-  StatsOptions options{p.from_ms, p.to_ms, {}, {}, 83.144, a.period.channels};
+  StatsOptions options{p.from_ms, p.to_ms, {}, {}, 83.144, a.period.channels, {}, {}};
   PeriodResult result;
   std::string error;
   // A picture cannot show more than its width in pixel columns, so no more goes to the drawing program.
@@ -670,26 +726,34 @@ void AddArchiveCommands(CLI::App& app, Command& chosen) {
   });
 
   auto exportArgs = std::make_shared<ExportArgs>();
-  auto* ex = archive->add_subcommand("export", "the readings of a period as CSV or JSON");
+  auto* ex = archive->add_subcommand("export", "the readings of a period as CSV, JSON or an xlsx workbook");
   AddPeriodOptions(ex, exportArgs->period);
-  ex->add_option("--format", exportArgs->format, "csv or json")
+  ex->add_option("--format", exportArgs->format, "csv, json or xlsx")
       ->required()
-      ->check(CLI::IsMember({"csv", "json"}));
-  ex->add_option("--out", exportArgs->out, "file to write (default: standard output)");
+      ->check(CLI::IsMember({"csv", "json", "xlsx"}));
+  ex->add_option("--out", exportArgs->out, "file to write (default: standard output; required for xlsx)");
   ex->add_flag("--texts", exportArgs->texts,
                "CSV: the logger's texts and the period as # lines before the header");
   ex->callback([&chosen, exportArgs] {
     CheckPeriod(exportArgs->period);
     if (exportArgs->texts && exportArgs->format != "csv")
       throw CLI::ValidationError("--texts is for --format csv only");
+    if (exportArgs->format == "xlsx" && !exportArgs->out)
+      throw CLI::ValidationError("--format xlsx needs --out FILE.xlsx");
     chosen = [exportArgs](Runner& r) { return Export(r, *exportArgs); };
   });
 
   auto report = std::make_shared<ReportArgs>();
   auto* re = archive->add_subcommand("report", "the statistics of a period, per channel");
   AddPeriodOptions(re, report->period);
-  re->add_option("--low", report->low, "low limit, °C or %RH (default: the limits recorded)");
-  re->add_option("--high", report->high, "high limit, °C or %RH (default: the limits recorded)");
+  re->add_option("--low", report->low,
+                 "low limit of temperature channels, °C (default: the limits recorded)");
+  re->add_option("--high", report->high,
+                 "high limit of temperature channels, °C (default: the limits recorded)");
+  re->add_option("--low-rh", report->lowRh,
+                 "low limit of humidity channels, %RH (default: the limits recorded)");
+  re->add_option("--high-rh", report->highRh,
+                 "high limit of humidity channels, %RH (default: the limits recorded)");
   re->add_option("--mkt-dh", report->mktDh, "activation energy for the MKT, kJ/mol (default 83.144)")
       ->check(CLI::PositiveNumber);
   re->add_option("--pdf", report->pdf, "also print the report as a PDF document (A4) into FILE");

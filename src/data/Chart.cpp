@@ -396,24 +396,32 @@ void PaintChart(QPainter& painter, const ChartData& chart, const ChartViewport& 
         l.plot, view.x,
         line.quantity == Quantity::Humidity && view.humidity ? *view.humidity : view.temperature};
     const auto points = ReduceToColumns(line.points, view.x.low, view.x.high, columns);
-    QPolygonF polyline;
-    polyline.reserve(static_cast<qsizetype>(points.size()));
-    for (const ChartPoint& p : points) polyline.append(map(p));
     painter.setPen(QPen(LineColour(i), 1.5));
-    if (polyline.size() == 1) {
-      // A lone value is a dot, not nothing.
-      painter.setBrush(LineColour(i));
-      painter.drawEllipse(polyline.front(), 2.5, 2.5);
-      painter.setBrush(Qt::NoBrush);
-    } else if (vector) {
-      painter.drawPolyline(polyline);
-    } else {
-      // Pixels: a wide polyline that crosses itself thousands of times is filled as one shape, which
-      // takes seconds; its segments one by one give the same pixels at once.
-      QList<QLineF> segments;
-      segments.reserve(polyline.size() - 1);
-      for (qsizetype k = 1; k < polyline.size(); ++k) segments.append(QLineF(polyline[k - 1], polyline[k]));
-      painter.drawLines(segments);
+    // A gap in the records breaks the line: each run between gaps is drawn on its own.
+    auto gap = chart.breaks.begin();
+    for (size_t start = 0; start < points.size();) {
+      while (gap != chart.breaks.end() && *gap <= points[start].x) ++gap;
+      size_t end = start + 1;
+      while (end < points.size() && (gap == chart.breaks.end() || points[end].x <= *gap)) ++end;
+      QPolygonF polyline;
+      polyline.reserve(static_cast<qsizetype>(end - start));
+      for (size_t k = start; k < end; ++k) polyline.append(map(points[k]));
+      start = end;
+      if (polyline.size() == 1) {
+        // A lone value is a dot, not nothing.
+        painter.setBrush(LineColour(i));
+        painter.drawEllipse(polyline.front(), 2.5, 2.5);
+        painter.setBrush(Qt::NoBrush);
+      } else if (vector) {
+        painter.drawPolyline(polyline);
+      } else {
+        // Pixels: a wide polyline that crosses itself thousands of times is filled as one shape, which
+        // takes seconds; its segments one by one give the same pixels at once.
+        QList<QLineF> segments;
+        segments.reserve(polyline.size() - 1);
+        for (qsizetype k = 1; k < polyline.size(); ++k) segments.append(QLineF(polyline[k - 1], polyline[k]));
+        painter.drawLines(segments);
+      }
     }
   }
   auto marksAt = [&](const std::vector<ChartPoint>& marks) {

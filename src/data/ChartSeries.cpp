@@ -195,7 +195,7 @@ std::optional<ChartRange> ValueRange(const ChartData& chart, Quantity quantity) 
 
 ChartData ReducedForWidth(const ChartData& chart, int columns) {
   const ChartRange r = TimeRange(chart);
-  ChartData reduced{chart.title, chart.axis, {}, {}, {}, {}, chart.offsets};
+  ChartData reduced{chart.title, chart.axis, {}, {}, {}, {}, chart.offsets, chart.breaks};
   for (const ChartLine& l : chart.lines) {
     reduced.lines.push_back({l.quantity, l.name, ReduceToColumns(l.points, r.low, r.high, columns)});
   }
@@ -210,7 +210,7 @@ ChartData ReducedForWidth(const ChartData& chart, int columns) {
 
 // The text form: "velutron-chart 1", then lines of tab-separated fields:
 //   title TEXT | axis time|record | line C|RH NAME | p X Y (a point of the last line) | on X Y | off X Y |
-//   missing X | offset X SECONDS (a UTC axis: its labels' offset from X on)
+//   missing X | offset X SECONDS (a UTC axis: its labels' offset from X on) | break X
 namespace {
 
 constexpr std::string_view kFirstLine = "velutron-chart 1";
@@ -273,6 +273,11 @@ std::string WriteChartData(const ChartData& chart) {
     out += '\n';
   }
   for (const ChartOffset& o : chart.offsets) point("offset", {o.from, o.offset_s});
+  for (double x : chart.breaks) {
+    out += "break\t";
+    AppendNumber(out, x);
+    out += '\n';
+  }
   return out;
 }
 
@@ -306,6 +311,9 @@ std::optional<ChartData> ReadChartData(std::string_view text) {
       chart.missing.push_back(p.x);
     } else if (f[0] == "offset" && twoNumbers) {
       chart.offsets.push_back({p.x, p.y});
+    } else if (f[0] == "break" && f.size() == 2 && ParseNumber(f[1], p.x) &&
+               (chart.breaks.empty() || chart.breaks.back() <= p.x)) {
+      chart.breaks.push_back(p.x);
     } else {
       return std::nullopt;
     }

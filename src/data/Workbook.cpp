@@ -6,12 +6,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <optional>
 #include <random>
+#include <span>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
-#include "platform/FileRead.h"
 #include "platform/LoadedSymbol.h"
 #endif
 
@@ -24,6 +25,18 @@ bool WorkbookAvailable() { return false; }
 WorkbookResult WriteWorkbook(const std::filesystem::path&, const std::vector<SheetTable>&) {
   return WorkbookResult::Unavailable;
 }
+
+struct WorkbookStream::State {};
+WorkbookStream::WorkbookStream(const std::filesystem::path&, size_t) {}
+WorkbookStream::~WorkbookStream() = default;
+WorkbookResult WorkbookStream::Open() { return WorkbookResult::Unavailable; }
+bool WorkbookStream::Sheet(const std::string&, const std::vector<std::string>&, const std::vector<size_t>&) {
+  return false;
+}
+bool WorkbookStream::Row(const std::vector<SheetCell>&) { return false; }
+bool WorkbookStream::Table(const SheetTable&) { return false; }
+bool WorkbookStream::StartSheet(const std::string&) { return false; }
+WorkbookResult WorkbookStream::Commit() { return WorkbookResult::Unavailable; }
 
 #else
 
@@ -108,93 +121,166 @@ struct Scratch {
   }
 };
 
-bool WriteSheet(const Xlsx& x, lxw_workbook* book, const SheetTable& table, lxw_format* header,
-                lxw_format* dateTime) {
-  lxw_worksheet* sheet = x.addWorksheet(book, XmlSafe(table.name).c_str());
-  if (sheet == nullptr) return false;
-  // Widths first: rows go to disk as they are written.
-  for (size_t c = 0; c < table.headers.size(); ++c) {
-    size_t width = Characters(table.headers[c]);
-    for (const auto& row : table.rows) {
-      if (c < row.size()) width = std::max(width, CellWidth(row[c]));
-    }
-    const auto col = static_cast<lxw_col_t>(c);
-    if (x.setColumn(sheet, col, col, std::min(kMaxColumnWidth, static_cast<double>(width) + 2), nullptr) !=
-        LXW_NO_ERROR) {
-      return false;
-    }
+size_t WidthOf(const SheetTable& table, size_t column) {
+  size_t width = Characters(table.headers[column]);
+  for (const auto& row : table.rows) {
+    if (column < row.size()) width = std::max(width, CellWidth(row[column]));
   }
-  x.freezePanes(sheet, 1, 0);
-  for (size_t c = 0; c < table.headers.size(); ++c) {
-    if (x.writeString(sheet, 0, static_cast<lxw_col_t>(c), XmlSafe(table.headers[c]).c_str(), header) !=
-        LXW_NO_ERROR) {
-      return false;
-    }
-  }
-  for (size_t r = 0; r < table.rows.size(); ++r) {
-    const auto row = static_cast<lxw_row_t>(r + 1);
-    for (size_t c = 0; c < table.rows[r].size(); ++c) {
-      const SheetCell& cell = table.rows[r][c];
-      const auto col = static_cast<lxw_col_t>(c);
-      lxw_error error = LXW_NO_ERROR;
-      if (const auto* text = std::get_if<std::string>(&cell)) {
-        error = x.writeString(sheet, row, col, XmlSafe(*text).c_str(), nullptr);
-      } else if (const auto* number = std::get_if<double>(&cell)) {
-        error = x.writeNumber(sheet, row, col, *number, nullptr);
-      } else if (const auto* t = std::get_if<CivilTime>(&cell)) {
-        lxw_datetime dt{t->year, t->month, t->day, t->hour, t->minute, static_cast<double>(t->second)};
-        error = x.writeDatetime(sheet, row, col, &dt, dateTime);
-      }
-      if (error != LXW_NO_ERROR) return false;
-    }
-  }
-  return true;
-}
-
-bool WriteScratch(const Xlsx& x, const std::filesystem::path& path, const std::vector<SheetTable>& sheets) {
-  // Constant memory: each row goes to the library's temporary file as soon as the next one starts.
-  lxw_workbook_options options{LXW_TRUE, nullptr, LXW_FALSE};
-  lxw_workbook* book = x.newOpt(path.string().c_str(), &options);
-  if (book == nullptr) return false;
-  lxw_format* header = x.addFormat(book);
-  x.setBold(header);
-  lxw_format* dateTime = x.addFormat(book);
-  x.setNumFormat(dateTime, "yyyy-mm-dd hh:mm:ss");
-  bool ok = true;
-  for (const SheetTable& table : sheets) {
-    if (!WriteSheet(x, book, table, header, dateTime)) {
-      ok = false;
-      break;
-    }
-  }
-  // Closing frees the workbook whatever happened, and writes the file only now.
-  return x.close(book) == LXW_NO_ERROR && ok;
+  return width;
 }
 
 }  // namespace
 
 bool WorkbookAvailable() { return Library() != nullptr; }
 
-WorkbookResult WriteWorkbook(const std::filesystem::path& target, const std::vector<SheetTable>& sheets) {
-  const Xlsx* x = Library();
-  if (x == nullptr) return WorkbookResult::Unavailable;
-  AtomicFile file(target);
-  if (!file.Ok()) return WorkbookResult::Failed;
+struct WorkbookStream::State {
+  const Xlsx* x = nullptr;
+  std::filesystem::path target;
+  std::optional<AtomicFile> file;
+  std::optional<Scratch> scratch;
+  lxw_workbook* book = nullptr;
+  lxw_format* header = nullptr;
+  lxw_format* dateTime = nullptr;
+  lxw_worksheet* sheet = nullptr;
+  lxw_row_t row = 0;
+  bool ok = true;
+  // The sheet being written, to go on in another when it is full.
+  size_t rowsPerSheet = 0;
+  std::string name;
+  std::vector<std::string> headers;
+  std::vector<size_t> widths;
+  int part = 1;
+};
+
+WorkbookStream::WorkbookStream(const std::filesystem::path& target, size_t rowsPerSheet)
+    : state_(std::make_unique<State>()) {
+  state_->target = target;
+  state_->rowsPerSheet = std::max<size_t>(1, std::min(rowsPerSheet, kRowsPerSheet));
+}
+
+WorkbookStream::~WorkbookStream() {
+  // Closing frees the workbook; the scratch copy goes with the state, the target stays as it was.
+  if (state_->book != nullptr) state_->x->close(state_->book);
+}
+
+WorkbookResult WorkbookStream::Open() {
+  State& st = *state_;
+  st.x = Library();
+  if (st.x == nullptr) return WorkbookResult::Unavailable;
+  st.file.emplace(st.target);
+  if (!st.file->Ok()) return WorkbookResult::Failed;
   std::random_device rd;
   std::filesystem::path name(".");
-  name += target.filename().native();
+  name += st.target.filename().native();
   name += "." + std::to_string(rd() & 0xFFFFFF) + ".xlsx";
-  const Scratch scratch{target.parent_path() / name};
-  if (!WriteScratch(*x, scratch.path, sheets)) return WorkbookResult::Failed;
-  // The reader holds as much as it is allowed to read: allow exactly the scratch copy's size.
-  std::error_code ec;
-  const auto size = static_cast<size_t>(std::filesystem::file_size(scratch.path, ec));
-  if (ec) return WorkbookResult::Failed;
-  const auto bytes = ReadFileAtMost(scratch.path, size);
-  if (!bytes || bytes->size() != size || !file.Write(*bytes) || !file.Commit()) {
-    return WorkbookResult::Failed;
-  }
+  st.scratch.emplace();
+  st.scratch->path = st.target.parent_path() / name;
+  // Constant memory: each row goes to the library's temporary file as soon as the next one starts.
+  lxw_workbook_options options{LXW_TRUE, nullptr, LXW_FALSE};
+  st.book = st.x->newOpt(st.scratch->path.string().c_str(), &options);
+  if (st.book == nullptr) return WorkbookResult::Failed;
+  st.header = st.x->addFormat(st.book);
+  st.x->setBold(st.header);
+  st.dateTime = st.x->addFormat(st.book);
+  st.x->setNumFormat(st.dateTime, "yyyy-mm-dd hh:mm:ss");
   return WorkbookResult::Written;
+}
+
+bool WorkbookStream::Sheet(const std::string& name, const std::vector<std::string>& headers,
+                           const std::vector<size_t>& widths) {
+  State& st = *state_;
+  st.name = name;
+  st.headers = headers;
+  st.widths = widths;
+  st.part = 1;
+  return StartSheet(name);
+}
+
+bool WorkbookStream::StartSheet(const std::string& name) {
+  State& st = *state_;
+  if (st.book == nullptr || !st.ok) return false;
+  const Xlsx& x = *st.x;
+  const std::vector<std::string>& headers = st.headers;
+  const std::vector<size_t>& widths = st.widths;
+  st.sheet = x.addWorksheet(st.book, XmlSafe(name).c_str());
+  st.ok = st.sheet != nullptr;
+  for (size_t c = 0; st.ok && c < headers.size(); ++c) {
+    const auto col = static_cast<lxw_col_t>(c);
+    const size_t width = std::max(Characters(headers[c]), c < widths.size() ? widths[c] : 0);
+    st.ok = x.setColumn(st.sheet, col, col, std::min(kMaxColumnWidth, static_cast<double>(width) + 2),
+                        nullptr) == LXW_NO_ERROR;
+  }
+  if (!st.ok) return false;
+  x.freezePanes(st.sheet, 1, 0);
+  for (size_t c = 0; st.ok && c < headers.size(); ++c) {
+    st.ok = x.writeString(st.sheet, 0, static_cast<lxw_col_t>(c), XmlSafe(headers[c]).c_str(), st.header) ==
+            LXW_NO_ERROR;
+  }
+  st.row = 1;
+  return st.ok;
+}
+
+bool WorkbookStream::Row(const std::vector<SheetCell>& cells) {
+  State& st = *state_;
+  if (st.sheet == nullptr || !st.ok) return false;
+  if (st.row > st.rowsPerSheet && !StartSheet(st.name + " " + std::to_string(++st.part))) return false;
+  const Xlsx& x = *st.x;
+  for (size_t c = 0; st.ok && c < cells.size(); ++c) {
+    const SheetCell& cell = cells[c];
+    const auto col = static_cast<lxw_col_t>(c);
+    lxw_error error = LXW_NO_ERROR;
+    if (const auto* text = std::get_if<std::string>(&cell)) {
+      error = x.writeString(st.sheet, st.row, col, XmlSafe(*text).c_str(), nullptr);
+    } else if (const auto* number = std::get_if<double>(&cell)) {
+      error = x.writeNumber(st.sheet, st.row, col, *number, nullptr);
+    } else if (const auto* t = std::get_if<CivilTime>(&cell)) {
+      lxw_datetime dt{t->year, t->month, t->day, t->hour, t->minute, static_cast<double>(t->second)};
+      error = x.writeDatetime(st.sheet, st.row, col, &dt, st.dateTime);
+    }
+    st.ok = error == LXW_NO_ERROR;
+  }
+  ++st.row;
+  return st.ok;
+}
+
+bool WorkbookStream::Table(const SheetTable& table) {
+  // Widths first: rows go to disk as they are written.
+  std::vector<size_t> widths;
+  for (size_t c = 0; c < table.headers.size(); ++c) widths.push_back(WidthOf(table, c));
+  if (!Sheet(table.name, table.headers, widths)) return false;
+  for (const auto& row : table.rows) {
+    if (!Row(row)) return false;
+  }
+  return true;
+}
+
+WorkbookResult WorkbookStream::Commit() {
+  State& st = *state_;
+  if (st.book == nullptr) return st.x == nullptr ? WorkbookResult::Unavailable : WorkbookResult::Failed;
+  // The library writes the file only now, and frees the workbook whatever happened.
+  const bool closed = st.x->close(st.book) == LXW_NO_ERROR;
+  st.book = nullptr;
+  if (!closed || !st.ok) return WorkbookResult::Failed;
+  // Copied a piece at a time: a year's workbook need not sit in memory.
+  std::ifstream in(st.scratch->path, std::ios::binary);
+  std::vector<uint8_t> piece(1 << 20);
+  while (in) {
+    in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
+    const auto n = static_cast<size_t>(in.gcount());
+    if (n > 0 && !st.file->Write(std::span<const uint8_t>(piece.data(), n))) return WorkbookResult::Failed;
+  }
+  if (!in.eof() || !st.file->Commit()) return WorkbookResult::Failed;
+  return WorkbookResult::Written;
+}
+
+WorkbookResult WriteWorkbook(const std::filesystem::path& target, const std::vector<SheetTable>& sheets) {
+  WorkbookStream book(target);
+  const WorkbookResult opened = book.Open();
+  if (opened != WorkbookResult::Written) return opened;
+  for (const SheetTable& table : sheets) {
+    if (!book.Table(table)) return WorkbookResult::Failed;
+  }
+  return book.Commit();
 }
 
 #endif

@@ -29,11 +29,12 @@ using archive::GapCause;
 uint8_t Bcd(int v) { return static_cast<uint8_t>(v / 10 * 16 + v % 10); }
 
 // Hala B on 1 December 2026, local time; channel 1 as given, channel 2 always 21 °C.
-std::vector<uint8_t> Day(std::vector<std::pair<int, uint16_t>> minuteAndRaw) {
+std::vector<uint8_t> Day(std::vector<std::pair<int, uint16_t>> minuteAndRaw,
+                         std::vector<std::string> points = {"Komora", "Rampa"}) {
   DumpBuilder dump;
   dump.channelByte = 2;
   dump.owner = "Hala B";
-  dump.pointNames = {"Komora", "Rampa"};
+  dump.pointNames = std::move(points);
   for (auto [minute, raw] : minuteAndRaw) dump.Record({raw, 1216}, 0x01, 0x12, 26, 0x08, Bcd(minute), 0);
   return dump.File();
 }
@@ -94,7 +95,8 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
             R"({"readings":[{"channel":1,"status":"T_min","unit":"°C","value":null}],)"
             R"("time":"2026-12-01T08:30:00+01:00"})");
 
-  r = Cli(with({"--json", "archive", "report", "--channel", "1", "--high", "22.5"}));
+  // Humidity limits leave a temperature channel alone.
+  r = Cli(with({"--json", "archive", "report", "--channel", "1", "--high", "22.5", "--high-rh", "10"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
   const std::string stats = r.out.substr(0, r.out.find('\n'));
   auto j = nlohmann::ordered_json::parse(stats);
@@ -229,6 +231,95 @@ TEST_P(CliArchiveTest, ThePeriodCsvIsHeaderAndRowsForAnyReaderWithItsTextsOnlyWh
             "{'time': '2026-12-01T08:10:00+01:00', 'ch1_C': '22.5625', 'ch2_C': '21.0', 'status': ''}\n"
             "{'time': '2026-12-01T08:20:00+01:00', 'ch1_C': '25.0', 'ch2_C': '21.0', 'status': ''}\n"
             "{'time': '2026-12-01T08:30:00+01:00', 'ch1_C': '', 'ch2_C': '21.0', 'status': 'ch1_C=T_min'}\n");
+}
+
+// Two downloads of one memory, channel 2 renamed between them, imported in the order A1, A2, A1: the
+// list, the report and the export each give the name that stood at the time.
+TEST_P(CliArchiveTest, ARenamedPointKeepsEachNameForTheTimeItStood) {
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "renamed.DAT",
+                                  Day({{0, 1200}, {10, 1240}, {20, 1280}, {30, 1290}, {40, 1300}}, {"Komora",
+                                                                                                    "Wej\x9C"
+                                                                                                    "cie"})));
+  for (const char* file : {"day1.DAT", "renamed.DAT", "day1.DAT"})
+    ASSERT_EQ(Cli({"archive", "import", file, "--tz", "Europe/Warsaw"}).exitCode, 0);
+  CommandResult r = Cli({"archive", "list", "--tz", "Europe/Warsaw"});
+  EXPECT_EQ(r.out,
+            "Hala B: 2026-12-01T08:00:00+01:00 .. 2026-12-01T08:40:00+01:00\n"
+            "  ch1 °C \"Komora\" from 2026-12-01T08:00:00+01:00\n"
+            "  ch2 °C \"Rampa\" from 2026-12-01T08:00:00+01:00\n"
+            "  ch2 °C \"Wejście\" from 2026-12-01T08:20:01+01:00\n");
+  const std::vector<std::string> day = {"--from",    "2026-12-01", "--to", "2026-12-02",
+                                        "--channel", "2",          "--tz", "Europe/Warsaw"};
+  auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  r = Cli(with({"archive", "report"}, day));
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            "ch2 \"Wejście\" (before 2026-12-01T08:20:01+01:00: \"Rampa\"): readings 5, invalid 0, gaps 0 s");
+  r = Cli(with({"--json", "archive", "report"}, day));
+  EXPECT_NE(r.out.find(R"("point":"Wejście","points":[{"point":"Rampa","from":"2026-12-01T00:00:00+01:00"},)"
+                       R"({"point":"Wejście","from":"2026-12-01T08:20:01+01:00"}],"unit")"),
+            std::string::npos)
+      << r.out;
+  ASSERT_EQ(Cli(with({"archive", "report", "--pdf", "renamed.pdf"}, day)).exitCode, 0);
+  const CommandResult pdf =
+      RunCommand({"/usr/bin/pdftotext", "-layout", (work.path() / "renamed.pdf").string(), "-"});
+  EXPECT_NE(pdf.out.find("Nazwy punktów zmienione w okresie:\n"
+                         "2. Wejście [°C] (przed 2026-12-01 08:20:01: „Rampa”)\n"),
+            std::string::npos)
+      << pdf.out;
+  // The morning before the rename knows one name; so do its export's texts.
+  r = Cli({"--json", "archive", "report", "--from", "2026-12-01", "--to", "2026-12-01T08:15", "--channel",
+           "2", "--tz", "Europe/Warsaw"});
+  EXPECT_NE(r.out.find(R"("point":"Rampa","unit")"), std::string::npos) << r.out;
+  r = Cli({"archive", "export", "--from", "2026-12-01T08:30", "--to", "2026-12-02", "--tz", "Europe/Warsaw",
+           "--format", "csv", "--texts"});
+  EXPECT_NE(r.out.find("# ch2: Wejście\n"), std::string::npos) << r.out;
+}
+
+// The period as the workbook `export` writes of a database, read back with openpyxl: real date-times
+// in the zone, numbers, a marker as an empty cell and its status, and the logger's texts on "Opis".
+TEST_P(CliArchiveTest, ThePeriodsWorkbookHasTheSheetsOfADatabasesWorkbook) {
+  ASSERT_EQ(Cli({"archive", "import", "day1.DAT", "day2.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  CommandResult r = Cli({"archive", "export", "--from", "2026-12-01T08:10", "--to", "2026-12-02", "--tz",
+                         "Europe/Warsaw", "--format", "xlsx", "--out", "period.xlsx"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+  Command read;
+  read.argv = {"/usr/bin/python3", "-c", R"(
+import openpyxl
+book = openpyxl.load_workbook('period.xlsx')
+for sheet in book:
+  print(sheet.title, sheet.freeze_panes)
+  for row in sheet.iter_rows(values_only=True):
+    print(list(row))
+)"};
+  read.workDir = work.path().string();
+  r = RunCommand(read);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Pomiary A2\n"
+            "['Nr', 'Czas (Europe/Warsaw)', 'Przełączanie [°C]', 'Kanał 1 [°C]', 'Kanał 2 [°C]', 'ON/OFF', "
+            "'Status']\n"
+            "[1, datetime.datetime(2026, 12, 1, 8, 10), None, 22.5, 21, None, None]\n"
+            "[2, datetime.datetime(2026, 12, 1, 8, 20), None, 25, 21, None, None]\n"
+            "[3, datetime.datetime(2026, 12, 1, 8, 30), None, None, 21, None, 'ch1_C=T_min']\n"
+            "Opis A2\n"
+            "['Pole', 'Wartość']\n"
+            "['Rejestrator', 'Hala B']\n"
+            "['Wpis użytkownika', 'Hala B']\n"
+            "['Od', '2026-12-01T08:10:00+01:00']\n"
+            "['Do', '2026-12-02T00:00:00+01:00']\n"
+            "['Strefa czasowa', 'Europe/Warsaw']\n"
+            "['Nazwa pkt. pomiaru 1', 'Komora']\n"
+            "['Nazwa pkt. pomiaru 2', 'Rampa']\n");
+  // Where it cannot be written, nothing is left behind.
+  r = Cli({"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "xlsx", "--out",
+           "missing/period.xlsx"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "[Uwaga !] Blokada zapisu pliku na dysku !\n");
+  EXPECT_FALSE(std::filesystem::exists(work.path() / "missing"));
 }
 
 // Records every 5 minutes missing from 08:20 to 08:40 and from 09:00 to 09:20, the station having
@@ -387,6 +478,7 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
       {"archive", "report", "--from", "2026-02-30", "--to", "2026-12-02"},
       {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "xml"},
       {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "json", "--texts"},
+      {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-02", "--format", "xlsx"},
       {"archive", "import", "day1.DAT", "--tz", "Mars/Olympus"},
       {"archive", "import", "day1.DAT", "--offset", "+1:00"},
       {"archive", "import", "day1.DAT", "--offset", "+15:00"},
@@ -396,16 +488,33 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
       {"archive", "verify", "day.json", "--from", "2026-12-01"},
       {"archive", "verify", "--hash", "abc", "--from", "2026-12-01"},
       {"archive", "verify", "--tz", "UTC"},
+      {"archive", "report", "--from", "2026-12-02", "--to", "2026-12-01"},
+      {"archive", "export", "--from", "2026-12-01", "--to", "2026-12-01", "--format", "csv"},
+      {"archive", "chart", "--from", "2026-12-01T01:00+01:00", "--to", "2026-12-01T00:00Z", "--out", "c.png"},
+      {"archive", "verify", "--hash", "abc", "--from", "2026-12-02", "--to", "2026-12-01"},
   };
   for (const auto& line : lines) {
     SCOPED_TRACE(line[1] + " " + line[3]);
     EXPECT_EQ(Cli(line).exitCode, 2);
   }
+  CommandResult r = Cli({"archive", "report", "--from", "2026-11-21", "--to", "2026-11-07"});
+  EXPECT_EQ(r.err, "--from: 2026-11-21 is not before --to 2026-11-07\nRun with --help for more information.\n");
+  EXPECT_EQ(r.out, "");
   // A period asked of an empty archive, or of a logger it does not hold, fails with a word why.
   ASSERT_TRUE(Open());
-  CommandResult r = Cli({"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02"});
+  r = Cli({"archive", "report", "--from", "2026-12-01", "--to", "2026-12-02"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "[Error] the archive holds no readings yet\n");
+  // So does a period without readings.
+  ASSERT_EQ(Cli({"archive", "import", "day1.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  r = Cli({"--json", "archive", "report", "--from", "2026-11-01", "--to", "2026-12-01", "--tz", "Europe/Warsaw"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out,
+            R"({"type":"error","text":"no readings of Hala B from 2026-11-01T00:00:00+01:00 to )"
+            R"(2026-12-01T00:00:00+01:00"})"
+            "\n"
+            R"({"type":"result","outcome":"failed"})"
+            "\n");
 }
 
 // Only an import makes an archive. Every other command refuses a location that holds none, naming it,

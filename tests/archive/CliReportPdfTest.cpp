@@ -237,6 +237,7 @@ TEST_P(CliReportPdfTest, ControlCharactersInANameAreShownAsTheirCodesAndTheChart
   const CommandResult svg = RunCommand(parse);
   EXPECT_EQ(svg.exitCode, 0) << svg.err;
   EXPECT_EQ(svg.out, "['1. Ko\\\\x01mo\\\\x1b[2Jra [°C]']\n");
+}
 
 // A clock that follows summer time stamps 02:00 … 02:50 twice on 25 October 2026, the second hour at
 // 9 °C. Across the change every time printed carries its offset, the zone line gives both, and the
@@ -295,6 +296,48 @@ TEST_P(CliReportPdfTest, AcrossTheAutumnChangeTimesCarryTheirOffsetsAndTheRepeat
   for (const auto& point : FindAll(line[0][1], "([0-9.]+),[0-9.]+")) xs.push_back(std::stod(point[1]));
   EXPECT_EQ(xs.size(), 24u);
   EXPECT_EQ(std::adjacent_find(xs.begin(), xs.end(), std::greater_equal<>()), xs.end()) << line[0][1];
+}
+
+// Hala G read on 1 and 7 December, nothing between: the chart's line stops at the gap and starts again
+// after it, and the day-by-day table lists every day, those without readings marked.
+TEST_P(CliReportPdfTest, AGapOfDaysBreaksTheLineAndTheDailyTableMarksTheDaysWithoutReadings) {
+  DumpBuilder dump;
+  dump.channelByte = 1;
+  dump.owner = "Hala G";
+  dump.pointNames = {"Komora"};
+  for (auto [day, minute, raw] : std::vector<std::tuple<int, int, uint16_t>>{
+           {1, 0, 1200}, {1, 10, 1240}, {1, 20, 1280}, {7, 0, 1300}, {7, 10, 1320}, {7, 20, 1280}})
+    dump.Record({raw}, Bcd(day), 0x12, 26, 0x08, Bcd(minute), 0);
+  ASSERT_TRUE(WriteFileAtomically(work.path() / "gap.DAT", dump.File()));
+  ASSERT_EQ(Cli({"archive", "import", "gap.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  const std::vector<std::string> period = {"--logger", "Hala G",     "--from", "2026-11-30",
+                                           "--to",     "2026-12-09", "--tz",   "Europe/Warsaw"};
+  auto with = [&period](std::vector<std::string> args) {
+    args.insert(args.end(), period.begin(), period.end());
+    return args;
+  };
+  ASSERT_EQ(Cli(with({"archive", "chart", "--out", "gap.svg"})).exitCode, 0);
+  const auto svg = ReadFileAtMost(work.path() / "gap.svg", 1 << 24);
+  ASSERT_TRUE(svg);
+  // The grid and the legend's sample are lines of two points; the readings are two runs of three.
+  const auto runs = FindAll(std::string(svg->begin(), svg->end()), "<polyline[^>]*points=\"([^\"]*)\"");
+  EXPECT_EQ(std::count_if(runs.begin(), runs.end(),
+                          [](const auto& run) { return std::count(run[1].begin(), run[1].end(), ' ') == 3; }),
+            2);
+
+  ASSERT_EQ(Cli(with({"archive", "report", "--pdf", "gap.pdf"})).exitCode, 0);
+  const CommandResult text =
+      RunCommand({"/usr/bin/pdftotext", "-layout", (work.path() / "gap.pdf").string(), "-"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  const std::string days = text.out.substr(text.out.find("Zestawienie dzienne"));
+  size_t at = 0;
+  for (const std::string expected :
+       {"2026-11-30", "brak pomiarów", "2026-12-01", "1. Komora [°C]", "3", "2026-12-02 – 2026-12-06",
+        "brak pomiarów", "2026-12-07", "1. Komora [°C]", "3", "2026-12-08", "brak pomiarów"}) {
+    const size_t found = days.find(expected, at);
+    ASSERT_NE(found, std::string::npos) << "\"" << expected << "\" after position " << at << " in\n" << days;
+    at = found + expected.size();
+  }
 }
 
 VELUTRON_ON_BOTH_ENGINES(CliReportPdfTest);

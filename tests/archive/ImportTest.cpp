@@ -7,6 +7,7 @@
 #include "../data/DumpBuilder.h"
 #include "ArchiveEngines.h"
 #include "archive/Import.h"
+#include "archive/PointNames.h"
 
 namespace velutron::test {
 namespace {
@@ -21,11 +22,12 @@ struct Stamp {
 };
 
 // A two-channel file of 2026 with these records, channel 2 always 21 °C.
-std::vector<uint8_t> File(std::vector<Stamp> stamps, const std::string& owner = "Chłodnia 3") {
+std::vector<uint8_t> File(std::vector<Stamp> stamps, const std::string& owner = "Chłodnia 3",
+                          std::vector<std::string> points = {"Komora", "Rampa"}) {
   DumpBuilder dump;
   dump.channelByte = 2;
   dump.owner = owner == "Chłodnia 3" ? "Ch\xB3odnia 3" : owner;
-  dump.pointNames = {"Komora", "Rampa"};
+  dump.pointNames = std::move(points);
   for (const Stamp& s : stamps)
     dump.Record({s.raw, 1216}, Bcd(s.day), Bcd(s.month), 26, Bcd(s.hour), Bcd(s.minute), 0);
   return dump.File();
@@ -265,6 +267,38 @@ TEST_P(ImportTest, OneFileImportedByThreeProgramsAtOnceIsArchivedOnce) {
   std::vector<Conflict> kept;
   ASSERT_TRUE(a->Conflicts(loggers[0].key, 0, INT64_C(4'000'000'000'000), kept, error)) << error;
   EXPECT_TRUE(kept.empty());
+}
+
+// Two downloads of one memory, channel 2 renamed between them: each name keeps the time it stood,
+// whatever order the files come in and however often.
+TEST_P(ImportTest, EachPointNameKeepsTheTimeItStood) {
+  const std::vector<Stamp> first = {{1, 12, 8, 0}, {1, 12, 8, 10}, {1, 12, 8, 20}};
+  std::vector<Stamp> second = first;
+  second.insert(second.end(), {{1, 12, 8, 30}, {1, 12, 8, 40}});
+  const DatabaseContents files[] = {DecodeDatabase(File(first)), DecodeDatabase(File(second, "Chłodnia 3",
+                                                                                     {"Komora",
+                                                                                      "Wej\x9C"
+                                                                                      "cie"}))};
+  constexpr int64_t kDay = 1'796'083'200'000;  // 2026-12-01T00:00:00Z
+  const std::vector<PointSpan> renamed = {{"Rampa", Unit::Celsius, kDay},
+                                          {"Wejście", Unit::Celsius, kDay + (7 * 60 + 20) * 60'000 + 1000}};
+  std::string error;
+  auto zone = TimeZone::Named("Europe/Warsaw", error);
+  for (const std::vector<int>& order : std::vector<std::vector<int>>{{0, 1, 0}, {1, 0}, {0, 1, 1, 0}}) {
+    SCOPED_TRACE(::testing::PrintToString(order));
+    std::string skip;
+    location_ = FreshArchive(GetParam(), skip);
+    auto a = Open();
+    ASSERT_TRUE(a);
+    ImportResult result;
+    for (int f : order) ASSERT_TRUE(ImportDatabase(*a, files[f], "", *zone, result, error)) << error;
+    std::vector<ChannelEntry> channels;
+    ASSERT_TRUE(a->Channels(*a->FindLogger("Chłodnia 3", error), channels, error)) << error;
+    EXPECT_EQ(PointsIn(channels, 1, kDay, kDay + 86'400'000),
+              (std::vector<PointSpan>{{"Komora", Unit::Celsius, kDay}}));
+    EXPECT_EQ(PointsIn(channels, 2, kDay, kDay + 86'400'000), renamed);
+    EXPECT_EQ(channels.size(), 3u);  // the same name seen again is not stored again
+  }
 }
 
 VELUTRON_ON_BOTH_ENGINES(ImportTest);

@@ -46,6 +46,8 @@ struct StatsCase {
 TEST(StatisticsTest, EachFigureFollowsTheReportRules) {
   const ChannelEntry before{0, {1, "Komora", Unit::Celsius, std::nullopt, 10.0}};
   const ChannelEntry after{kT0 + 20 * kMinute, {1, "Komora 2", Unit::Celsius, std::nullopt, 30.0}};
+  const ChannelEntry seen{
+      kT0 + 20 * kMinute, {1, "Komora 3", Unit::Celsius, std::nullopt, std::nullopt}, true};
   const std::vector<StatsCase> cases = {
       {"three readings: mean, sample deviation and MKT by hand, no limits",
        Unit::Celsius,
@@ -157,6 +159,50 @@ TEST(StatisticsTest, EachFigureFollowsTheReportRules) {
        0.5,
        {},
        {{true, 0, 20, 15.0}}},
+      {"a download's names carry no limits: the station's stay in force",
+       Unit::Celsius,
+       {{0, 15.0}, {10, 15.0}, {20, 15.0}, {30, 15.0}},
+       40,
+       {},
+       {},
+       {before, seen},
+       4,
+       0,
+       0,
+       15.0,
+       15.0,
+       0,
+       0,
+       15.0,
+       0.0,
+       15.0,
+       2400,
+       {},
+       1.0,
+       {},
+       {{true, 0, 40, 15.0}}},
+      {"humidity takes its own limits (--high-rh), never those of °C (here 0)",
+       Unit::RelativeHumidity,
+       {{0, 55.0}, {10, 65.0}, {20, 60.0}},
+       30,
+       {},
+       60.0,
+       {},
+       3,
+       0,
+       0,
+       55.0,
+       65.0,
+       0,
+       10,
+       60.0,
+       5.0,
+       {},
+       1200,
+       {},
+       0.6666666666666666,
+       {},
+       {{true, 10, 30, 65.0}}},
       {"humidity has no MKT; a lone reading no deviation",
        Unit::RelativeHumidity,
        {{0, 90.2}},
@@ -185,7 +231,9 @@ TEST(StatisticsTest, EachFigureFollowsTheReportRules) {
     std::vector<PeriodPoint> points;
     for (const Point& p : c.points)
       points.push_back({1, c.unit, kT0 + p.minute * kMinute, p.value, p.status, Source::Download});
-    StatsOptions options{kT0, kT0 + c.toMinute * kMinute, c.low, c.high, 83.144, {}};
+    StatsOptions options{kT0, kT0 + c.toMinute * kMinute, c.low, c.high, 83.144, {}, {}, {}};
+    if (c.unit == Unit::RelativeHumidity)
+      options = {options.from_ms, options.to_ms, 0.0, 0.0, 83.144, {}, c.low, c.high};
     const auto stats = ComputeStats(points, c.recorded, options);
     ASSERT_EQ(stats.size(), 1u);
     const ChannelStats& s = stats[0];
@@ -224,7 +272,7 @@ TEST(StatisticsTest, TheHashCoversTimesValuesAndMarkersAndTheJsonLineCarriesIt) 
   std::vector<PeriodPoint> points;
   for (int i = 0; i < 3; ++i)
     points.push_back({1, Unit::Celsius, kT0 + i * 10 * kMinute, 20.0 + 5 * i, "", Source::Station});
-  const StatsOptions options{kT0, kT0 + 30 * kMinute, {}, {}, 83.144, {}};
+  const StatsOptions options{kT0, kT0 + 30 * kMinute, {}, {}, 83.144, {}, {}, {}};
   const auto stats = ComputeStats(points, {}, options);
   ASSERT_EQ(stats.size(), 1u);
   EXPECT_EQ(stats[0].sha256, "ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982");

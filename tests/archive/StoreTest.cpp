@@ -119,6 +119,20 @@ TEST_P(StoreTest, AChannelStateIsStoredOnlyWhenItChanges) {
   EXPECT_EQ(channels[0].info.high, -15.0);
   EXPECT_EQ(channels[1].from_ms, kT0 + 2000);
   EXPECT_EQ(channels[1].info.point, "Freezer 2");
+  // A download's names carry no limits: one that names the channel as it was adds nothing, another is
+  // kept beside the station's entries, never in place of one.
+  ChannelInfo third = renamed;
+  third.point = "Freezer 3";
+  ASSERT_TRUE(a->SeenChannels(*logger, kT0 + 3000, {renamed}, error)) << error;
+  ASSERT_TRUE(a->SeenChannels(*logger, kT0 + 2000, {freezer}, error)) << error;
+  ASSERT_TRUE(a->SeenChannels(*logger, kT0 + 2500, {third}, error)) << error;
+  ASSERT_TRUE(a->Channels(*logger, channels, error)) << error;
+  ASSERT_EQ(channels.size(), 3u);
+  EXPECT_EQ(channels[1].info.point, "Freezer 2");
+  EXPECT_EQ(channels[1].info.high, -15.0);
+  EXPECT_EQ(channels[2].info.point, "Freezer 3");
+  EXPECT_TRUE(channels[2].until);
+  EXPECT_EQ(channels[2].info.high, std::nullopt);
   // The same logger is found again by its name, and an unknown one is not created by a look-up.
   EXPECT_EQ(a->Logger({"Hala B", "", ""}, error), logger);
   EXPECT_EQ(a->FindLogger("Hala C", error), std::nullopt);

@@ -37,7 +37,7 @@ inline void ExpectReportAsFromReadings(archive::PeriodArchive& a, const archive:
   std::string error;
   auto zone = archive::TimeZone::Named("Europe/Warsaw", error);
   ASSERT_TRUE(zone) << error;
-  const archive::StatsOptions options{from_ms, to_ms, std::nullopt, std::nullopt, 83.144, {}};
+  const archive::StatsOptions options{from_ms, to_ms, std::nullopt, std::nullopt, 83.144, {}, {}, {}};
   archive::PeriodResult report;
   ASSERT_TRUE(archive::ComputePeriod(a, logger, *zone, options, 40, true, report, error)) << error;
   std::vector<archive::ChannelEntry> channels;

@@ -100,11 +100,13 @@ TEST(ChartSeries, EachColumnKeepsItsLowestAndHighestPointInOrderAndTheNearestBey
 TEST(ChartSeries, TheDrawingProgramReadsBackWhatTheCommandLineWritesAndNothingElse) {
   ChartData chart = ChartOfDatabase(DecodeDatabase(test::KnownDump().File()), "known\t.DAT");
   chart.off = {{1.5, -0.0625}};
+  chart.breaks = {2.5, 7.0};
   const std::string text = WriteChartData(chart);
   const auto read = ReadChartData(text);
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(read->title, "known .DAT");
   EXPECT_EQ(WriteChartData(*read), text);
+  EXPECT_EQ(read->breaks, chart.breaks);
   EXPECT_EQ(text.find("offset"), std::string::npos);  // a database's local axis, as ever
 
   // An archive's UTC axis carries the offsets its labels add: 1 h, then 2 h from x = 7200 on.
@@ -118,7 +120,7 @@ TEST(ChartSeries, TheDrawingProgramReadsBackWhatTheCommandLineWritesAndNothingEl
   for (const std::string bad :
        {"", "velutron-chart 2\n", "velutron-chart 1\np\t1\t2\n", "velutron-chart 1\noffset\t1\n",
         "velutron-chart 1\nline\tK\tx\n", "velutron-chart 1\non\t1\tnan\n", "velutron-chart 1\nmissing\t1x\n",
-        "velutron-chart 1\naxis\tdays\n"}) {
+        "velutron-chart 1\naxis\tdays\n", "velutron-chart 1\nbreak\t2\nbreak\t1\n"}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(ReadChartData(bad).has_value());
   }

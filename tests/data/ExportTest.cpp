@@ -6,6 +6,7 @@
 #include "ReportFixture.h"
 #include "data/DatabaseCommands.h"
 #include "data/Export.h"
+#include "support/SimProcess.h"
 
 namespace velutron::test {
 namespace {
@@ -111,6 +112,34 @@ TEST_F(ReportFixture, AWorkbookReplacesItsTargetWholeOrLeavesItAsItWas) {
   EXPECT_EQ(
       std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
       2);
+}
+
+// Rows past what a sheet may hold go on in a sheet of the same header, named after the first.
+TEST_F(ReportFixture, AStreamedSheetLongerThanASheetGoesOnInTheNext) {
+  if (!WorkbookAvailable()) GTEST_SKIP() << "built without libxlsxwriter";
+  WorkbookStream book(dir.path() / "long.xlsx", 2);
+  ASSERT_EQ(book.Open(), WorkbookResult::Written);
+  ASSERT_TRUE(book.Sheet("Pomiary", {"Nr", "Czas"}, {3, 19}));
+  for (int i = 1; i <= 5; ++i)
+    ASSERT_TRUE(book.Row({SheetCell(double(i)), SheetCell(CivilTime{2026, 12, 1, 8, i, 0})}));
+  ASSERT_TRUE(book.Table({"Opis", {"Pole", "Wartość"}, {{SheetCell("Rejestrator"), SheetCell("Hala B")}}}));
+  ASSERT_EQ(book.Commit(), WorkbookResult::Written);
+  Command read;
+  read.argv = {"/usr/bin/python3", "-c", R"(
+import openpyxl
+for sheet in openpyxl.load_workbook('long.xlsx'):
+  print(sheet.title, [list(row) for row in sheet.iter_rows(values_only=True)])
+)"};
+  read.workDir = dir.path().string();
+  const CommandResult r = RunCommand(read);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Pomiary [['Nr', 'Czas'], [1, datetime.datetime(2026, 12, 1, 8, 1)], "
+            "[2, datetime.datetime(2026, 12, 1, 8, 2)]]\n"
+            "Pomiary 2 [['Nr', 'Czas'], [3, datetime.datetime(2026, 12, 1, 8, 3)], "
+            "[4, datetime.datetime(2026, 12, 1, 8, 4)]]\n"
+            "Pomiary 3 [['Nr', 'Czas'], [5, datetime.datetime(2026, 12, 1, 8, 5)]]\n"
+            "Opis [['Pole', 'Wartość'], ['Rejestrator', 'Hala B']]\n");
 }
 
 TEST_F(ReportFixture, TheSpreadsheetItemSavesTheChosenDatabaseWhereTheUserSays) {
