@@ -558,6 +558,11 @@ Outcome VerifyReport(Runner& r, const ReportArgs& a, const std::string& file) {
     if (!fresh) return it->second;
     ReportArgs same = a;
     same.period = {c.from, c.to, c.logger, {}, a.period.zone};
+    // Only the channels the report has for that logger and period.
+    for (const ReportedChannel& other : reported) {
+      if (other.logger == c.logger && other.from == c.from && other.to == c.to)
+        same.period.channels.push_back(other.channel);
+    }
     same.low = given ? given->first : std::nullopt;
     same.high = given ? given->second : std::nullopt;
     same.mktDh = dh;
