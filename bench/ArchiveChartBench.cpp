@@ -1,6 +1,6 @@
-// The chart of a period of the archive: a year of ten channels every 10 s read from SQLite's summaries and
-// reduced to the picture's pixel columns (what `archive chart` does before velutron-draw), then drawn as a
-// PNG, and the period report's PDF of the same year.
+// The chart of a period of the archive: a year of ten channels every 10 s read from SQLite and reduced
+// to the picture's pixel columns (what `archive chart` does before velutron-draw), then drawn as a PNG,
+// and the period report's PDF of the same year.
 //   velutron_archive_chart_bench
 // VELUTRON_BENCH_DAYS shortens the year; the archive is kept in the temporary folder between runs.
 #include <benchmark/benchmark.h>
@@ -25,8 +25,8 @@ using bench::Days;
 using bench::kChannels;
 using bench::kStart;
 
-// The archive of `days`, written once by SQL and kept (bench::YearArchive), with its summaries built by
-// a first, untimed reading.
+// The archive of `days`, written once by SQL and kept (bench::YearArchive), with its hours summarized as
+// the station leaves them, so that the report checks them.
 std::unique_ptr<PeriodArchive> Year(int days, LoggerEntry& logger, std::string& error) {
   const std::string location = bench::YearArchive("sqlite", error);
   auto archive = location.empty() ? nullptr : OpenPeriodArchive(location, error);

@@ -228,10 +228,10 @@ class PeriodArchive : public Archive {
   // The same for the logger's record times alone, by block.
   virtual bool TimeSummaries(int64_t logger, int64_t first_block, int64_t end_block,
                              std::map<int64_t, TimeSummary>& times, std::string& error) = 0;
-  // One series' readings in the ranges [from, to) of Unix seconds (in order, apart), oldest first.
-  virtual bool SeriesPeriod(int64_t series, int channel, Unit unit,
-                            const std::vector<std::pair<int64_t, int64_t>>& ranges,
-                            const std::function<void(const PeriodPoint&)>& each, std::string& error) = 0;
+  // The current summaries of the logger's blocks first_block … end_block - 1 as they are kept, without
+  // building any: what the readings of those hours gave when they were summarized.
+  virtual bool KeptSummaries(int64_t logger, int64_t first_block, int64_t end_block,
+                             PeriodSummaries& summaries, std::string& error) = 0;
 };
 
 // As OpenArchive, with the period queries.

@@ -207,6 +207,16 @@ bool ArchiveWindow::ShowPeriod() {
   context_.logger = logger.id;
   context_.from_ms = options.from_ms;
   context_.to_ms = options.to_ms;
+  // Readings changed under the archive after their hour was summarized: the figures shown are those of
+  // the readings as they are, and the user is told which hours.
+  std::string changed;
+  for (const ChannelStats& s : result.stats) {
+    for (const auto& [from, to] : HourRuns(s.changed_ms))
+      changed += "\r" + std::to_string(s.channel) + ": " + zone_->Format(from / 1000) + " .. " +
+                 zone_->Format(to / 1000);
+  }
+  if (!changed.empty())
+    ui_.ShowMessage(text::kCaptionWarning, "Godziny zmienione od ich podsumowania:" + changed);
   shown_ = std::move(result);
   if (!shown_->chart.HasValues())
     ui_.ShowMessage(text::kCaptionWarning, "Brak pomiarów do narysowania wykresu !");

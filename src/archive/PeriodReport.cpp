@@ -164,14 +164,6 @@ double PeriodChartBuilder::LocalSeconds(int64_t utc_ms) {
   return static_cast<double>(s + cachedOffset_);
 }
 
-int PeriodChartBuilder::ColumnAt(int64_t utc_s, double x) const {
-  // Columns of a block or more take whole blocks, by where each block starts, so that a long period
-  // is drawn from the blocks' summaries alone.
-  if ((to_ - from_) / columns_ >= static_cast<double>(kBlockSeconds))
-    return ColumnOf(x - static_cast<double>(utc_s - BlockOf(utc_s) * kBlockSeconds));
-  return ColumnOf(x);
-}
-
 int PeriodChartBuilder::ColumnOf(double x) const {
   const double c = std::floor((x - from_) / (to_ - from_) * columns_);
   return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(columns_ - 1)));
@@ -193,15 +185,20 @@ PeriodChartBuilder::Line& PeriodChartBuilder::LineOf(int channel, Unit unit) {
 DayFigures& PeriodChartBuilder::DayOf(double x, int channel, Unit unit, double value) {
   const auto wall = static_cast<int64_t>(x);
   const int64_t midnight = (wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400)) * 86400;
+  // Readings come a series at a time in time order: mostly the same day as the one before.
+  if (lastDay_ != nullptr && lastDay_->day == midnight && lastDay_->channel == channel &&
+      lastDay_->unit == unit)
+    return *lastDay_;
   auto [day, fresh] = days_.try_emplace({midnight, channel, unit});
   if (fresh) day->second = {midnight, channel, unit, 0, value, value, 0, 0};
+  lastDay_ = &day->second;
   return day->second;
 }
 
 void PeriodChartBuilder::Add(const PeriodPoint& point) {
   if (!only_.empty() && std::find(only_.begin(), only_.end(), point.channel) == only_.end()) return;
   const auto x = static_cast<double>(point.utc_ms / 1000);
-  const int column = ColumnAt(point.utc_ms / 1000, x);
+  const int column = ColumnOf(x);
   if (!point.value) {
     missing_[static_cast<size_t>(column)] = true;
     return;
@@ -216,33 +213,6 @@ void PeriodChartBuilder::Add(const PeriodPoint& point) {
   d.min = std::min(d.min, p.y);
   d.max = std::max(d.max, p.y);
   d.sum_steps += StepsOf(point.unit, p.y);
-}
-
-bool PeriodChartBuilder::CanMerge(int64_t block, const BlockSummary& summary) {
-  if (summary.invalid > 0 || summary.valid == 0) return false;
-  const int64_t first = block * kBlockSeconds, last = first + kBlockSeconds - 1;
-  if (zone_.OffsetAt(first) != zone_.OffsetAt(last)) return false;
-  const double from = LocalSeconds(first * 1000), to = from + (kBlockSeconds - 1);
-  auto midnight = [](double x) {
-    const auto wall = static_cast<int64_t>(x);
-    return wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400);
-  };
-  return ColumnAt(first, static_cast<double>(first)) == ColumnAt(last, static_cast<double>(last)) &&
-         midnight(from) == midnight(to);
-}
-
-void PeriodChartBuilder::Merge(int channel, Unit unit, const BlockSummary& summary) {
-  if (!only_.empty() && std::find(only_.begin(), only_.end(), channel) == only_.end()) return;
-  const ChartPoint low{static_cast<double>(summary.min_t), ValueOf(unit, summary.min)};
-  const ChartPoint high{static_cast<double>(summary.max_t), ValueOf(unit, summary.max)};
-  Column& c = LineOf(channel, unit).columns[static_cast<size_t>(ColumnAt(summary.min_t, low.x))];
-  if (!c.low || low.y < c.low->y) c.low = low;
-  if (!c.high || high.y > c.high->y) c.high = high;
-  DayFigures& d = DayOf(LocalSeconds(summary.min_t * 1000), channel, unit, low.y);
-  d.readings += static_cast<size_t>(summary.valid);
-  d.min = std::min(d.min, low.y);
-  d.max = std::max(d.max, high.y);
-  d.sum_steps += summary.sum;
 }
 
 ChartData PeriodChartBuilder::Chart(std::string title) const {
@@ -290,6 +260,19 @@ std::vector<DayFigures> PeriodChartBuilder::Days() const {
     days.back().sum = ValueOf(figures.unit, figures.sum_steps);
   }
   return days;
+}
+
+std::vector<std::pair<int64_t, int64_t>> HourRuns(const std::vector<int64_t>& changed_ms) {
+  constexpr int64_t kHourMs = kBlockSeconds * 1000;
+  std::vector<std::pair<int64_t, int64_t>> runs;
+  for (int64_t hour : changed_ms) {
+    if (!runs.empty() && runs.back().second == hour) {
+      runs.back().second += kHourMs;
+    } else {
+      runs.emplace_back(hour, hour + kHourMs);
+    }
+  }
+  return runs;
 }
 
 std::string CombinedHash(const std::vector<ChannelStats>& stats) {
@@ -406,6 +389,17 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
     hashes.push_back("Kanał " + ChannelTitle(s.channel, s.point, s.unit) + ": " + s.sha256);
   if (stats.size() > 1)
     hashes.push_back("Łącznie (SHA-256 sum kanałów po kolei, każda z końcem wiersza): " + d.hash);
+  // Readings changed under the archive after their hour was summarized: the figures above are those of
+  // the readings as they are now.
+  for (const ChannelStats& s : stats) {
+    if (s.changed_ms.empty()) continue;
+    std::string line =
+        "Kanał " + ChannelTitle(s.channel, s.point, s.unit) + ": godziny zmienione od ich podsumowania: ";
+    const auto runs = HourRuns(s.changed_ms);
+    for (size_t i = 0; i < runs.size(); ++i)
+      line += (i ? ", " : "") + LocalTime(zone, runs[i].first) + " – " + LocalTime(zone, runs[i].second);
+    hashes.push_back(std::move(line));
+  }
   d.blocks.push_back(Lines(std::move(hashes)));
 
   d.blocks.push_back(Heading("Przekroczenia"));
@@ -485,25 +479,41 @@ namespace {
 
 int64_t CeilSeconds(int64_t ms) { return ms >= 0 ? (ms + 999) / 1000 : -(-ms / 1000); }
 
-// The logger's record times of the blocks that the statistics read one reading at a time; the others
-// come as their time summaries.
-bool TimelineOf(PeriodArchive& archive, int64_t logger,
-                const std::vector<std::pair<int64_t, int64_t>>& ranges, const PeriodSummaries& sums,
-                const std::vector<bool>& summarized, int64_t first, Timeline& timeline, std::string& error) {
-  std::vector<int64_t> times, block;
-  for (const auto& [from, to] : ranges) {
-    if (!archive.Times(logger, from * 1000, to * 1000, times, error)) return false;
-    for (size_t i = 0; i < times.size();) {
-      const int64_t b = BlockOf(times[i] / 1000);
-      block.clear();
-      for (; i < times.size() && BlockOf(times[i] / 1000) == b; ++i) block.push_back(times[i] / 1000);
-      timeline.AddTimes(b, block);
+// The period's edge hours that it holds only in part, checked against their kept summaries by reading
+// each whole: the hours inside it were checked as the report read them.
+bool CheckEdges(PeriodArchive& archive, int64_t logger, const std::vector<int64_t>& edges,
+                PeriodSummaries& kept, std::vector<ChannelStats>& stats, std::string& error) {
+  for (int64_t b : edges) {
+    std::vector<std::pair<const SeriesEntry*, const BlockSummary*>> compared;
+    for (const SeriesEntry& series : kept.series) {
+      const auto& blocks = kept.blocks[series.key];
+      const auto found = blocks.find(b);
+      const bool reported = std::any_of(stats.begin(), stats.end(), [&series](const ChannelStats& s) {
+        return s.channel == series.channel && s.unit == series.unit;
+      });
+      if (found != blocks.end() && reported) compared.emplace_back(&series, &found->second);
+    }
+    if (compared.empty()) continue;
+    std::map<std::pair<int, Unit>, BlockBuilder> now;
+    if (!archive.Period(
+            logger, b * kBlockSeconds * 1000, (b + 1) * kBlockSeconds * 1000,
+            [&now](const PeriodPoint& p) {
+              now.try_emplace({p.channel, p.unit}, p.unit, kDefaultMktDh)
+                  .first->second.Add(p.utc_ms / 1000, p.value, p.status);
+            },
+            error))
+      return false;
+    for (const auto& [series, summary] : compared) {
+      auto built = now.find({series->channel, series->unit});
+      if (built != now.end() && SameReadings(*summary, built->second.Finish())) continue;
+      for (ChannelStats& s : stats) {
+        if (s.channel != series->channel || s.unit != series->unit) continue;
+        s.changed_ms.insert(
+            std::upper_bound(s.changed_ms.begin(), s.changed_ms.end(), b * kBlockSeconds * 1000),
+            b * kBlockSeconds * 1000);
+      }
     }
   }
-  for (const auto& [b, summary] : sums.times) {
-    if (summarized[static_cast<size_t>(b - first)]) timeline.AddSummary(b, summary);
-  }
-  timeline.Finish();
   return true;
 }
 
@@ -512,135 +522,67 @@ bool TimelineOf(PeriodArchive& archive, int64_t logger,
 bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const TimeZone& zone,
                    const StatsOptions& options, int chartColumns, bool withStats, PeriodResult& result,
                    std::string& error) {
+  result = {};
   std::vector<ChannelEntry> channels;
-  if (!archive.Channels(logger.key, channels, error)) return false;
-  // The blocks the period touches, [first, end), and those of them it holds whole, [whole, wholeEnd).
-  const int64_t from_s = CeilSeconds(options.from_ms), to_s = std::max(from_s, CeilSeconds(options.to_ms));
-  const int64_t first = BlockOf(from_s), end = from_s < to_s ? BlockOf(to_s - 1) + 1 : first;
-  const int64_t whole = first + (first * kBlockSeconds < from_s ? 1 : 0);
-  const int64_t wholeEnd = std::max(whole, end - (end * kBlockSeconds > to_s ? 1 : 0));
-  // Only the default activation energy is summarized.
-  const bool useSummaries = !withStats || options.mkt_dh_kj == kDefaultMktDh;
-  PeriodSummaries sums;
-  if (!archive.Summaries(logger.key, useSummaries ? whole : 0, useSummaries ? wholeEnd : 0, sums, error))
+  int64_t first_ms = 0, last_ms = 0;
+  bool any = false;
+  if (!archive.Channels(logger.key, channels, error) ||
+      !archive.Span(logger.key, first_ms, last_ms, any, error))
     return false;
-  auto wanted = [&](int channel) {
-    return options.channels.empty() ||
-           std::find(options.channels.begin(), options.channels.end(), channel) != options.channels.end();
-  };
-  auto summaryOf = [&](const SeriesEntry& series, int64_t b) -> const BlockSummary* {
-    if (!useSummaries || b < whole || b >= wholeEnd) return nullptr;
-    const auto& blocks = sums.blocks[series.key];
-    auto found = blocks.find(b);
-    return found == blocks.end() ? nullptr : &found->second;
-  };
-  // Whether the statistics may take a series' whole block from its summary: a reading at each of the
-  // logger's record times in it, and nothing an excursion or a limit change would need.
-  auto statsMerge = [&](const SeriesEntry& series, int64_t b, const BlockSummary* s) {
-    if (s == nullptr) return false;
-    auto times = sums.times.find(b);
-    return times != sums.times.end() && times->second.count == s->valid &&
-           SummaryFits(channels, options, series.channel, series.unit, b, *s);
-  };
-  // A whole block without a summary has no readings: Summaries reads every block it has none for.
-  auto absent = [&](const SeriesEntry& series, int64_t b) {
-    if (!useSummaries || b < whole || b >= wholeEnd) return false;
-    return !sums.blocks[series.key].contains(b);
-  };
-
+  // Only the part of the period that holds readings is read: a period of centuries costs what its
+  // readings cost. The figures still speak of the period asked for.
+  const int64_t from = std::max(options.from_ms, first_ms), to = std::min(options.to_ms, last_ms + 1000);
+  const bool read = any && from < to;
   std::optional<StatsBuilder> stats;
+  std::vector<int64_t> edges;
+  PeriodSummaries edgesKept;
+  std::optional<PeriodChartBuilder> chart;
+  if (chartColumns > 0)
+    chart.emplace(zone, options.from_ms, options.to_ms, chartColumns, channels, options.channels);
+  std::vector<int64_t> times;
+  if (read && (withStats || chart) && !archive.Times(logger.key, from, to, times, error)) return false;
+  // No line is drawn across a gap in the records, found as the statistics find them.
+  if (chart) chart->Breaks(SpacingGaps(times));
   if (withStats) {
-    // A block's times are read where any reported series reads its readings.
-    std::vector<bool> summarized(static_cast<size_t>(end - first), true);
-    std::vector<std::pair<int64_t, int64_t>> ranges;
-    for (int64_t b = first; b < end; ++b) {
-      bool own = !useSummaries || b < whole || b >= wholeEnd;
-      for (const SeriesEntry& series : sums.series) {
-        if (own) break;
-        if (!wanted(series.channel) || absent(series, b)) continue;
-        own = !statsMerge(series, b, summaryOf(series, b));
+    stats.emplace(std::move(times), channels, options);
+    if (read) {
+      // The hours the period holds whole, [whole, wholeEnd), and those it cuts.
+      const int64_t from_s = CeilSeconds(options.from_ms), to_s = CeilSeconds(options.to_ms);
+      const int64_t whole = BlockOf(from_s) + (BlockOf(from_s) * kBlockSeconds < from_s ? 1 : 0);
+      const int64_t wholeEnd = std::max(whole, BlockOf(to_s));
+      const int64_t first = BlockOfMs(from), end = BlockOfMs(to - 1) + 1;
+      PeriodSummaries kept;
+      if (!archive.KeptSummaries(logger.key, first, end, kept, error)) return false;
+      edgesKept.series = kept.series;
+      for (int64_t b : {first, end - 1}) {
+        if ((b >= whole && b < wholeEnd) || (!edges.empty() && edges.back() == b)) continue;
+        edges.push_back(b);
+        for (auto& [series, blocks] : kept.blocks) {
+          if (auto found = blocks.find(b); found != blocks.end()) edgesKept.blocks[series][b] = found->second;
+        }
       }
-      if (!own) continue;
-      summarized[static_cast<size_t>(b - first)] = false;
-      const int64_t from = std::max(from_s, b * kBlockSeconds), to = std::min(to_s, (b + 1) * kBlockSeconds);
-      if (!ranges.empty() && ranges.back().second == from) {
-        ranges.back().second = to;
-      } else {
-        ranges.emplace_back(from, to);
-      }
+      stats->Check(std::move(kept), whole, wholeEnd);
     }
-    Timeline timeline(options.to_ms);
-    if (!TimelineOf(archive, logger.key, ranges, sums, summarized, first, timeline, error)) return false;
-    stats.emplace(std::move(timeline), channels, options);
   }
-  PeriodChartBuilder chart(zone, options.from_ms, options.to_ms, chartColumns, channels, options.channels);
-  std::vector<SpacingGap> gaps;
-  if (options.to_ms > options.from_ms &&
-      !SpacingGapsOf(archive, logger.key, options.from_ms, options.to_ms - 1, gaps, error))
+  // One pass over the readings gives the statistics, the chart and the days together.
+  if (read && !archive.Period(
+                  logger.key, from, to,
+                  [&](const PeriodPoint& p) {
+                    if (stats) stats->Add(p);
+                    if (chart) chart->Add(p);
+                  },
+                  error))
     return false;
-  chart.Breaks(gaps);
-
-  // Each series block by block in time order: a block from its summary, or from its readings, fetched
-  // a batch of blocks at a time.
-  struct Step {
-    int64_t block;
-    const BlockSummary* summary;
-    bool stats, chart;  // taken from the summary
-  };
-  constexpr size_t kBlocksPerBatch = 64;
-  std::vector<Step> steps;
-  std::vector<std::pair<int64_t, int64_t>> ranges;
-  std::vector<PeriodPoint> points;
-  for (const SeriesEntry& series : sums.series) {
-    if (!wanted(series.channel)) continue;
-    steps.clear();
-    for (int64_t b = first; b < end; ++b) {
-      if (absent(series, b)) continue;
-      const BlockSummary* s = summaryOf(series, b);
-      steps.push_back({b, s, withStats && statsMerge(series, b, s), s != nullptr && chart.CanMerge(b, *s)});
-    }
-    for (size_t i = 0; i < steps.size();) {
-      ranges.clear();
-      size_t j = i;
-      for (size_t batch = 0; j < steps.size() && batch < kBlocksPerBatch; ++j) {
-        const Step& step = steps[j];
-        if (step.chart && (step.stats || !withStats)) continue;
-        ++batch;
-        const int64_t from = std::max(from_s, step.block * kBlockSeconds);
-        const int64_t to = std::min(to_s, (step.block + 1) * kBlockSeconds);
-        if (!ranges.empty() && ranges.back().second == from) {
-          ranges.back().second = to;
-        } else {
-          ranges.emplace_back(from, to);
-        }
-      }
-      points.clear();
-      if (!archive.SeriesPeriod(
-              series.key, series.channel, series.unit, ranges,
-              [&points](const PeriodPoint& p) { points.push_back(p); }, error))
-        return false;
-      size_t k = 0;
-      for (; i < j; ++i) {
-        const Step& step = steps[i];
-        if (step.stats) stats->Merge(series.channel, series.unit, step.block, *step.summary);
-        if (step.chart && (step.stats || !withStats)) {
-          chart.Merge(series.channel, series.unit, *step.summary);
-          continue;
-        }
-        for (; k < points.size() && BlockOf(points[k].utc_ms / 1000) == step.block; ++k) {
-          if (withStats && !step.stats) stats->Add(points[k]);
-          if (step.chart) continue;
-          chart.Add(points[k]);
-        }
-        if (step.chart) chart.Merge(series.channel, series.unit, *step.summary);
-      }
-    }
+  if (stats) {
+    result.stats = stats->Finish();
+    if (!CheckEdges(archive, logger.key, edges, edgesKept, result.stats, error)) return false;
   }
-  if (withStats) result.stats = stats->Finish();
-  const bool offsets = !ChangesIn(zone, options.from_ms, options.to_ms).empty();
-  result.chart = chart.Chart(logger.id.name + ", " + LocalTime(zone, options.from_ms, offsets) + " – " +
-                             LocalTime(zone, options.to_ms, offsets));
-  result.days = chart.Days();
+  if (chart) {
+    const bool offsets = !ChangesIn(zone, options.from_ms, options.to_ms).empty();
+    result.chart = chart->Chart(logger.id.name + ", " + LocalTime(zone, options.from_ms, offsets) + " – " +
+                                LocalTime(zone, options.to_ms, offsets));
+    result.days = chart->Days();
+  }
   return true;
 }
 

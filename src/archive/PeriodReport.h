@@ -57,10 +57,6 @@ class PeriodChartBuilder {
   PeriodChartBuilder(const TimeZone& zone, int64_t from_ms, int64_t to_ms, int columns,
                      std::vector<ChannelEntry> channels, std::vector<int> only);
   void Add(const PeriodPoint& point);
-  // Whether a whole block's summary gives the chart and the days what its readings would: valid
-  // readings only, all in one pixel column and one local day.
-  bool CanMerge(int64_t block, const BlockSummary& summary);
-  void Merge(int channel, Unit unit, const BlockSummary& summary);
   // The logger's gaps in the period (SpacingGapsOf): no line is drawn across one.
   void Breaks(const std::vector<SpacingGap>& gaps);
   ChartData Chart(std::string title) const;
@@ -77,7 +73,6 @@ class PeriodChartBuilder {
   };
   double LocalSeconds(int64_t utc_ms);
   int ColumnOf(double x) const;
-  int ColumnAt(int64_t utc_s, double x) const;
   Line& LineOf(int channel, Unit unit);
   DayFigures& DayOf(double x, int channel, Unit unit, double value);
 
@@ -91,12 +86,16 @@ class PeriodChartBuilder {
   std::vector<bool> missing_;
   std::vector<double> breaks_;
   std::map<std::tuple<int64_t, int, Unit>, DayFigures> days_;
+  DayFigures* lastDay_ = nullptr;
   int64_t cachedSlot_ = INT64_MIN, cachedOffset_ = 0;
 };
 
 // The footer's one hash over several channels: the SHA-256 of the channels' hashes in hexadecimal, in
 // the order of the statistics, each followed by a line feed. With one channel it is that channel's hash.
 std::string CombinedHash(const std::vector<ChannelStats>& stats);
+
+// A channel's changed hours (ChannelStats::changed_ms) as runs of consecutive hours [from, to).
+std::vector<std::pair<int64_t, int64_t>> HourRuns(const std::vector<int64_t>& changed_ms);
 
 struct ReportContext {
   LoggerId logger;
@@ -114,13 +113,17 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
 std::vector<std::vector<std::string>> StatisticsTable(const std::vector<ChannelStats>& stats,
                                                       const TimeZone& zone, bool offsets = false);
 
-// Everything the report and the chart of a period need, read from the archive in one pass.
+// Everything the report and the chart of a period need, read from the archive in one pass: every
+// report (JSON, PDF, the desktop's window, verify) takes its figures from the readings this way. The
+// hourly summaries kept only check them: an hour whose readings no longer give its summary is named in
+// its channel's `changed_ms`.
 struct PeriodResult {
   std::vector<ChannelStats> stats;
   ChartData chart;
   std::vector<DayFigures> days;
 };
-// Without `withStats` only the chart and the days (for a chart alone).
+// Without `withStats` only the chart and the days (for a chart alone); with `chartColumns` 0 no chart
+// and no days (the statistics alone).
 bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const TimeZone& zone,
                    const StatsOptions& options, int chartColumns, bool withStats, PeriodResult& result,
                    std::string& error);

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "archive/Sha256.h"
 #include "archive/SpacingGaps.h"
@@ -22,6 +23,7 @@ class Accumulator {
  public:
   Accumulator(ChannelStats& s, const StatsOptions& o, const std::vector<ChannelEntry>& channels)
       : s_(s), o_(o), beta_(o.mkt_dh_kj * 1000.0 / kGasConstant), block_(s.unit, o.mkt_dh_kj) {
+    s_.limits_given = o.Low(s_.unit) || o.High(s_.unit);
     for (const ChannelEntry& e : channels) {
       if (e.info.channel == s.channel) entries_.push_back(&e);
     }
@@ -54,22 +56,24 @@ class Accumulator {
     if (gap_ms > 0) EndExcursion();
   }
 
-  // A block of valid readings inside the limits, one at every record time of the logger in it.
-  void Merge(int64_t block, const BlockSummary& b, Timeline::Share share) {
-    Flush();
-    at_ = block;
-    Take(b);
-    s_.gap_s += share.gap_ms;
-    valid_ms_ += share.duration_ms;
-    last_ = LimitsAt(block * kBlockSeconds * 1000);
-    anyHigh_ = anyHigh_ || last_.high.has_value();
-    anyLow_ = anyLow_ || last_.low.has_value();
-    EndExcursion();
+  // The summaries kept of this series' blocks [first, end), which its readings are checked against.
+  void Check(const std::map<int64_t, BlockSummary>* kept, int64_t first, int64_t end) {
+    kept_ = kept;
+    first_ = first;
+    end_ = end;
   }
 
   void Finish() {
     Flush();
     EndExcursion();
+    // A kept hour without any reading left in it changed too.
+    if (kept_ != nullptr) {
+      for (auto it = kept_->lower_bound(first_); it != kept_->end() && it->first < end_; ++it) {
+        if (!std::binary_search(checked_.begin(), checked_.end(), it->first))
+          s_.changed_ms.push_back(it->first * kBlockSeconds * 1000);
+      }
+      std::sort(s_.changed_ms.begin(), s_.changed_ms.end());
+    }
     s_.gap_s /= 1000;
     const auto n = static_cast<int64_t>(s_.readings);
     const double step = ValueOf(s_.unit, 1);
@@ -105,7 +109,15 @@ class Accumulator {
 
  private:
   void Flush() {
-    if (!block_.Empty()) Take(block_.Finish());
+    if (block_.Empty()) return;
+    const BlockSummary b = block_.Finish();
+    if (kept_ != nullptr && at_ >= first_ && at_ < end_) {
+      checked_.push_back(at_);
+      const auto kept = kept_->find(at_);
+      if (kept != kept_->end() && !SameReadings(kept->second, b))
+        s_.changed_ms.push_back(at_ * kBlockSeconds * 1000);
+    }
+    Take(b);
   }
 
   // A block's figures, in time order: the first minimum and maximum reached stay.
@@ -125,7 +137,7 @@ class Accumulator {
 
   Limits LimitsAt(int64_t t) const {
     Limits l{o_.Low(s_.unit), o_.High(s_.unit)};
-    if (l.low || l.high) return l;
+    if (s_.limits_given) return l;
     const ChannelEntry* in_force = nullptr;
     // A download's names carry no limits: only the station's entries say which were in force.
     for (const ChannelEntry* e : entries_) {
@@ -153,40 +165,28 @@ class Accumulator {
   int64_t valid_ms_ = 0, above_ms_ = 0, below_ms_ = 0;
   bool anyHigh_ = false, anyLow_ = false;
   std::optional<Excursion> run_;
+  const std::map<int64_t, BlockSummary>* kept_ = nullptr;
+  int64_t first_ = 0, end_ = 0;
+  std::vector<int64_t> checked_;  // the blocks compared, in order
 };
 
 }  // namespace
 
 void Timeline::AddTimes(int64_t block, std::vector<int64_t> seconds) {
   if (seconds.empty()) return;
-  Segment& s = blocks_[block];
-  s.first = seconds.front();
-  s.last = seconds.back();
-  s.times = std::move(seconds);
-}
-
-void Timeline::AddSummary(int64_t block, const TimeSummary& summary) {
-  if (summary.count == 0) return;
-  Segment& s = blocks_[block];
-  s.first = summary.first;
-  s.last = summary.last;
-  s.summary = summary;
+  blocks_[block].times = std::move(seconds);
 }
 
 void Timeline::Finish() {
   // The median spacing of the whole period, from every block's spacings and those between blocks.
   std::map<int64_t, int64_t> spacings;  // milliseconds
-  std::optional<int64_t> previous;
   Segment* before = nullptr;
   for (auto& [block, s] : blocks_) {
-    if (previous) ++spacings[(s.first - *previous) * 1000];
-    if (before != nullptr) before->next = s.first;
-    if (s.summary) {
-      for (const auto& [spacing, count] : s.summary->spacings) spacings[spacing * 1000] += count;
-    } else {
-      for (size_t i = 1; i < s.times.size(); ++i) ++spacings[(s.times[i] - s.times[i - 1]) * 1000];
+    if (before != nullptr) {
+      before->next = s.times.front();
+      ++spacings[(s.times.front() - before->times.back()) * 1000];
     }
-    previous = s.last;
+    for (size_t i = 1; i < s.times.size(); ++i) ++spacings[(s.times[i] - s.times[i - 1]) * 1000];
     before = &s;
   }
   median_ = MedianSpacing(spacings);
@@ -197,47 +197,18 @@ Timeline::Share Timeline::Of(int64_t spacing_ms) const {
   return {spacing_ms - gap, gap};
 }
 
-Timeline::Share Timeline::After(const Segment&, int64_t t, std::optional<int64_t> next) const {
+Timeline::Share Timeline::After(int64_t t, std::optional<int64_t> next) const {
   if (next) return Of((*next - t) * 1000);
   return {std::max<int64_t>(0, std::min(median_, to_ms_ - t * 1000)), 0};
 }
 
 std::optional<Timeline::Share> Timeline::At(int64_t seconds) const {
   auto found = blocks_.find(BlockOf(seconds));
-  if (found == blocks_.end() || found->second.summary) return std::nullopt;
+  if (found == blocks_.end()) return std::nullopt;
   const Segment& s = found->second;
   auto it = std::lower_bound(s.times.begin(), s.times.end(), seconds);
   if (it == s.times.end() || *it != seconds) return std::nullopt;
-  return After(s, seconds, it + 1 != s.times.end() ? std::optional<int64_t>(*(it + 1)) : s.next);
-}
-
-Timeline::Share Timeline::Block(int64_t block) const {
-  Share total;
-  auto found = blocks_.find(block);
-  if (found == blocks_.end()) return total;
-  const Segment& s = found->second;
-  auto add = [&total](Share share) {
-    total.duration_ms += share.duration_ms;
-    total.gap_ms += share.gap_ms;
-  };
-  if (s.summary) {
-    for (const auto& [spacing, count] : s.summary->spacings) {
-      const Share one = Of(spacing * 1000);
-      total.duration_ms += one.duration_ms * count;
-      total.gap_ms += one.gap_ms * count;
-    }
-  } else {
-    for (size_t i = 1; i < s.times.size(); ++i) add(Of((s.times[i] - s.times[i - 1]) * 1000));
-  }
-  add(After(s, s.last, s.next));
-  return total;
-}
-
-int64_t Timeline::Count(int64_t block) const {
-  auto found = blocks_.find(block);
-  if (found == blocks_.end()) return 0;
-  return found->second.summary ? found->second.summary->count
-                               : static_cast<int64_t>(found->second.times.size());
+  return After(seconds, it + 1 != s.times.end() ? std::optional<int64_t>(*(it + 1)) : s.next);
 }
 
 struct StatsBuilder::State {
@@ -247,6 +218,8 @@ struct StatsBuilder::State {
   StatsOptions options;
   std::vector<ChannelStats> result;
   std::optional<Accumulator> acc;
+  PeriodSummaries kept;
+  int64_t keptFirst = 0, keptEnd = 0;
 
   bool Wanted(int channel) const {
     return options.channels.empty() ||
@@ -268,6 +241,10 @@ struct StatsBuilder::State {
       if (!s.points.empty()) s.point = s.points.back().point;
       if (s.points.size() < 2) s.points.clear();
       acc.emplace(s, options, channels);
+      for (const SeriesEntry& series : kept.series) {
+        if (series.channel == channel && series.unit == unit)
+          acc->Check(&kept.blocks[series.key], keptFirst, keptEnd);
+      }
     }
     return acc ? &*acc : nullptr;
   }
@@ -294,10 +271,7 @@ Timeline TimelineOf(std::vector<int64_t> times_ms, int64_t to_ms) {
 
 StatsBuilder::StatsBuilder(std::vector<int64_t> times, std::vector<ChannelEntry> channels,
                            StatsOptions options)
-    : StatsBuilder(TimelineOf(std::move(times), options.to_ms), std::move(channels), std::move(options)) {}
-
-StatsBuilder::StatsBuilder(Timeline timeline, std::vector<ChannelEntry> channels, StatsOptions options)
-    : state_(std::make_unique<State>(std::move(timeline))) {
+    : state_(std::make_unique<State>(TimelineOf(std::move(times), options.to_ms))) {
   state_->channels = std::move(channels);
   state_->options = std::move(options);
   // Results are filled in place: no reallocation may move one an accumulator is writing.
@@ -315,33 +289,31 @@ void StatsBuilder::Add(const PeriodPoint& p) {
   acc->Add(p, share->duration_ms, share->gap_ms);
 }
 
-bool SummaryFits(const std::vector<ChannelEntry>& channels, const StatsOptions& options, int channel,
-                 Unit unit, int64_t block, const BlockSummary& summary) {
-  if ((!options.channels.empty() &&
-       std::find(options.channels.begin(), options.channels.end(), channel) == options.channels.end()) ||
-      summary.invalid > 0 || summary.valid == 0)
-    return false;
-  const int64_t from = block * kBlockSeconds * 1000, to = from + kBlockSeconds * 1000;
-  Limits l{options.Low(unit), options.High(unit)};
-  if (!l.low && !l.high) {
-    for (const ChannelEntry& e : channels) {
-      if (e.info.channel != channel || e.info.unit != unit || e.until) continue;
-      if (e.from_ms > from && e.from_ms < to) return false;
-      if (e.from_ms <= from) l = {e.info.low, e.info.high};
-    }
-  }
-  return (!l.high || ValueOf(unit, summary.max) < *l.high) && (!l.low || ValueOf(unit, summary.min) > *l.low);
-}
-
-void StatsBuilder::Merge(int channel, Unit unit, int64_t block, const BlockSummary& summary) {
+void StatsBuilder::Check(PeriodSummaries kept, int64_t first, int64_t end) {
   State& st = *state_;
-  if (Accumulator* acc = st.Series(channel, unit)) acc->Merge(block, summary, st.timeline.Block(block));
+  st.kept = std::move(kept);
+  st.keptFirst = first;
+  st.keptEnd = end;
 }
 
 std::vector<ChannelStats> StatsBuilder::Finish() {
-  if (state_->acc) state_->acc->Finish();
-  state_->acc.reset();
-  return std::move(state_->result);
+  State& st = *state_;
+  // A series whose kept hours hold no reading now still gets its line, to name them.
+  for (const SeriesEntry& series : st.kept.series) {
+    const auto& blocks = st.kept.blocks[series.key];
+    const auto inside = blocks.lower_bound(st.keptFirst);
+    const bool reported = std::any_of(st.result.begin(), st.result.end(), [&series](const ChannelStats& s) {
+      return s.channel == series.channel && s.unit == series.unit;
+    });
+    if (!reported && st.Wanted(series.channel) && inside != blocks.end() && inside->first < st.keptEnd)
+      st.Series(series.channel, series.unit);
+  }
+  if (st.acc) st.acc->Finish();
+  st.acc.reset();
+  std::stable_sort(st.result.begin(), st.result.end(), [](const ChannelStats& a, const ChannelStats& b) {
+    return std::tie(a.channel, a.unit) < std::tie(b.channel, b.unit);
+  });
+  return std::move(st.result);
 }
 
 std::vector<ChannelStats> ComputeStats(const std::vector<PeriodPoint>& points,
@@ -398,6 +370,12 @@ std::string StatsJson(const ChannelStats& s, const std::string& logger, const St
   }
   j["excursions"] = excursions;
   j["sha256"] = s.sha256;
+  // What `archive verify` needs to work the figures out again as they were.
+  if (s.unit == Unit::Celsius) j["mkt_dh"] = o.mkt_dh_kj;
+  j["limits"] = s.limits_given ? "given" : "recorded";
+  Json changed = Json::array();
+  for (int64_t ms : s.changed_ms) changed.push_back(time(ms));
+  j["changed_hours"] = changed;
   return j.dump();
 }
 

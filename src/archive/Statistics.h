@@ -35,6 +35,8 @@ struct ChannelStats {
   std::optional<double> above_share, below_share;
   std::vector<Excursion> excursions;
   std::string sha256;
+  bool limits_given = false;        // low/high from the command line, not the recorded ones
+  std::vector<int64_t> changed_ms;  // hours (UTC starts) whose readings no longer give their kept summary
 };
 
 struct StatsOptions {
@@ -52,16 +54,14 @@ struct StatsOptions {
 
 inline constexpr double kGasConstant = 8.3144598;  // J/(mol·K)
 
-// The logger's record times over a period, block by block: each block either as its times or as its
-// time summary. Durations follow them: each record stands for the time until the next one, the last
-// for the median spacing (cut at the period's end), and a spacing over twice the median is a gap after
-// one median spacing.
+// The logger's record times over a period, block by block. Durations follow them: each record stands for
+// the time until the next one, the last for the median spacing (cut at the period's end), and a spacing
+// over twice the median is a gap after one median spacing.
 class Timeline {
  public:
   explicit Timeline(int64_t to_ms) : to_ms_(to_ms) {}
   // Times in seconds, sorted and unique, all in `block`; blocks come in any order but each once.
   void AddTimes(int64_t block, std::vector<int64_t> seconds);
-  void AddSummary(int64_t block, const TimeSummary& summary);
   void Finish();  // after the last Add
 
   struct Share {
@@ -69,18 +69,13 @@ class Timeline {
   };
   // What the record at `seconds` stands for; empty when it is not one of the times given.
   std::optional<Share> At(int64_t seconds) const;
-  // The sum over every record of the block, and how many there are.
-  Share Block(int64_t block) const;
-  int64_t Count(int64_t block) const;
 
  private:
   struct Segment {
-    std::vector<int64_t> times;  // or
-    std::optional<TimeSummary> summary;
-    int64_t first = 0, last = 0;
+    std::vector<int64_t> times;
     std::optional<int64_t> next;  // the first time of the next block with records
   };
-  Share After(const Segment& s, int64_t t, std::optional<int64_t> next) const;
+  Share After(int64_t t, std::optional<int64_t> next) const;
   Share Of(int64_t spacing_ms) const;
   int64_t to_ms_;
   int64_t median_ = 0;
@@ -93,25 +88,20 @@ class Timeline {
 class StatsBuilder {
  public:
   StatsBuilder(std::vector<int64_t> times, std::vector<ChannelEntry> channels, StatsOptions options);
-  StatsBuilder(Timeline timeline, std::vector<ChannelEntry> channels, StatsOptions options);
   ~StatsBuilder();
   StatsBuilder(const StatsBuilder&) = delete;
   StatsBuilder& operator=(const StatsBuilder&) = delete;
+  // Before the first Add: the summaries kept of the blocks [first, end) that the period holds whole, each
+  // compared with what the block's readings give; a block that differs (or has no readings left) goes
+  // into its series' `changed_ms`.
+  void Check(PeriodSummaries kept, int64_t first, int64_t end);
   void Add(const PeriodPoint& point);
-  // A whole block of one series at once, in its place in the series' time order, when SummaryFits and
-  // the block has a reading at each of the logger's record times in it.
-  void Merge(int channel, Unit unit, int64_t block, const BlockSummary& summary);
   std::vector<ChannelStats> Finish();
 
  private:
   struct State;
   std::unique_ptr<State> state_;
 };
-
-// Whether a whole block's summary gives the report what its readings would: a channel reported, only
-// valid readings, limits that do not change inside the block and that none of its readings reaches.
-bool SummaryFits(const std::vector<ChannelEntry>& channels, const StatsOptions& options, int channel,
-                 Unit unit, int64_t block, const BlockSummary& summary);
 
 // The statistics of each channel (and unit) of `points`, all the logger's readings of the period in
 // channel, unit and time order as PeriodArchive::Period gives them. Durations follow the logger's

@@ -425,34 +425,25 @@ class Store final : public PeriodArchive {
         error);
   }
 
-  bool SeriesPeriod(int64_t series, int channel, Unit unit,
-                    const std::vector<std::pair<int64_t, int64_t>>& ranges,
-                    const std::function<void(const PeriodPoint&)>& each, std::string& error) override {
-    if (!LoadStatuses(error)) return false;
-    if (ranges.size() == 1)
-      return Readings(series, channel, unit, ranges[0].first, ranges[0].second, each, error);
-    // Many short ranges (a block at each pixel column's edge) in few statements: a round trip each
-    // would cost a server archive more than the readings.
-    constexpr size_t kRangesPerStatement = 64;
-    PeriodPoint p;
-    p.channel = channel;
-    p.unit = unit;
-    for (size_t at = 0; at < ranges.size(); at += kRangesPerStatement) {
-      const size_t n = std::min(kRangesPerStatement, ranges.size() - at);
-      std::string sql = "SELECT r.t, r.v FROM (VALUES ";
-      std::vector<SqlValue> params{series};
-      for (size_t i = 0; i < n; ++i) {
-        sql += (i ? ",(CAST($" : "(CAST($") + std::to_string(2 * i + 2) + " AS BIGINT),CAST($" +
-               std::to_string(2 * i + 3) + " AS BIGINT))";
-        params.insert(params.end(), {ranges[at + i].first, ranges[at + i].second});
-      }
-      sql += ") AS g JOIN readings r ON r.series = $1 AND r.t >= g.column1 AND r.t < g.column2 ORDER BY r.t";
+  bool KeptSummaries(int64_t logger, int64_t first_block, int64_t end_block, PeriodSummaries& out,
+                     std::string& error) override {
+    out = {};
+    if (!SeriesList(logger, out.series, error)) return false;
+    for (const SeriesEntry& series : out.series) {
+      auto& blocks = out.blocks[series.key];
       if (!db_->Exec(
-              sql, params,
-              [&](const SqlRow& row) {
-                p.utc_ms = row.Int(0) * 1000;
-                Decoded(Stored{row.Int(1)}, p);
-                each(p);
+              "SELECT b, valid, invalid, mn, mn_t, mx, mx_t, total, total_sq, mkt, d0, d1, d2, d3 "
+              "FROM summaries WHERE series = $1 AND b >= $2 AND b < $3 AND built = version AND d0 IS NOT "
+              "NULL AND d1 IS NOT NULL AND d2 IS NOT NULL AND d3 IS NOT NULL ORDER BY b",
+              std::vector<SqlValue>{series.key, first_block, end_block},
+              [&blocks](const SqlRow& row) {
+                const int64_t b = row.Int(0), at = b * kBlockSeconds;
+                blocks[b] = {
+                    row.Int(1),      row.Int(2),
+                    row.Int(3),      row.Int(5),
+                    at + row.Int(4), at + row.Int(6),
+                    row.Int(7),      row.Int(8),
+                    row.Real(9),     DigestHex({row.Int(10), row.Int(11), row.Int(12), row.Int(13)})};
               },
               error))
         return false;

@@ -62,6 +62,11 @@ class BlockBuilder {
   Sha256 hash_;
 };
 
+// Whether a block's readings now give the summary kept of them: the same hash and counts.
+inline bool SameReadings(const BlockSummary& kept, const BlockSummary& now) {
+  return kept.digest == now.digest && kept.valid == now.valid && kept.invalid == now.invalid;
+}
+
 // A logger's record times (over all its channels) in one block: how many, the first and last, and how
 // often each spacing between two of them occurs, so that durations and gaps follow without the times.
 struct TimeSummary {

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "archive/Archive.h"
@@ -16,6 +17,7 @@
 #include "archive/PointNames.h"
 #include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
+#include "archive/Summary.h"
 #include "archive/TimeZone.h"
 #include "cli/Runner.h"
 #include "data/Measurements.h"
@@ -367,12 +369,17 @@ Outcome Export(Runner& r, const ExportArgs& a) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
   };
   bool written = write(writer.Head());
+  // Days are sliced only where readings exist: a period of centuries costs what its readings cost.
+  int64_t first = 0, last = 0;
+  bool any = false;
+  if (!p.archive->Span(p.logger.key, first, last, any, error)) return Failed(r, error);
+  const int64_t end = any ? std::min(p.to_ms, last + 1000) : p.from_ms;
   constexpr int64_t kSlice = 86'400'000;
   std::vector<PeriodPoint> points;
-  for (int64_t from = p.from_ms; written && from < p.to_ms; from += kSlice) {
+  for (int64_t from = any ? std::max(p.from_ms, first) : end; written && from < end; from += kSlice) {
     points.clear();
     if (!p.archive->Period(
-            p.logger.key, from, std::min(p.to_ms, from + kSlice),
+            p.logger.key, from, std::min(end, from + kSlice),
             [&points](const PeriodPoint& point) { points.push_back(point); }, error))
       return Failed(r, error);
     written = write(writer.Rows(points));
@@ -423,42 +430,37 @@ std::string Number(const std::optional<double>& v, const char* unit) {
   return text + std::string(unit);
 }
 
-// The statistics read straight from the archive, a reading at a time.
+// The statistics of the period, by the route every report takes (ComputePeriod); with `chartColumns`
+// also the chart and the days of the printed report.
 std::optional<std::vector<ChannelStats>> Compute(Runner& r, const ReportArgs& a, Period& p,
-                                                 StatsOptions& options) {
+                                                 StatsOptions& options, int chartColumns = 0,
+                                                 PeriodResult* all = nullptr) {
   if (!LoadPeriod(r, a.period, p)) return std::nullopt;
   options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels, a.lowRh, a.highRh};
-  std::vector<int64_t> times;
+  PeriodResult result;
   std::string error;
-  if (!p.archive->Times(p.logger.key, p.from_ms, p.to_ms, times, error)) {
+  if (!ComputePeriod(*p.archive, p.logger, *p.zone, options, chartColumns, true, result, error)) {
     Failed(r, error);
     return std::nullopt;
   }
-  StatsBuilder builder(std::move(times), p.channels, options);
-  if (!p.archive->Period(
-          p.logger.key, p.from_ms, p.to_ms, [&builder](const PeriodPoint& point) { builder.Add(point); },
-          error)) {
-    Failed(r, error);
-    return std::nullopt;
-  }
-  return builder.Finish();
+  if (all == nullptr) return std::move(result.stats);
+  *all = std::move(result);
+  return all->stats;
+}
+
+// The hours of a channel whose readings changed after they were summarized, as runs in the report's zone.
+std::vector<std::string> ChangedRuns(const ChannelStats& s, const TimeZone& zone) {
+  std::vector<std::string> runs;
+  for (const auto& [from, to] : HourRuns(s.changed_ms))
+    runs.push_back(zone.Format(from / 1000) + " .. " + zone.Format(to / 1000));
+  return runs;
 }
 
 Outcome Report(Runner& r, const ReportArgs& a) {
   Period p;
   StatsOptions options;
   PeriodResult result;
-  std::optional<std::vector<ChannelStats>> stats;
-  if (a.pdf) {
-    if (!LoadPeriod(r, a.period, p)) return Outcome::Failed;
-    options = {p.from_ms, p.to_ms, a.low, a.high, a.mktDh, a.period.channels, a.lowRh, a.highRh};
-    std::string error;
-    if (!ComputePeriod(*p.archive, p.logger, *p.zone, options, kReportChartColumns, true, result, error))
-      return Failed(r, error);
-    stats = result.stats;
-  } else {
-    stats = Compute(r, a, p, options);
-  }
+  const auto stats = Compute(r, a, p, options, a.pdf ? kReportChartColumns : 0, &result);
   if (!stats) return Outcome::Failed;
   if (stats->empty())
     return Failed(r, "no readings of " + p.logger.id.name + " from " + p.zone->Format(p.from_ms / 1000) +
@@ -488,6 +490,7 @@ Outcome Report(Runner& r, const ReportArgs& a) {
                Number(e.extreme, unit);
     }
     human += "\n  sha256 " + s.sha256;
+    for (const std::string& run : ChangedRuns(s, *p.zone)) human += "\n  changed since summarised: " + run;
     r.ui().Print(human, StatsJson(s, p.logger.id.name, options, *p.zone));
   }
   if (!a.pdf) return Outcome::Completed;
@@ -531,6 +534,7 @@ struct ReportedChannel {
   Unit unit = Unit::Celsius;
   std::string from, to;  // as the report printed them, with their offsets
   std::string sha256;
+  Json line;  // the whole line, for its figures
 };
 
 bool IsSha256(const std::string& text) {
@@ -589,6 +593,7 @@ std::vector<ReportedChannel> ReadReport(std::string_view text, const TimeZone& z
     if (!why.empty()) return {};
     c.channel = static_cast<int>(channel->get<int64_t>());
     c.unit = unit == "%RH" ? Unit::RelativeHumidity : Unit::Celsius;
+    c.line = j;
     channels.push_back(std::move(c));
   }
   if (channels.empty()) why = "no \"stats\" line: not what archive report --json writes";
@@ -598,66 +603,161 @@ std::vector<ReportedChannel> ReadReport(std::string_view text, const TimeZone& z
 // More than any report of ten channels and their excursions.
 constexpr size_t kLargestReport = 64u << 20;
 
+// The figures of a `stats` line that verify works out again; the hash is checked first, on its own.
+constexpr const char* kFigures[] = {"readings", "invalid", "gap_s",       "min",         "min_time",  "max",
+                                    "max_time", "mean",    "stddev",      "mkt",         "low",       "high",
+                                    "above_s",  "below_s", "above_share", "below_share", "excursions"};
+
+// Whether a figure of the report is the one worked out now: numbers exactly (the JSON round-trips
+// them), times as the same moment whatever offset they were printed with.
+bool SameFigure(const Json& reported, const Json& now, const TimeZone& zone) {
+  if (reported.is_number() && now.is_number()) return reported.get<double>() == now.get<double>();
+  if (reported.is_string() && now.is_string()) {
+    const auto a = ParseTime(reported.get<std::string>(), zone), b = ParseTime(now.get<std::string>(), zone);
+    return a && b ? *a == *b : reported == now;
+  }
+  if (reported.is_array() && now.is_array()) {
+    if (reported.size() != now.size()) return false;
+    for (size_t i = 0; i < now.size(); ++i) {
+      if (!SameFigure(reported[i], now[i], zone)) return false;
+    }
+    return true;
+  }
+  if (reported.is_object() && now.is_object()) {
+    if (reported.size() != now.size()) return false;
+    for (const auto& [key, value] : now.items()) {
+      const auto it = reported.find(key);
+      if (it == reported.end() || !SameFigure(*it, value, zone)) return false;
+    }
+    return true;
+  }
+  return reported == now;
+}
+
+std::optional<double> NumberIn(const Json& line, const char* key) {
+  const auto it = line.find(key);
+  return it != line.end() && it->is_number() ? std::optional<double>(it->get<double>()) : std::nullopt;
+}
+
 // Each channel of a report checked against the archive as it is now, with the very computation the
-// report made; a report of several loggers or periods is checked one logger and period at a time.
+// report made: its hash, then each of its figures worked out again with its own limits and ΔH.
 Outcome VerifyReport(Runner& r, const ReportArgs& a, const std::string& file) {
   const auto bytes = ReadFileAtMost(PathFromUtf8(ChosenFile(file)), kLargestReport);
   std::string why = !bytes                           ? "cannot be read"
                     : bytes->size() > kLargestReport ? "too large for a report"
                                                      : "";
+  std::string error;
+  const auto zone = TimeZone::Named(a.period.zone, error);
   std::vector<ReportedChannel> reported;
-  if (why.empty()) {
-    std::string error;
-    const auto zone = TimeZone::Named(a.period.zone, error);
+  if (why.empty())
     reported = ReadReport({reinterpret_cast<const char*>(bytes->data()), bytes->size()}, *zone, why);
-  }
   if (!why.empty()) {
     r.ui().Refuse(file + ": " + why);
     return Outcome::Failed;
   }
-  Outcome outcome = Outcome::Completed;
-  std::vector<bool> checked(reported.size(), false);
-  for (size_t i = 0; i < reported.size(); ++i) {
-    if (checked[i]) continue;
-    const ReportedChannel& first = reported[i];
+  // Each logger, period, limits and ΔH worked out once, for all the lines that share them.
+  struct Computed {
+    bool ok = false;
+    std::vector<ChannelStats> stats;
+    std::vector<Json> lines;  // StatsJson of each
+  };
+  std::map<std::string, Computed> computed;
+  using Limits = std::optional<std::pair<std::optional<double>, std::optional<double>>>;
+  auto compute = [&](const ReportedChannel& c, const Limits& given, double dh) -> const Computed& {
+    std::string key = c.logger + "\n" + c.from + "\n" + c.to + "\n" + Json(dh).dump();
+    if (given)
+      key += (c.unit == Unit::RelativeHumidity ? "\nrh\n" : "\n") + Json(given->first ? Json(*given->first) : Json()).dump() + "\n" +
+             Json(given->second ? Json(*given->second) : Json()).dump();
+    auto [it, fresh] = computed.try_emplace(key);
+    if (!fresh) return it->second;
     ReportArgs same = a;
-    same.period = {first.from, first.to, first.logger, {}, a.period.zone};
-    std::vector<size_t> group;
-    for (size_t k = i; k < reported.size(); ++k) {
-      const ReportedChannel& c = reported[k];
-      if (checked[k] || c.logger != first.logger || c.from != first.from || c.to != first.to) continue;
-      checked[k] = true;
-      group.push_back(k);
-      same.period.channels.push_back(c.channel);
+    same.period = {c.from, c.to, c.logger, {}, a.period.zone};
+    // Only the channels the report has for that logger and period.
+    for (const ReportedChannel& other : reported) {
+      if (other.logger == c.logger && other.from == c.from && other.to == c.to)
+        same.period.channels.push_back(other.channel);
     }
+    // Given limits are those of the line's unit: --low/--high or --low-rh/--high-rh.
+    const bool humidity = c.unit == Unit::RelativeHumidity;
+    same.low = given && !humidity ? given->first : std::nullopt;
+    same.high = given && !humidity ? given->second : std::nullopt;
+    same.lowRh = given && humidity ? given->first : std::nullopt;
+    same.highRh = given && humidity ? given->second : std::nullopt;
+    same.mktDh = dh;
     Period p;
     StatsOptions options;
-    const auto stats = Compute(r, same, p, options);
-    if (!stats) {
+    if (auto stats = Compute(r, same, p, options)) {
+      it->second.ok = true;
+      for (const ChannelStats& s : *stats)
+        it->second.lines.push_back(Json::parse(StatsJson(s, p.logger.id.name, options, *p.zone)));
+      it->second.stats = std::move(*stats);
+    }
+    return it->second;
+  };
+  Outcome outcome = Outcome::Completed;
+  for (const ReportedChannel& c : reported) {
+    const Json& line = c.line;
+    const double dh = NumberIn(line, "mkt_dh").value_or(kDefaultMktDh);
+    const Limits own{{NumberIn(line, "low"), NumberIn(line, "high")}};
+    const auto limits = line.find("limits");
+    const Computed* now = &compute(c, limits != line.end() && *limits == "given" ? own : Limits(), dh);
+    auto find = [&c](const Computed& done) {
+      for (size_t k = 0; k < done.stats.size(); ++k) {
+        if (done.stats[k].channel == c.channel && done.stats[k].unit == c.unit) return k;
+      }
+      return done.stats.size();
+    };
+    size_t k = find(*now);
+    // A report from before its lines said which limits they took: the recorded ones, unless its limits
+    // are not those.
+    if (limits == line.end() && k < now->stats.size() &&
+        (now->stats[k].low != own->first || now->stats[k].high != own->second)) {
+      now = &compute(c, own, dh);
+      k = find(*now);
+    }
+    if (!now->ok) {
       outcome = Outcome::Failed;
       continue;
     }
-    for (size_t k : group) {
-      const ReportedChannel& c = reported[k];
-      const bool same_hash = std::any_of(stats->begin(), stats->end(), [&c](const ChannelStats& s) {
-        return s.channel == c.channel && s.unit == c.unit && s.sha256 == c.sha256;
-      });
-      const std::string what =
-          "ch" + std::to_string(c.channel) + " (" + c.logger + ", " + c.from + " .. " + c.to + "): ";
-      if (!same_hash) {
-        Failed(r, what + "the readings no longer hash to " + c.sha256);
-        outcome = Outcome::Failed;
-        continue;
-      }
-      r.ui().Print(what + "the readings still hash to " + c.sha256,
-                   Dump(Json{{"type", "verified"},
-                             {"logger", c.logger},
-                             {"channel", c.channel},
-                             {"unit", c.unit == Unit::RelativeHumidity ? "%RH" : "°C"},
-                             {"from", c.from},
-                             {"to", c.to},
-                             {"sha256", c.sha256}}));
+    const std::string what =
+        "ch" + std::to_string(c.channel) + " (" + c.logger + ", " + c.from + " .. " + c.to + "): ";
+    if (k == now->stats.size()) {
+      Failed(r, what + "the readings no longer hash to " + c.sha256);
+      outcome = Outcome::Failed;
+      continue;
     }
+    const ChannelStats& s = now->stats[k];
+    const Json& figures = now->lines[k];
+    bool same = true;
+    if (s.sha256 != c.sha256) {
+      Failed(r, what + "the readings no longer hash to " + c.sha256);
+      same = false;
+    }
+    for (const char* name : kFigures) {
+      const auto mine = figures.find(name);
+      if (mine == figures.end()) continue;
+      const auto theirs = line.find(name);
+      if (theirs != line.end() && SameFigure(*theirs, *mine, *zone)) continue;
+      Failed(r, what + name + " is " + (theirs == line.end() ? std::string("absent") : Dump(*theirs)) +
+                    " in the report, " + Dump(*mine) + " from the readings");
+      same = false;
+    }
+    for (const std::string& run : ChangedRuns(s, *zone)) {
+      Failed(r, what + "the readings of " + run + " changed since that hour was summarised");
+      same = false;
+    }
+    if (!same) {
+      outcome = Outcome::Failed;
+      continue;
+    }
+    r.ui().Print(what + "the readings still hash to " + c.sha256 + " and give every figure of the report",
+                 Dump(Json{{"type", "verified"},
+                           {"logger", c.logger},
+                           {"channel", c.channel},
+                           {"unit", c.unit == Unit::RelativeHumidity ? "%RH" : "°C"},
+                           {"from", c.from},
+                           {"to", c.to},
+                           {"sha256", c.sha256}}));
   }
   return outcome;
 }
@@ -667,8 +767,16 @@ Outcome Verify(Runner& r, const ReportArgs& a) {
   StatsOptions options;
   const auto stats = Compute(r, a, p, options);
   if (!stats) return Outcome::Failed;
+  // The same readings may still have changed under the archive since their hours were summarized.
+  auto changed = [&r, &p](const ChannelStats& s) {
+    for (const std::string& run : ChangedRuns(s, *p.zone))
+      Failed(r, "ch" + std::to_string(s.channel) + ": the readings of " + run +
+                    " changed since that hour was summarised");
+    return !s.changed_ms.empty();
+  };
   for (const ChannelStats& s : *stats) {
     if (s.sha256 == a.hash) {
+      if (changed(s)) return Outcome::Failed;
       r.ui().Print("ch" + std::to_string(s.channel) + ": the readings still hash to " + a.hash,
                    Dump(Json{{"type", "verified"}, {"channel", s.channel}, {"sha256", s.sha256}}));
       return Outcome::Completed;
@@ -676,6 +784,9 @@ Outcome Verify(Runner& r, const ReportArgs& a) {
   }
   // The footer of a printed report of several channels carries one hash over all of them.
   if (stats->size() > 1 && CombinedHash(*stats) == a.hash) {
+    bool any = false;
+    for (const ChannelStats& s : *stats) any = changed(s) || any;
+    if (any) return Outcome::Failed;
     r.ui().Print("all channels: the readings still hash to " + a.hash,
                  Dump(Json{{"type", "verified"}, {"channel", nullptr}, {"sha256", a.hash}}));
     return Outcome::Completed;

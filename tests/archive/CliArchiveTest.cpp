@@ -110,7 +110,8 @@ TEST_P(CliArchiveTest, OverlappingDownloadsAreImportedOnceThenExportedReportedAn
             R"("above_s":1200,"below_s":null,"above_share":0.6666666666666666,"below_share":null,)"
             R"("excursions":[{"kind":"high","start":"2026-12-01T08:10:00+01:00",)"
             R"("end":"2026-12-01T08:30:00+01:00","duration_s":1200,"extreme":25.0}],)"
-            R"("sha256":"6583ad45a907d763fc8a52c842973607980bf0ae6894245bbddd384e752efd8f"})");
+            R"("sha256":"6583ad45a907d763fc8a52c842973607980bf0ae6894245bbddd384e752efd8f","mkt_dh":83.144,)"
+            R"("limits":"given","changed_hours":[]})");
 
   const std::string hash = j["sha256"];
   EXPECT_EQ(Cli(with({"archive", "verify", "--hash", hash, "--channel", "1"})).exitCode, 0);
@@ -396,8 +397,9 @@ TEST_P(CliArchiveTest, ASavedReportIsVerifiedChannelByChannelAgainstTheArchiveAs
   const std::string dayPeriod = "(Hala B, 2026-12-01T00:00:00+01:00 .. 2026-12-02T00:00:00+01:00): ";
   CommandResult r = Cli({"archive", "verify", "day.json"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "ch1 " + dayPeriod + "the readings still hash to " + dayHashes[0] + "\n" + "ch2 " +
-                       dayPeriod + "the readings still hash to " + dayHashes[1] + "\n");
+  const std::string figures = " and give every figure of the report\n";
+  EXPECT_EQ(r.out, "ch1 " + dayPeriod + "the readings still hash to " + dayHashes[0] + figures + "ch2 " +
+                       dayPeriod + "the readings still hash to " + dayHashes[1] + figures);
 
   // The same report after an editor on Windows: a byte order mark and CR LF line ends.
   std::string edited = "\xEF\xBB\xBF" + day.out;
@@ -413,8 +415,111 @@ TEST_P(CliArchiveTest, ASavedReportIsVerifiedChannelByChannelAgainstTheArchiveAs
                    R"("from":"2026-12-01T00:00:00+01:00","to":"2026-12-01T08:15:00+01:00","sha256":")" +
                        morningHashes[0] + "\"}\n" + R"({"type":"error","text":"ch1 )" + dayPeriod +
                        "the readings no longer hash to " + dayHashes[0] + "\"}\n" +
+                       R"({"type":"error","text":"ch1 )" + dayPeriod +
+                       "invalid is 0 in the report, 1 from the readings\"}\n" +
                        R"({"type":"error","text":"ch2 )" + dayPeriod + "the readings no longer hash to " +
-                       dayHashes[1] + "\"}\n" + R"({"type":"result","outcome":"failed"})" + "\n");
+                       dayHashes[1] + "\"}\n" + R"({"type":"error","text":"ch2 )" + dayPeriod +
+                       "readings is 3 in the report, 4 from the readings\"}\n" +
+                       R"({"type":"result","outcome":"failed"})" + "\n");
+}
+
+// A person who verifies a report means its figures: each one is worked out again from the archive with
+// the report's own limits and ΔH, and each that differs is named; a report from before the lines said
+// which limits and ΔH they took still verifies.
+TEST_P(CliArchiveTest, AReportWhoseFiguresWereEditedByHandIsRefusedNamingEachOne) {
+  ASSERT_EQ(Cli({"archive", "import", "day1.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<std::pair<std::string, std::string>> edits;  // in the stats line
+    int exitCode;
+    std::vector<std::string> named;  // what verify says after the channel and period
+  };
+  const std::string still = "the readings still hash to ";
+  const std::vector<Case> cases = {
+      {"as printed, with limits given and another ΔH", {"--high", "22.5", "--mkt-dh", "60"}, {}, 0, {}},
+      {"mean, maximum and time above edited",
+       {"--high", "22.5"},
+       {{R"("mean":22.5)", R"("mean":-99)"},
+        {R"("max":25.0)", R"("max":1.0)"},
+        {R"("above_s":1200)", R"("above_s":0)"}},
+       1,
+       {"max is 1.0 in the report, 25.0 from the readings",
+        "mean is -99 in the report, 22.5 from the readings",
+        "above_s is 0 in the report, 1200 from the readings"}},
+      {"a figure left out",
+       {},
+       {{R"("stddev":2.5,)", ""}},
+       1,
+       {"stddev is absent in the report, 2.5 from the readings"}},
+      {"written before the lines said their limits and ΔH",
+       {"--high", "22.5"},
+       {{R"(,"mkt_dh":83.144,"limits":"given","changed_hours":[])", ""}},
+       0,
+       {}},
+      {"a time printed with another offset is the same moment",
+       {},
+       {{R"("min_time":"2026-12-01T08:00:00+01:00")", R"("min_time":"2026-12-01T07:00:00Z")"}},
+       0,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"--json",     "archive",   "report", "--from", "2026-12-01",   "--to",
+                                     "2026-12-02", "--channel", "1",      "--tz",   "Europe/Warsaw"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const CommandResult report = Cli(args);
+    ASSERT_EQ(report.exitCode, 0) << report.err;
+    std::string text = report.out;
+    for (const auto& [from, to] : c.edits) {
+      const size_t at = text.find(from);
+      ASSERT_NE(at, std::string::npos) << from;
+      text.replace(at, from.size(), to);
+    }
+    ASSERT_TRUE(
+        WriteFileAtomically(work.path() / "edited.json", std::vector<uint8_t>(text.begin(), text.end())));
+    const CommandResult r = Cli({"archive", "verify", "edited.json"});
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    const std::string channel = "ch1 (Hala B, 2026-12-01T00:00:00+01:00 .. 2026-12-02T00:00:00+01:00): ";
+    const std::string hash = nlohmann::json::parse(report.out.substr(0, report.out.find('\n')))["sha256"];
+    std::string expected =
+        c.named.empty() ? channel + still + hash + " and give every figure of the report\n" : "";
+    for (const std::string& named : c.named) expected += "[Error] " + channel + named + "\n";
+    EXPECT_EQ(r.out, expected);
+  }
+}
+
+// Costs follow the readings, not the period: a year typed wrong or a period of millennia is read only
+// where the archive holds readings, and still named as asked.
+TEST_P(CliArchiveTest, APeriodOfMillenniaCostsWhatItsReadingsCost) {
+  ASSERT_EQ(Cli({"archive", "import", "day1.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
+  const std::vector<std::string> far = {"--from", "0001-01-01", "--to", "9999-01-01", "--tz", "UTC"};
+  auto with = [](std::vector<std::string> args, const std::vector<std::string>& period) {
+    args.insert(args.end(), period.begin(), period.end());
+    return args;
+  };
+  CommandResult r = Cli(with({"--json", "archive", "report", "--channel", "2"}, far));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto stats = nlohmann::json::parse(r.out.substr(0, r.out.find('\n')));
+  EXPECT_EQ(stats["from"], "0001-01-01T00:00:00+00:00");
+  EXPECT_EQ(stats["to"], "9999-01-01T00:00:00+00:00");
+  EXPECT_EQ(stats["readings"], 3);
+  EXPECT_EQ(stats["mean"], 21.0);
+  const std::string hash = stats["sha256"];
+  EXPECT_EQ(Cli(with({"archive", "verify", "--hash", hash, "--channel", "2"}, far)).exitCode, 0);
+
+  r = Cli(with({"archive", "chart", "--out", "far.svg"}, far));
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(std::filesystem::exists(work.path() / "far.svg"));
+
+  r = Cli(
+      {"archive", "export", "--format", "csv", "--from", "2026-12-01", "--to", "2926-12-01", "--tz", "UTC"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "time,ch1_C,ch2_C,status\n"
+            "2026-12-01T07:00:00+00:00,20.0,21.0,\n"
+            "2026-12-01T07:10:00+00:00,22.5,21.0,\n"
+            "2026-12-01T07:20:00+00:00,25.0,21.0,\n");
 }
 
 // Whatever the file holds, a file that is not such a report is refused with the line that says why.

@@ -6,6 +6,8 @@
 
 #include "../data/DumpBuilder.h"
 #include "ArchiveCli.h"
+#include "archive/Database.h"
+#include "archive/Summary.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileRead.h"
 #include "support/Pattern.h"
@@ -145,6 +147,59 @@ TEST_P(CliReportPdfTest, ThePrintedReportCarriesTheFiguresPagesAndAHashThatVerif
       EXPECT_EQ(nlohmann::json::parse(r.out.substr(0, r.out.find('\n')))["sha256"], hash);
     }
   }
+}
+
+// A reading changed under the archive after its hour was summarized (here by SQL): the JSON and the PDF
+// give the same figures and hash, those of the readings as they are now, and both name the hour, as
+// verify does.
+TEST_P(CliReportPdfTest, AReadingChangedUnderTheArchiveGivesTheSameFiguresOnEveryRouteAndNamesItsHour) {
+  constexpr int64_t kHour = 1'796'162'400;  // 2026-12-01T22:00:00Z, 23:00 in Warsaw
+  {
+    auto archive = Open();
+    std::string error;
+    const auto logger = archive->FindLogger("Hala B", error);
+    ASSERT_TRUE(logger) << error;
+    // As the station summarizes its finished hours.
+    archive::PeriodSummaries kept;
+    ASSERT_TRUE(archive->Summaries(*logger, kHour / 3600, kHour / 3600 + 2, kept, error)) << error;
+    auto db = location_.starts_with("postgresql://") ? archive::OpenPostgres(location_, error)
+                                                     : archive::OpenSqlite(location_, error);
+    ASSERT_TRUE(db) << error;
+    // 22.5 °C at 23:30 becomes 23.5 °C.
+    ASSERT_TRUE(
+        db->Exec("UPDATE readings SET v = v + 32 WHERE t = $1 AND series = (SELECT id FROM series "
+                 "WHERE channel = 1)",
+                 std::vector<archive::SqlValue>{kHour + 1800}, {}, error))
+        << error;
+  }
+  const CommandResult json = Cli(Period({"--json", "archive", "report", "--channel", "1", "--high", "22.5"}));
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  const auto stats = nlohmann::json::parse(json.out.substr(0, json.out.find('\n')));
+  EXPECT_EQ(stats["mean"], 22.5);
+  EXPECT_EQ(stats["changed_hours"].dump(), R"(["2026-12-01T23:00:00+01:00"])");
+  CommandResult r = Cli(Period({"archive", "report", "--channel", "1", "--high", "22.5", "--pdf", "r.pdf"}));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(
+      r.out.find("\n  changed since summarised: 2026-12-01T23:00:00+01:00 .. 2026-12-02T00:00:00+01:00\n"),
+      std::string::npos)
+      << r.out;
+  const CommandResult text =
+      RunCommand({"/usr/bin/pdftotext", "-layout", (work.path() / "r.pdf").string(), "-"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  const auto hashes = FindAll(text.out, "SHA-256 danych: ([0-9a-f]{64})");
+  ASSERT_FALSE(hashes.empty());
+  EXPECT_EQ(hashes[0][1], stats["sha256"]);
+  for (const char* shown :
+       {"22,83 °C", "godziny zmienione od ich podsumowania: 2026-12-01 23:00:00 – 2026-12-02"})
+    EXPECT_NE(text.out.find(shown), std::string::npos) << shown << " in\n" << text.out;
+  // The hash is that of the readings as they are, and still the hour is named.
+  const std::string hash = stats["sha256"];
+  r = Cli(Period({"archive", "verify", "--channel", "1", "--hash", hash}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(
+      r.out,
+      "[Error] ch1: the readings of 2026-12-01T23:00:00+01:00 .. 2026-12-02T00:00:00+01:00 changed since "
+      "that hour was summarised\n");
 }
 
 TEST_P(CliReportPdfTest, ThePeriodsChartIsDrawnAtTheSizeAskedAndAnEmptyPeriodIsRefused) {

@@ -285,7 +285,8 @@ TEST(StatisticsTest, TheHashCoversTimesValuesAndMarkersAndTheJsonLineCarriesIt) 
       R"("gap_s":0,"min":20.0,"min_time":"2025-12-01T01:00:00+01:00","max":30.0,)"
       R"("max_time":"2025-12-01T01:20:00+01:00","mean":25.0,"stddev":5.0,"mkt":25.858202177951227,)"
       R"("low":null,"high":null,"above_s":null,"below_s":null,"above_share":null,"below_share":null,)"
-      R"("excursions":[],"sha256":"ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982"})");
+      R"("excursions":[],"sha256":"ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982",)"
+      R"("mkt_dh":83.144,"limits":"recorded","changed_hours":[]})");
 }
 
 }  // namespace

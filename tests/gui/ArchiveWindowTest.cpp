@@ -16,7 +16,9 @@
 
 #include "app/MainWindow.h"
 #include "archive/ArchiveWindow.h"
+#include "archive/Database.h"
 #include "archive/Import.h"
+#include "archive/Summary.h"
 #include "data/ChartWindow.h"
 #include "data/KnownDatabase.h"
 #include "platform/AtomicFile.h"
@@ -226,6 +228,30 @@ TEST_F(ArchiveWindowPeriodTest, AChosenPeriodAndChannelShowTheirStatisticsAndCha
     ASSERT_NE(window.Chart(), nullptr);
     EXPECT_EQ(window.Chart()->Data().lines.size(), row.header.size() - 1);
   }
+
+  // A reading changed under the archive (by SQL) after the station summarized its hour: the figures are
+  // those of the readings as they are now, and the window names the hour.
+  {
+    constexpr int64_t kHour = 1'796'162'400;  // 2026-12-01T22:00:00Z, 23:00 in Warsaw
+    std::string error;
+    auto archive = archive::OpenPeriodArchive(location_, error);
+    const auto logger = archive ? archive->FindLogger("Hala B", error) : std::nullopt;
+    ASSERT_TRUE(logger) << error;
+    archive::PeriodSummaries kept;
+    ASSERT_TRUE(archive->Summaries(*logger, kHour / 3600, kHour / 3600 + 2, kept, error)) << error;
+    auto db = archive::OpenSqlite(location_, error);
+    ASSERT_TRUE(db && db->Exec("UPDATE readings SET v = v + 32 WHERE t = " + std::to_string(kHour + 1800) +
+                                   " AND series = (SELECT id FROM series WHERE channel = 1)",
+                               error))
+        << error;
+  }
+  ui.events.clear();
+  window.From()->setDateTime(Wall(1, 0));
+  window.To()->setDateTime(Wall(3, 0));
+  EXPECT_TRUE(window.ShowPeriod());
+  EXPECT_EQ(ui.events, (std::vector<std::string>{"message|Uwaga !|Godziny zmienione od ich podsumowania:\r1: "
+                                                 "2026-12-01T23:00:00+01:00 .. 2026-12-02T00:00:00+01:00"}));
+  EXPECT_EQ(S(window.Statistics()->item(7, 1)->text()), "22,50 °C");
 
   // "Raport PDF…" writes the document where the user chose.
   window.From()->setDateTime(Wall(1, 0));
