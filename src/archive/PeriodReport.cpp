@@ -54,10 +54,6 @@ std::string LocalTime(const TimeZone& zone, int64_t utc_ms, bool offset = false)
   return offset ? text + (" " + OffsetText(zone.OffsetAt(s))) : text;
 }
 
-// The zone's changes of offset inside [from_ms, to_ms).
-std::vector<TimeZone::Change> ChangesIn(const TimeZone& zone, int64_t from_ms, int64_t to_ms) {
-  return zone.Changes(from_ms / 1000, to_ms / 1000 - 1);
-}
 
 std::string Day(int64_t wall_s) {
   const CivilTime c = CivilOf(wall_s);
@@ -77,11 +73,14 @@ std::string Share(const std::optional<double>& share) {
   return share ? Decimal(*share * 100.0, 2) + " %" : "—";
 }
 
-// "Europe/Warsaw (UTC+02:00; UTC+01:00 od 2026-10-25 02:00:00 +01:00)": each offset of the period.
-std::string ZoneText(const TimeZone& zone, int64_t from_ms, int64_t to_ms) {
-  std::string text = "UTC" + OffsetText(zone.OffsetAt(from_ms / 1000));
-  for (const TimeZone::Change& c : ChangesIn(zone, from_ms, to_ms))
-    text += "; UTC" + OffsetText(c.after) + " od " + LocalTime(zone, c.utc_s * 1000, true);
+// "Europe/Warsaw (UTC+02:00; UTC+01:00 od 2026-10-25 02:00:00 +01:00)": each offset of the period's
+// readings, as its chart carries them.
+std::string ZoneText(const TimeZone& zone, int64_t from_ms, const std::vector<ChartOffset>& offsets) {
+  std::string text = "UTC" + OffsetText(offsets.empty() ? zone.OffsetAt(from_ms / 1000)
+                                                        : static_cast<int64_t>(offsets.front().offset_s));
+  for (size_t i = 1; i < offsets.size(); ++i)
+    text += "; UTC" + OffsetText(static_cast<int64_t>(offsets[i].offset_s)) + " od " +
+            LocalTime(zone, static_cast<int64_t>(offsets[i].from) * 1000, true);
   return (zone.Name().empty() ? std::string("strefa systemu") : zone.Name()) + " (" + text + ")";
 }
 
@@ -240,11 +239,19 @@ ChartData PeriodChartBuilder::Chart(std::string title) const {
     if (missing_[static_cast<size_t>(i)])
       chart.missing.push_back(from_ + (to_ - from_) * (i + 0.5) / columns_);
   }
-  const auto from = static_cast<int64_t>(from_), to = static_cast<int64_t>(to_);
+  const int64_t from = std::max(static_cast<int64_t>(from_), readFrom_ / 1000);
+  const int64_t to = std::min(static_cast<int64_t>(to_), readTo_ / 1000);
   chart.offsets.push_back({from_, static_cast<double>(zone_.OffsetAt(from))});
-  for (const TimeZone::Change& c : zone_.Changes(from, to))
-    chart.offsets.push_back({static_cast<double>(c.utc_s), static_cast<double>(c.after)});
+  if (from < to) {
+    for (const TimeZone::Change& c : zone_.Changes(from, to - 1))
+      chart.offsets.push_back({static_cast<double>(c.utc_s), static_cast<double>(c.after)});
+  }
   return chart;
+}
+
+void PeriodChartBuilder::Readings(int64_t from_ms, int64_t to_ms) {
+  readFrom_ = from_ms;
+  readTo_ = to_ms;
 }
 
 void PeriodChartBuilder::Breaks(const std::vector<SpacingGap>& gaps) {
@@ -335,14 +342,14 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
   ReportDocument d;
   d.title = "Raport okresowy rejestratora";
   // Across a change of the clocks a local time alone may name two moments: each carries its offset.
-  const bool offsets = !ChangesIn(zone, context.from_ms, context.to_ms).empty();
+  const bool offsets = chart.offsets.size() > 1;
   d.blocks.push_back(Lines({
       "Rejestrator: " + context.logger.name,
       "Właściciel: " + context.logger.owner,
       "Numer seryjny: " + (context.logger.serial.empty() ? std::string("—") : context.logger.serial),
       "Okres: od " + LocalTime(zone, context.from_ms, offsets) + " do " +
           LocalTime(zone, context.to_ms, offsets),
-      "Strefa czasowa: " + ZoneText(zone, context.from_ms, context.to_ms),
+      "Strefa czasowa: " + ZoneText(zone, context.from_ms, chart.offsets),
   }));
 
   d.blocks.push_back(Heading("Wykres okresu"));
@@ -433,23 +440,21 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
     return (wall >= 0 ? wall / 86400 : -((86399 - wall) / 86400)) * 86400;
   };
   constexpr const char* kNoReadings = "brak pomiarów";
-  std::optional<int64_t> emptySince;
+  // The days with readings, so that a long stretch without any is passed over at once.
+  std::vector<int64_t> withReadings;
+  for (const auto& [key, figures] : byDay) {
+    if (withReadings.empty() || withReadings.back() != std::get<0>(key)) withReadings.push_back(std::get<0>(key));
+  }
   const int64_t lastDay = midnight(context.to_ms - 1);
-  for (int64_t day = midnight(context.from_ms); !stats.empty() && day <= lastDay + 86400; day += 86400) {
-    const bool any = day <= lastDay && std::any_of(stats.begin(), stats.end(), [&](const ChannelStats& s) {
-                       return byDay.contains({day, s.channel, s.unit});
-                     });
-    if (!any && day <= lastDay) {
-      if (!emptySince) emptySince = day;
+  for (int64_t day = midnight(context.from_ms); !stats.empty() && day <= lastDay;) {
+    const auto next = std::lower_bound(withReadings.begin(), withReadings.end(), day);
+    const int64_t busy = next == withReadings.end() ? lastDay + 86400 : std::min(*next, lastDay + 86400);
+    if (busy > day) {
+      const std::string when = busy - 86400 == day ? Day(day) : Day(day) + " – " + Day(busy - 86400);
+      table2.rows.push_back({when, "—", kNoReadings, "—", "—", "—"});
+      day = busy;
       continue;
     }
-    if (emptySince) {
-      const std::string when =
-          *emptySince == day - 86400 ? Day(*emptySince) : Day(*emptySince) + " – " + Day(day - 86400);
-      table2.rows.push_back({when, "—", kNoReadings, "—", "—", "—"});
-      emptySince.reset();
-    }
-    if (day > lastDay) break;
     for (const ChannelStats& s : stats) {
       const auto found = byDay.find({day, s.channel, s.unit});
       if (found == byDay.end()) {
@@ -463,6 +468,7 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
                              WithUnit(f.sum / static_cast<double>(f.readings), f.unit, 2),
                              WithUnit(f.max, f.unit)});
     }
+    day += 86400;
   }
   if (table2.rows.size() > 1) {
     d.blocks.push_back(std::move(table2));
@@ -542,7 +548,10 @@ bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const Time
   std::vector<int64_t> times;
   if (read && (withStats || chart) && !archive.Times(logger.key, from, to, times, error)) return false;
   // No line is drawn across a gap in the records, found as the statistics find them.
-  if (chart) chart->Breaks(SpacingGaps(times));
+  if (chart) {
+    chart->Breaks(SpacingGaps(times));
+    if (read) chart->Readings(from, to);
+  }
   if (withStats) {
     stats.emplace(std::move(times), channels, options);
     if (read) {
@@ -578,9 +587,10 @@ bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const Time
     if (!CheckEdges(archive, logger.key, edges, edgesKept, result.stats, error)) return false;
   }
   if (chart) {
-    const bool offsets = !ChangesIn(zone, options.from_ms, options.to_ms).empty();
-    result.chart = chart->Chart(logger.id.name + ", " + LocalTime(zone, options.from_ms, offsets) + " – " +
-                                LocalTime(zone, options.to_ms, offsets));
+    result.chart = chart->Chart({});
+    const bool offsets = result.chart.offsets.size() > 1;
+    result.chart.title =
+        logger.id.name + ", " + LocalTime(zone, options.from_ms, offsets) + " – " + LocalTime(zone, options.to_ms, offsets);
     result.days = chart->Days();
   }
   return true;

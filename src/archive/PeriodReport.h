@@ -59,6 +59,9 @@ class PeriodChartBuilder {
   void Add(const PeriodPoint& point);
   // The logger's gaps in the period (SpacingGapsOf): no line is drawn across one.
   void Breaks(const std::vector<SpacingGap>& gaps);
+  // The part of the period that holds readings: the zone's changes of offset are looked for there
+  // alone, so that a period of centuries costs what its readings cost.
+  void Readings(int64_t from_ms, int64_t to_ms);
   ChartData Chart(std::string title) const;
   std::vector<DayFigures> Days() const;
 
@@ -85,6 +88,7 @@ class PeriodChartBuilder {
   std::vector<Line> lines_;
   std::vector<bool> missing_;
   std::vector<double> breaks_;
+  int64_t readFrom_ = 0, readTo_ = 0;
   std::map<std::tuple<int64_t, int, Unit>, DayFigures> days_;
   DayFigures* lastDay_ = nullptr;
   int64_t cachedSlot_ = INT64_MIN, cachedOffset_ = 0;

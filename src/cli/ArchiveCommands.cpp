@@ -311,6 +311,28 @@ struct ExportArgs {
   bool texts = false;
 };
 
+// The readings of the period a day at a time, handed to `take` until it returns false; days are sliced
+// only where readings exist, so a period of centuries costs what its readings cost. False with `error`
+// set when the archive fails.
+bool ForEachDay(Period& p, const std::function<bool(const std::vector<PeriodPoint>&)>& take, bool& taken,
+                std::string& error) {
+  int64_t first = 0, last = 0;
+  bool any = false;
+  if (!p.archive->Span(p.logger.key, first, last, any, error)) return false;
+  const int64_t end = any ? std::min(p.to_ms, last + 1000) : p.from_ms;
+  constexpr int64_t kSlice = 86'400'000;
+  std::vector<PeriodPoint> points;
+  for (int64_t from = any ? std::max(p.from_ms, first) : end; taken && from < end; from += kSlice) {
+    points.clear();
+    if (!p.archive->Period(
+            p.logger.key, from, std::min(end, from + kSlice),
+            [&points](const PeriodPoint& point) { points.push_back(point); }, error))
+      return false;
+    taken = take(points);
+  }
+  return true;
+}
+
 // The period as the workbook `export` writes of a database, a day at a time: a year's rows never sit
 // in memory, and the file is replaced whole or not at all.
 Outcome PeriodWorkbook(Runner& r, Period& p, PeriodWriter& writer, const std::string& out) {
@@ -324,17 +346,14 @@ Outcome PeriodWorkbook(Runner& r, Period& p, PeriodWriter& writer, const std::st
   }
   bool written =
       opened == WorkbookResult::Written && book.Sheet("Pomiary", writer.SheetHeaders(), writer.SheetWidths());
-  constexpr int64_t kSlice = 86'400'000;
-  std::vector<PeriodPoint> points;
   std::string error;
-  for (int64_t from = p.from_ms; written && from < p.to_ms; from += kSlice) {
-    points.clear();
-    if (!p.archive->Period(
-            p.logger.key, from, std::min(p.to_ms, from + kSlice),
-            [&points](const PeriodPoint& point) { points.push_back(point); }, error))
-      return Failed(r, error);
-    written = writer.SheetRows(points, [&book](const std::vector<SheetCell>& row) { return book.Row(row); });
-  }
+  if (!ForEachDay(
+          p,
+          [&](const std::vector<PeriodPoint>& points) {
+            return writer.SheetRows(points, [&book](const std::vector<SheetCell>& row) { return book.Row(row); });
+          },
+          written, error))
+    return Failed(r, error);
   written = written && book.Table(writer.TextsSheet());
   if (!written || book.Commit() != WorkbookResult::Written) {
     r.session().ui.ShowMessage("Uwaga !", "Blokada zapisu pliku na dysku !");
@@ -369,21 +388,9 @@ Outcome Export(Runner& r, const ExportArgs& a) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
   };
   bool written = write(writer.Head());
-  // Days are sliced only where readings exist: a period of centuries costs what its readings cost.
-  int64_t first = 0, last = 0;
-  bool any = false;
-  if (!p.archive->Span(p.logger.key, first, last, any, error)) return Failed(r, error);
-  const int64_t end = any ? std::min(p.to_ms, last + 1000) : p.from_ms;
-  constexpr int64_t kSlice = 86'400'000;
-  std::vector<PeriodPoint> points;
-  for (int64_t from = any ? std::max(p.from_ms, first) : end; written && from < end; from += kSlice) {
-    points.clear();
-    if (!p.archive->Period(
-            p.logger.key, from, std::min(end, from + kSlice),
-            [&points](const PeriodPoint& point) { points.push_back(point); }, error))
-      return Failed(r, error);
-    written = write(writer.Rows(points));
-  }
+  if (!ForEachDay(
+          p, [&](const std::vector<PeriodPoint>& points) { return write(writer.Rows(points)); }, written, error))
+    return Failed(r, error);
   written = written && write(writer.End()) && (file ? file->Commit() : std::fflush(stdout) == 0);
   if (!written) {
     r.session().ui.ShowMessage("Uwaga !", "Blokada zapisu pliku na dysku !");
