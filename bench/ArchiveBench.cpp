@@ -80,8 +80,8 @@ bool Report(PeriodArchive& archive, const LoggerEntry& logger, const TimeZone& z
   std::string out;
   for (const ChannelStats& s : result.stats) out += StatsJson(s, logger.id.name, options, zone) + "\n";
   if (pdf)
-    out += WriteReportDocument(
-        MakeReportDocument({logger.id, kStart, to, 0, "bench"}, zone, result.stats, result.chart, result.days));
+    out += WriteReportDocument(MakeReportDocument({logger.id, kStart, to, 0, "bench"}, zone, result.stats,
+                                                  result.chart, result.days));
   benchmark::DoNotOptimize(out.data());
   return true;
 }

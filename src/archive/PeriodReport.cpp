@@ -54,7 +54,6 @@ std::string LocalTime(const TimeZone& zone, int64_t utc_ms, bool offset = false)
   return offset ? text + (" " + OffsetText(zone.OffsetAt(s))) : text;
 }
 
-
 std::string Day(int64_t wall_s) {
   const CivilTime c = CivilOf(wall_s);
   char text[16];
@@ -443,7 +442,8 @@ ReportDocument MakeReportDocument(const ReportContext& context, const TimeZone& 
   // The days with readings, so that a long stretch without any is passed over at once.
   std::vector<int64_t> withReadings;
   for (const auto& [key, figures] : byDay) {
-    if (withReadings.empty() || withReadings.back() != std::get<0>(key)) withReadings.push_back(std::get<0>(key));
+    if (withReadings.empty() || withReadings.back() != std::get<0>(key))
+      withReadings.push_back(std::get<0>(key));
   }
   const int64_t lastDay = midnight(context.to_ms - 1);
   for (int64_t day = midnight(context.from_ms); !stats.empty() && day <= lastDay;) {
@@ -589,8 +589,8 @@ bool ComputePeriod(PeriodArchive& archive, const LoggerEntry& logger, const Time
   if (chart) {
     result.chart = chart->Chart({});
     const bool offsets = result.chart.offsets.size() > 1;
-    result.chart.title =
-        logger.id.name + ", " + LocalTime(zone, options.from_ms, offsets) + " – " + LocalTime(zone, options.to_ms, offsets);
+    result.chart.title = logger.id.name + ", " + LocalTime(zone, options.from_ms, offsets) + " – " +
+                         LocalTime(zone, options.to_ms, offsets);
     result.days = chart->Days();
   }
   return true;

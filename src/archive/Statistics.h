@@ -25,7 +25,7 @@ struct ChannelStats {
   Unit unit = Unit::Celsius;
   std::string point;              // the name in force at the period's end
   std::vector<PointSpan> points;  // every name it had in the period, oldest first, when more than one
-  size_t readings = 0;  // valid
+  size_t readings = 0;            // valid
   size_t invalid = 0;
   int64_t gap_s = 0;
   std::optional<double> min, max, mean, stddev, mkt;
@@ -44,7 +44,7 @@ struct StatsOptions {
   int64_t to_ms = 0;
   std::optional<double> low, high;  // instead of the recorded limits of temperature channels
   double mkt_dh_kj = 83.144;
-  std::vector<int> channels;  // empty: all
+  std::vector<int> channels;              // empty: all
   std::optional<double> low_rh, high_rh;  // the same for humidity channels
 
   // The limits given for channels of `unit`; none given: the recorded ones count.

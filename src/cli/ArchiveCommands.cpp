@@ -268,8 +268,8 @@ Outcome List(Runner& r, const std::string& zoneName) {
                                                      : entry.from_ms;
         j["channels"].push_back(
             {{"channel", entry.info.channel}, {"point", span.point}, {"unit", unit}, {"from", time(from)}});
-        human += "\n  ch" + std::to_string(entry.info.channel) + " " + unit + " \"" + VisibleText(span.point) +
-                 "\" from " + time(from);
+        human += "\n  ch" + std::to_string(entry.info.channel) + " " + unit + " \"" +
+                 VisibleText(span.point) + "\" from " + time(from);
       }
     }
     static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused"};
@@ -350,7 +350,8 @@ Outcome PeriodWorkbook(Runner& r, Period& p, PeriodWriter& writer, const std::st
   if (!ForEachDay(
           p,
           [&](const std::vector<PeriodPoint>& points) {
-            return writer.SheetRows(points, [&book](const std::vector<SheetCell>& row) { return book.Row(row); });
+            return writer.SheetRows(points,
+                                    [&book](const std::vector<SheetCell>& row) { return book.Row(row); });
           },
           written, error))
     return Failed(r, error);
@@ -389,7 +390,8 @@ Outcome Export(Runner& r, const ExportArgs& a) {
   };
   bool written = write(writer.Head());
   if (!ForEachDay(
-          p, [&](const std::vector<PeriodPoint>& points) { return write(writer.Rows(points)); }, written, error))
+          p, [&](const std::vector<PeriodPoint>& points) { return write(writer.Rows(points)); }, written,
+          error))
     return Failed(r, error);
   written = written && write(writer.End()) && (file ? file->Commit() : std::fflush(stdout) == 0);
   if (!written) {
@@ -673,7 +675,8 @@ Outcome VerifyReport(Runner& r, const ReportArgs& a, const std::string& file) {
   auto compute = [&](const ReportedChannel& c, const Limits& given, double dh) -> const Computed& {
     std::string key = c.logger + "\n" + c.from + "\n" + c.to + "\n" + Json(dh).dump();
     if (given)
-      key += (c.unit == Unit::RelativeHumidity ? "\nrh\n" : "\n") + Json(given->first ? Json(*given->first) : Json()).dump() + "\n" +
+      key += (c.unit == Unit::RelativeHumidity ? "\nrh\n" : "\n") +
+             Json(given->first ? Json(*given->first) : Json()).dump() + "\n" +
              Json(given->second ? Json(*given->second) : Json()).dump();
     auto [it, fresh] = computed.try_emplace(key);
     if (!fresh) return it->second;

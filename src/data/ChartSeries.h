@@ -47,7 +47,7 @@ struct ChartData {
   // Empty: x is local civil time (a database file's stamps). Otherwise x is UTC seconds, continuous
   // across changes of the clocks (an archive's period), and these are the zone's offsets, oldest first.
   std::vector<ChartOffset> offsets;
-  std::vector<double> breaks;   // gaps in the records, ascending: no line is drawn across one
+  std::vector<double> breaks;  // gaps in the records, ascending: no line is drawn across one
 
   bool HasValues() const;
 };

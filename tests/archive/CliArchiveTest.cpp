@@ -513,10 +513,12 @@ TEST_P(CliArchiveTest, APeriodOfMillenniaCostsWhatItsReadingsCost) {
   EXPECT_TRUE(std::filesystem::exists(work.path() / "far.svg"));
   // The printed report looks for the zone's changes where the readings are, and passes over the days
   // without them at once; the workbook reads only the days with readings.
-  const std::vector<std::string> farLocal = {"--from", "0001-01-01", "--to", "9999-01-01", "--tz", "Europe/Warsaw"};
+  const std::vector<std::string> farLocal = {"--from",     "0001-01-01", "--to",
+                                             "9999-01-01", "--tz",       "Europe/Warsaw"};
   r = Cli(with({"archive", "report", "--pdf", "far.pdf"}, farLocal));
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  const CommandResult text = RunCommand({"/usr/bin/pdftotext", "-layout", (work.path() / "far.pdf").string(), "-"});
+  const CommandResult text =
+      RunCommand({"/usr/bin/pdftotext", "-layout", (work.path() / "far.pdf").string(), "-"});
   for (const char* line : {"Strefa czasowa: Europe/Warsaw (UTC+01:00)\n", "0001-01-01 – 2026-11-30 ",
                            "2026-12-02 – 9998-12-31 "})
     EXPECT_NE(text.out.find(line), std::string::npos) << line << " in\n" << text.out;
@@ -613,7 +615,8 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
     EXPECT_EQ(Cli(line).exitCode, 2);
   }
   CommandResult r = Cli({"archive", "report", "--from", "2026-11-21", "--to", "2026-11-07"});
-  EXPECT_EQ(r.err, "--from: 2026-11-21 is not before --to 2026-11-07\nRun with --help for more information.\n");
+  EXPECT_EQ(r.err,
+            "--from: 2026-11-21 is not before --to 2026-11-07\nRun with --help for more information.\n");
   EXPECT_EQ(r.out, "");
   // A period asked of an empty archive, or of a logger it does not hold, fails with a word why.
   ASSERT_TRUE(Open());
@@ -622,14 +625,14 @@ TEST_P(CliArchiveTest, AWrongCommandLineIsRefusedWithTheUsageCode) {
   EXPECT_EQ(r.out, "[Error] the archive holds no readings yet\n");
   // So does a period without readings.
   ASSERT_EQ(Cli({"archive", "import", "day1.DAT", "--tz", "Europe/Warsaw"}).exitCode, 0);
-  r = Cli({"--json", "archive", "report", "--from", "2026-11-01", "--to", "2026-12-01", "--tz", "Europe/Warsaw"});
+  r = Cli(
+      {"--json", "archive", "report", "--from", "2026-11-01", "--to", "2026-12-01", "--tz", "Europe/Warsaw"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out,
-            R"({"type":"error","text":"no readings of Hala B from 2026-11-01T00:00:00+01:00 to )"
-            R"(2026-12-01T00:00:00+01:00"})"
-            "\n"
-            R"({"type":"result","outcome":"failed"})"
-            "\n");
+  EXPECT_EQ(r.out, R"({"type":"error","text":"no readings of Hala B from 2026-11-01T00:00:00+01:00 to )"
+                   R"(2026-12-01T00:00:00+01:00"})"
+                   "\n"
+                   R"({"type":"result","outcome":"failed"})"
+                   "\n");
 }
 
 // Only an import makes an archive. Every other command refuses a location that holds none, naming it,

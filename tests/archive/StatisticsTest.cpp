@@ -278,15 +278,14 @@ TEST(StatisticsTest, TheHashCoversTimesValuesAndMarkersAndTheJsonLineCarriesIt) 
   EXPECT_EQ(stats[0].sha256, "ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982");
   std::string error;
   auto zone = TimeZone::Named("Europe/Warsaw", error);
-  EXPECT_EQ(
-      StatsJson(stats[0], "Hala B", options, *zone),
-      R"({"type":"stats","logger":"Hala B","channel":1,"point":"","unit":"°C",)"
-      R"("from":"2025-12-01T01:00:00+01:00","to":"2025-12-01T01:30:00+01:00","readings":3,"invalid":0,)"
-      R"("gap_s":0,"min":20.0,"min_time":"2025-12-01T01:00:00+01:00","max":30.0,)"
-      R"("max_time":"2025-12-01T01:20:00+01:00","mean":25.0,"stddev":5.0,"mkt":25.858202177951227,)"
-      R"("low":null,"high":null,"above_s":null,"below_s":null,"above_share":null,"below_share":null,)"
-      R"("excursions":[],"sha256":"ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982",)"
-      R"("mkt_dh":83.144,"limits":"recorded","changed_hours":[]})");
+  EXPECT_EQ(StatsJson(stats[0], "Hala B", options, *zone),
+            R"({"type":"stats","logger":"Hala B","channel":1,"point":"","unit":"°C",)"
+            R"("from":"2025-12-01T01:00:00+01:00","to":"2025-12-01T01:30:00+01:00","readings":3,"invalid":0,)"
+            R"("gap_s":0,"min":20.0,"min_time":"2025-12-01T01:00:00+01:00","max":30.0,)"
+            R"("max_time":"2025-12-01T01:20:00+01:00","mean":25.0,"stddev":5.0,"mkt":25.858202177951227,)"
+            R"("low":null,"high":null,"above_s":null,"below_s":null,"above_share":null,"below_share":null,)"
+            R"("excursions":[],"sha256":"ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982",)"
+            R"("mkt_dh":83.144,"limits":"recorded","changed_hours":[]})");
 }
 
 }  // namespace
