@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/Summary.h"
 #include "data/Measurements.h"
 
 namespace velutron::archive {
@@ -69,6 +70,26 @@ class ClockReader {
   int64_t spacing_ = 0;  // the median step between stamps
   std::optional<int64_t> previous_;
 };
+
+// Summarises the hours the file's records fall in, as the station does each hour, so that a report
+// names an hour changed outside the program afterwards. Runs of consecutive hours are taken one at a
+// time: a record with a wrong date far away costs its own hour, not every hour up to it.
+void SummarizeHours(PeriodArchive& archive, int64_t logger, const std::vector<Interval>& intervals,
+                    std::string& error) {
+  std::vector<int64_t> blocks;
+  for (const Interval& interval : intervals) blocks.push_back(BlockOfMs(interval.utc_ms));
+  std::sort(blocks.begin(), blocks.end());
+  blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+  // Each series' summaries in a transaction of their own, as a report once built them: importers at
+  // work at once then take the rows of a series in the same order and never deadlock.
+  PeriodSummaries summaries;
+  for (size_t i = 0; i < blocks.size();) {
+    size_t j = i + 1;
+    while (j < blocks.size() && blocks[j] == blocks[j - 1] + 1) ++j;
+    if (!archive.Summaries(logger, blocks[i], blocks[j - 1] + 1, summaries, error)) return;
+    i = j;
+  }
+}
 
 }  // namespace
 
@@ -174,7 +195,9 @@ bool ImportDatabase(PeriodArchive& archive, const DatabaseContents& db, const Im
     archive.AbandonBatch();
     return false;
   }
-  return archive.EndBatch(error);
+  if (!archive.EndBatch(error)) return false;
+  if (result.counts.added > 0) SummarizeHours(archive, *key, intervals, result.summary_error);
+  return true;
 }
 
 }  // namespace velutron::archive

@@ -24,6 +24,9 @@ struct ImportResult {
   size_t fold_times = 0;  // stamps in the hour the zone repeats (clocks back), marked "dst-fold"
   // One offset for a clock that runs as it was set; two or more when it followed the zone's changes.
   std::vector<ClockOffset> offsets;
+  // Why the hours the file added to were not summarised (their readings are archived all the same):
+  // until they are, a change made to them outside the program goes unnamed by reports.
+  std::string summary_error;
 };
 
 struct ImportOptions {

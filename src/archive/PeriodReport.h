@@ -88,7 +88,7 @@ class PeriodChartBuilder {
   std::vector<Line> lines_;
   std::vector<bool> missing_;
   std::vector<double> breaks_;
-  int64_t readFrom_ = 0, readTo_ = 0;
+  int64_t readFrom_ = INT64_MIN, readTo_ = INT64_MAX;  // the whole period unless told
   std::map<std::tuple<int64_t, int, Unit>, DayFigures> days_;
   DayFigures* lastDay_ = nullptr;
   int64_t cachedSlot_ = INT64_MIN, cachedOffset_ = 0;

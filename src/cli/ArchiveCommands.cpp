@@ -222,6 +222,11 @@ Outcome Import(Runner& r, const ImportArgs& a) {
                    time(c.conflicts_to_ms).c_str(), ChannelList(c.conflict_channels).c_str());
       std::fflush(stderr);
     }
+    if (!result.summary_error.empty()) {
+      std::fprintf(stderr, "%s: the readings are archived, but their hours were not summarised: %s\n",
+                   file.c_str(), result.summary_error.c_str());
+      std::fflush(stderr);
+    }
   }
   return outcome;
 }
