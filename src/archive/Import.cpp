@@ -80,13 +80,17 @@ void SummarizeHours(PeriodArchive& archive, int64_t logger, const std::vector<In
   for (const Interval& interval : intervals) blocks.push_back(BlockOfMs(interval.utc_ms));
   std::sort(blocks.begin(), blocks.end());
   blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
-  // Each series' summaries in a transaction of their own, as a report once built them: importers at
-  // work at once then take the rows of a series in the same order and never deadlock.
+  // A run in one transaction (one sync); its rows are taken in the order every writer takes them.
   PeriodSummaries summaries;
   for (size_t i = 0; i < blocks.size();) {
     size_t j = i + 1;
     while (j < blocks.size() && blocks[j] == blocks[j - 1] + 1) ++j;
-    if (!archive.Summaries(logger, blocks[i], blocks[j - 1] + 1, summaries, error)) return;
+    if (!archive.BeginBatch(error)) return;
+    if (!archive.Summaries(logger, blocks[i], blocks[j - 1] + 1, summaries, error)) {
+      archive.AbandonBatch();
+      return;
+    }
+    if (!archive.EndBatch(error)) return;
     i = j;
   }
 }
