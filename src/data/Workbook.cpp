@@ -2,6 +2,7 @@
 
 #ifdef VELUTRON_XLSX
 #include <dlfcn.h>
+#include <locale.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -83,6 +84,26 @@ const Xlsx* Library() {
   return loaded ? &*loaded : nullptr;
 }
 
+// The library prints numbers and widths with printf, whose decimal point is the C library's numeric
+// locale's; the desktop takes that from the regional settings, and a decimal comma breaks the workbook.
+// The "C" one is in force while the library works, for this thread only.
+class CNumbers {
+ public:
+  CNumbers() : previous_(C() != nullptr ? uselocale(C()) : nullptr) {}
+  ~CNumbers() {
+    if (previous_ != nullptr) uselocale(previous_);
+  }
+  CNumbers(const CNumbers&) = delete;
+  CNumbers& operator=(const CNumbers&) = delete;
+
+ private:
+  static locale_t C() {
+    static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", nullptr);
+    return c;
+  }
+  locale_t previous_;
+};
+
 constexpr double kMaxColumnWidth = 60;
 constexpr size_t kDateTimeWidth = 19;  // yyyy-mm-dd hh:mm:ss
 
@@ -160,6 +181,7 @@ WorkbookStream::WorkbookStream(const std::filesystem::path& target, size_t rowsP
 
 WorkbookStream::~WorkbookStream() {
   // Closing frees the workbook; the scratch copy goes with the state, the target stays as it was.
+  const CNumbers numbers;
   if (state_->book != nullptr) state_->x->close(state_->book);
 }
 
@@ -175,6 +197,7 @@ WorkbookResult WorkbookStream::Open() {
   name += "." + std::to_string(rd() & 0xFFFFFF) + ".xlsx";
   st.scratch.emplace();
   st.scratch->path = st.target.parent_path() / name;
+  const CNumbers numbers;
   // Constant memory: each row goes to the library's temporary file as soon as the next one starts.
   lxw_workbook_options options{LXW_TRUE, nullptr, LXW_FALSE};
   st.book = st.x->newOpt(st.scratch->path.string().c_str(), &options);
@@ -199,6 +222,7 @@ bool WorkbookStream::Sheet(const std::string& name, const std::vector<std::strin
 bool WorkbookStream::StartSheet(const std::string& name) {
   State& st = *state_;
   if (st.book == nullptr || !st.ok) return false;
+  const CNumbers numbers;
   const Xlsx& x = *st.x;
   const std::vector<std::string>& headers = st.headers;
   const std::vector<size_t>& widths = st.widths;
@@ -223,6 +247,7 @@ bool WorkbookStream::StartSheet(const std::string& name) {
 bool WorkbookStream::Row(const std::vector<SheetCell>& cells) {
   State& st = *state_;
   if (st.sheet == nullptr || !st.ok) return false;
+  const CNumbers numbers;
   if (st.row > st.rowsPerSheet && !StartSheet(st.name + " " + std::to_string(++st.part))) return false;
   const Xlsx& x = *st.x;
   for (size_t c = 0; st.ok && c < cells.size(); ++c) {
@@ -257,6 +282,7 @@ bool WorkbookStream::Table(const SheetTable& table) {
 WorkbookResult WorkbookStream::Commit() {
   State& st = *state_;
   if (st.book == nullptr) return st.x == nullptr ? WorkbookResult::Unavailable : WorkbookResult::Failed;
+  const CNumbers numbers;
   // The library writes the file only now, and frees the workbook whatever happened.
   const bool closed = st.x->close(st.book) == LXW_NO_ERROR;
   st.book = nullptr;

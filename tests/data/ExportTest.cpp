@@ -1,5 +1,6 @@
 // The exports of a known database: values, times, markers and texts, exactly as other tools read them.
 
+#include <clocale>
 #include <nlohmann/json.hpp>
 
 #include "KnownDatabase.h"
@@ -116,33 +117,45 @@ TEST_F(ReportFixture, AWorkbookReplacesItsTargetWholeOrLeavesItAsItWas) {
 
 // Rows past what a sheet may hold go on in a sheet of the same header, named after the first. Read back
 // by openpyxl, run as the end-to-end tests run programs: not in the Windows build, which has no
-// workbooks anyway.
+// workbooks anyway. Written under the decimal comma the desktop's C library has in Poland.
 #ifdef VELUTRON_SIM_PATH
 TEST_F(ReportFixture, AStreamedSheetLongerThanASheetGoesOnInTheNext) {
   if (!WorkbookAvailable()) GTEST_SKIP() << "built without libxlsxwriter";
+  // As Qt sets it at the desktop's start.
+  struct Restored {
+    std::string numeric = setlocale(LC_NUMERIC, nullptr);
+    ~Restored() { setlocale(LC_NUMERIC, numeric.c_str()); }
+  } restored;
+  ASSERT_NE(setlocale(LC_NUMERIC, "pl_PL.UTF-8"), nullptr) << "needs the pl_PL.UTF-8 locale";
   WorkbookStream book(dir.path() / "long.xlsx", 2);
   ASSERT_EQ(book.Open(), WorkbookResult::Written);
-  ASSERT_TRUE(book.Sheet("Pomiary", {"Nr", "Czas"}, {3, 19}));
+  ASSERT_TRUE(book.Sheet("Pomiary", {"Nr", "Czas", "ch1_C"}, {3, 19, 7}));
   for (int i = 1; i <= 5; ++i)
-    ASSERT_TRUE(book.Row({SheetCell(double(i)), SheetCell(CivilTime{2026, 12, 1, 8, i, 0})}));
+    ASSERT_TRUE(book.Row(
+        {SheetCell(double(i)), SheetCell(CivilTime{2026, 12, 1, 8, i, 0}), SheetCell(20 + i / 16.0)}));
   ASSERT_TRUE(book.Table({"Opis", {"Pole", "Wartość"}, {{SheetCell("Rejestrator"), SheetCell("Hala B")}}}));
   ASSERT_EQ(book.Commit(), WorkbookResult::Written);
+  EXPECT_STREQ(localeconv()->decimal_point, ",");  // the program's own, as it was
   Command read;
   read.argv = {"/usr/bin/python3", "-c", R"(
 import openpyxl
 for sheet in openpyxl.load_workbook('long.xlsx'):
-  print(sheet.title, [list(row) for row in sheet.iter_rows(values_only=True)])
+  widths = [sheet.column_dimensions[cell.column_letter].width for cell in sheet[1]]
+  print(sheet.title, widths, [list(row) for row in sheet.iter_rows(values_only=True)])
 )"};
   read.workDir = dir.path().string();
   const CommandResult r = RunCommand(read);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out,
-            "Pomiary [['Nr', 'Czas'], [1, datetime.datetime(2026, 12, 1, 8, 1)], "
-            "[2, datetime.datetime(2026, 12, 1, 8, 2)]]\n"
-            "Pomiary 2 [['Nr', 'Czas'], [3, datetime.datetime(2026, 12, 1, 8, 3)], "
-            "[4, datetime.datetime(2026, 12, 1, 8, 4)]]\n"
-            "Pomiary 3 [['Nr', 'Czas'], [5, datetime.datetime(2026, 12, 1, 8, 5)]]\n"
-            "Opis [['Pole', 'Wartość'], ['Rejestrator', 'Hala B']]\n");
+            "Pomiary [5.7109375, 21.7109375, 9.7109375] [['Nr', 'Czas', 'ch1_C'], "
+            "[1, datetime.datetime(2026, 12, 1, 8, 1), 20.0625], "
+            "[2, datetime.datetime(2026, 12, 1, 8, 2), 20.125]]\n"
+            "Pomiary 2 [5.7109375, 21.7109375, 9.7109375] [['Nr', 'Czas', 'ch1_C'], "
+            "[3, datetime.datetime(2026, 12, 1, 8, 3), 20.1875], "
+            "[4, datetime.datetime(2026, 12, 1, 8, 4), 20.25]]\n"
+            "Pomiary 3 [5.7109375, 21.7109375, 9.7109375] [['Nr', 'Czas', 'ch1_C'], "
+            "[5, datetime.datetime(2026, 12, 1, 8, 5), 20.3125]]\n"
+            "Opis [13.7109375, 9.7109375] [['Pole', 'Wartość'], ['Rejestrator', 'Hala B']]\n");
 }
 #endif
 
