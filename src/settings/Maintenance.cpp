@@ -80,12 +80,8 @@ Outcome BitBtn3Click(Session& s) {
   const CivilTime done = s.clock.Now();
   const std::string text = "Ustawiono czas zegara poprawnie!\rData= " + s.locale.ShortDate(done) + "\r" +
                            "Czas= " + s.locale.LongTime(done);
-  // The clock is set only when every register took its value; after a refusal's own message the user
-  // learns the clock was not set, as after any other write the logger did not accept.
-  if (!writer.Confirmed()) {
-    s.ui.ShowMessage(text::kCaptionWriteFailed, text::kWriteInterrupted);
-    return Outcome::Failed;
-  }
+  // The clock is set only when every register took its value; a refusal has shown its own message.
+  if (!writer.Confirmed()) return Outcome::Failed;
   s.ui.ShowMessage("Zegar OK!", text);
   return Outcome::Completed;
 }
