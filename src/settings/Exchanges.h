@@ -28,15 +28,17 @@ inline uint8_t ReadRegister(Link& link, uint8_t address) {
   return link.state.DataByte;
 }
 
-// Register writes one after another, each reporting its own reply; remembers whether all were confirmed.
+// Register writes one after another, each reporting its own reply; remembers whether all were accepted.
+// Only 100 accepts a register write: a confirmation code answers some other command.
 class RegisterWriter {
  public:
   explicit RegisterWriter(Link& link) : link_(link) {}
   void Write(uint8_t address, uint8_t value) {
     link_.Write_COM_Byte(proto::kRegisterWrite, address, value);
-    confirmed_ = ReplyConfirmed(link_.state) && confirmed_;
+    // A time-out leaves ReplyOk as it was, so the link flag decides too.
+    confirmed_ = link_.state.ReplyOk && link_.state.LinkOk && confirmed_;
   }
-  // All confirmed, and the link still up (none was skipped).
+  // All accepted, and the link still up (none was skipped).
   bool Confirmed() const { return confirmed_ && link_.state.LinkOk; }
 
  private:

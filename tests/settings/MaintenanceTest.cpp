@@ -1,5 +1,7 @@
 // Mode toggle, clock setting, reset, erase and format against the simulated logger.
 
+#include <map>
+
 #include "session/Format.h"
 #include "settings/Maintenance.h"
 #include "settings/SettingsFixture.h"
@@ -135,14 +137,33 @@ TEST_F(MaintenanceTest, ClockSleepsPastSecond57WritesThePcTimeAndRefusesAPcYearB
 }
 
 TEST_F(MaintenanceTest, TheClockIsSetOnlyWhenEveryRegisterTookItsValue) {
-  sim.device.faults.refusedRegisters = {{2, 30}, {3, 40}};
-  sim.ui.answers = {true};
-  EXPECT_EQ(BitBtn3Click(sim.s), Outcome::Failed);
-  EXPECT_EQ(sim.TakeWire(), "30-62 30-14 20-2-49 20-3-5 20-4-20 20-5-5 20-7-6 20-13-9");
-  EXPECT_EQ(sim.ui.events,
-            (Events{"question|Ustaw czas PC -> Rej.|Czy synchronizować czas rejestratora z czasem PC?|ok",
-                    "message|Uwaga !|Uszkodzenie zegara C-MOS !!!",
-                    "message|Uwaga !|Uszkodzenie bufora danych EEPROM !!!"}));
+  const std::string ask =
+      "question|Ustaw czas PC -> Rej.|Czy synchronizować czas rejestratora z czasem PC?|ok";
+  const std::string wire = "30-62 30-14 20-2-49 20-3-5 20-4-20 20-5-5 20-7-6 20-13-9";
+  struct Case {
+    std::map<uint8_t, uint8_t> refused;  // register -> its reply
+    Events shown;                        // after the question; then no "Zegar OK!"
+  };
+  std::vector<Case> cases = {{{{2, 30}, {3, 40}},
+                              {"message|Uwaga !|Uszkodzenie zegara C-MOS !!!",
+                               "message|Uwaga !|Uszkodzenie bufora danych EEPROM !!!"}}};
+  // A confirmation code is no acceptance of a register write, whichever of the six it answers.
+  for (const uint8_t reg : std::vector<uint8_t>{2, 3, 4, 5, 7, 13}) {
+    cases.push_back({{{reg, 130}}, {"message|Odpowiedź|Zegar układu ustawiony poprawnie."}});
+    cases.push_back({{{reg, 110}}, {"message|Odpowiedź|Zapis danych wykonany poprawnie !"}});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.refused.begin()->first) + "=" + std::to_string(c.refused.begin()->second));
+    test::SimSession sim;
+    ASSERT_TRUE(sim.OpenPort());
+    sim.device.faults.refusedRegisters = c.refused;
+    sim.ui.answers = {true};
+    EXPECT_EQ(BitBtn3Click(sim.s), Outcome::Failed);
+    EXPECT_EQ(sim.TakeWire(), wire);
+    Events expected{ask};
+    expected.insert(expected.end(), c.shown.begin(), c.shown.end());
+    EXPECT_EQ(sim.ui.events, expected);
+  }
 }
 
 }  // namespace
