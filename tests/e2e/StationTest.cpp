@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -309,6 +310,27 @@ TEST_F(StationTest, TheCommandLineSaysWhatIsWrongWithItsExitCode) {
   const std::string bad = (dir.path() / "bad.toml").string();
   std::ofstream(good) << "[[logger]]\nport = \"COM1\"\n";
   std::ofstream(bad) << "[[logger]]\nport = \"COM1\"\n[alarms]\nrepeat_s = -1\n";
+  // Files that parse; all but the first cannot run on this machine.
+  const auto config = [&](const std::string& name, const std::string& text) {
+    const std::string file = (dir.path() / name).string();
+    std::ofstream(file) << text << "\n[[logger]]\nport = \"COM1\"\n";
+    return file;
+  };
+  const std::string server =
+      config("server.toml",
+             "archive = \"postgresql://velutron@db.invalid/site\"\nlisten = \"[::1]:9457\"\n"
+             "[alarms]\ncommand = [\"sh\", \"-c\", \"true\"]");
+  const std::string noFolder =
+      config("nofolder.toml", "archive = \"" + (dir.path() / "gone/site.db").string() + "\"");
+  const std::string readOnly = config("readonly.toml", "archive = \"/proc/1/site.db\"");
+  const std::string badAddress = config("address.toml", "listen = \"999.1.1.1:9457\"");
+  const std::string badPort = config("port.toml", "listen = \"127.0.0.1:65536\"");
+  const std::string noProgram = config("program.toml", "[alarms]\ncommand = [\"/nonexistent/notify\"]");
+  const std::string notOnPath = config("path.toml", "[alarms]\ncommand = [\"velutron-no-such-notifier\"]");
+  const std::string fifo = (dir.path() / "fifo.toml").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = (dir.path() / "huge.toml").string();
+  std::ofstream(huge) << std::string(1 << 20, '#') << "\n";
   const struct {
     std::vector<std::string> args;
     int exitCode;
@@ -316,6 +338,28 @@ TEST_F(StationTest, TheCommandLineSaysWhatIsWrongWithItsExitCode) {
   } rows[] = {
       {{"--check-config", good}, 0, ""},
       {{"--check-config", bad}, 2, bad + ":4: alarms.repeat_s: must be a whole number from 0 to 31622400\n"},
+      {{"--check-config", server}, 0, ""},
+      {{"--check-config", "/dev/zero"}, 2, "/dev/zero: to nie jest zwykły plik\n"},
+      {{"--check-config", fifo}, 2, fifo + ": to nie jest zwykły plik\n"},
+      {{"--check-config", huge}, 2, huge + ": plik jest większy niż 1 MiB\n"},
+      {{"--check-config", noFolder}, 2, "archive: nie ma folderu " + (dir.path() / "gone").string() + "\n"},
+      {{"--check-config", readOnly},
+       2,
+       "archive: folder /proc/1 nie jest zapisywalny dla tego użytkownika\n"},
+      {{"--check-config", badAddress},
+       2,
+       badAddress + ":1: listen: 999.1.1.1 nie jest adresem IPv4 ani [IPv6]\n"},
+      {{"--check-config", badPort},
+       2,
+       badPort + ":1: listen: port musi być liczbą od 0 do 65535, a nie 65536\n"},
+      {{"--check-config", noProgram},
+       2,
+       "alarms.command: /nonexistent/notify nie jest programem wykonywalnym (ścieżka bezwzględna lub w "
+       "PATH)\n"},
+      {{"--check-config", notOnPath},
+       2,
+       "alarms.command: velutron-no-such-notifier nie jest programem wykonywalnym (ścieżka bezwzględna lub w "
+       "PATH)\n"},
       {{"--interval", "0", "--port", "COM1"}, 2, ""},
       {{"--archive", Db()},
        2,
