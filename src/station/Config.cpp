@@ -31,13 +31,13 @@ std::string ListenProblem(const std::string& listen) {
   const std::string host = v6 ? listen.substr(1, close - 1) : listen.substr(0, colon);
   unsigned char address[16];
   if (inet_pton(v6 ? AF_INET6 : AF_INET, host.c_str(), address) != 1) {
-    return host + " nie jest adresem IPv4 ani [IPv6]";
+    return host + " is not an IPv4 address or a [bracketed] IPv6 one";
   }
   const std::string_view port(listen.data() + colon + 1, listen.size() - colon - 1);
   int number = 0;
   const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
   if (port.empty() || ec != std::errc{} || end != port.data() + port.size() || number < 0 || number > 65535) {
-    return "port musi być liczbą od 0 do 65535, a nie " + std::string(port);
+    return "the port must be a number 0 to 65535, not " + std::string(port);
   }
   return {};
 }
@@ -244,7 +244,7 @@ bool LoadConfig(const std::string& file, StationConfig& config, std::string& err
   std::error_code ec;
   const auto status = std::filesystem::status(file, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    error = file + ": to nie jest zwykły plik";
+    error = file + ": not a regular file";
     return false;
   }
   const std::optional<std::vector<uint8_t>> bytes = ReadFileAtMost(file, kLargestConfig);
@@ -253,7 +253,7 @@ bool LoadConfig(const std::string& file, StationConfig& config, std::string& err
     return false;
   }
   if (bytes->size() > kLargestConfig) {
-    error = file + ": plik jest większy niż 1 MiB";
+    error = file + ": larger than 1 MiB, not a configuration";
     return false;
   }
   const std::string text(bytes->begin(), bytes->end());
@@ -295,11 +295,11 @@ bool CheckRunnable(const StationConfig& config, std::string& error) {
         fs::path(archive).parent_path().empty() ? fs::path(".") : fs::path(archive).parent_path();
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-      error = "archive: nie ma folderu " + folder.string();
+      error = "archive: no such folder: " + folder.string();
       return false;
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-      error = "archive: folder " + folder.string() + " nie jest zapisywalny dla tego użytkownika";
+      error = "archive: the folder " + folder.string() + " is not writable by this user";
       return false;
     }
   }
@@ -316,7 +316,7 @@ bool CheckRunnable(const StationConfig& config, std::string& error) {
     }
     if (!found) {
       error =
-          "alarms.command: " + program + " nie jest programem wykonywalnym (ścieżka bezwzględna lub w PATH)";
+          "alarms.command: " + program + " is not an executable program (an absolute path, or found on PATH)";
       return false;
     }
   }
