@@ -1,15 +1,51 @@
 #include "station/Config.h"
 
+#include <arpa/inet.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
 #include <charconv>
-#include <fstream>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <sstream>
+
+#include "platform/FileRead.h"
 
 namespace velutron::station {
 
 namespace {
+
+// Far above any real configuration; a device or a huge file is refused instead of read whole.
+constexpr size_t kLargestConfig = 1 << 20;
+
+// "ADDR:PORT" with ADDR a numeric IPv4 address, or "[IPv6]:PORT"; empty when so, else why not.
+std::string ListenProblem(const std::string& listen) {
+  const bool v6 = listen.starts_with('[');
+  const size_t close = v6 ? listen.find(']') : 0;
+  const size_t colon = v6 ? close + 1 : listen.rfind(':');
+  if ((v6 && close == std::string::npos) || colon == std::string::npos || colon == 0 ||
+      colon >= listen.size() || listen[colon] != ':') {
+    return "must be ADDRESS:PORT, such as \"127.0.0.1:9457\"";
+  }
+  const std::string host = v6 ? listen.substr(1, close - 1) : listen.substr(0, colon);
+  unsigned char address[16];
+  if (inet_pton(v6 ? AF_INET6 : AF_INET, host.c_str(), address) != 1) {
+    return host + " is not an IPv4 address or a [bracketed] IPv6 one";
+  }
+  const std::string_view port(listen.data() + colon + 1, listen.size() - colon - 1);
+  int number = 0;
+  const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+  if (port.empty() || ec != std::errc{} || end != port.data() + port.size() || number < 0 || number > 65535) {
+    return "the port must be a number 0 to 65535, not " + std::string(port);
+  }
+  return {};
+}
+
+bool Executable(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec) && ::access(path.c_str(), X_OK) == 0;
+}
 
 // Collects the first error with its place.
 class Reader {
@@ -176,16 +212,8 @@ bool ParseConfig(std::string_view text, const std::string& file, StationConfig& 
       ok = r.Whole(node, key, 1, 3600, config.interval_s);
     } else if (key == "listen") {
       ok = r.Text(node, key, config.listen);
-      const size_t colon = config.listen.rfind(':');
-      int port = 0;
-      if (ok && !config.listen.empty() &&
-          (colon == std::string::npos || colon == 0 ||
-           std::from_chars(config.listen.data() + colon + 1, config.listen.data() + config.listen.size(),
-                           port)
-                   .ec != std::errc{} ||
-           port < 0 || port > 65535)) {
-        ok = r.Fail(node, key, "must be ADDRESS:PORT, such as \"127.0.0.1:9457\"");
-      }
+      const std::string problem = ok && !config.listen.empty() ? ListenProblem(config.listen) : "";
+      if (!problem.empty()) ok = r.Fail(node, key, problem);
     } else if (key == "logger") {
       ok = ReadTables(r, node, key, [&](const toml::table& t) {
         LoggerConfig l;
@@ -213,14 +241,23 @@ bool ParseConfig(std::string_view text, const std::string& file, StationConfig& 
 }
 
 bool LoadConfig(const std::string& file, StationConfig& config, std::string& error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(file, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    error = file + ": not a regular file";
+    return false;
+  }
+  const std::optional<std::vector<uint8_t>> bytes = ReadFileAtMost(file, kLargestConfig);
+  if (!bytes) {
     error = file + ": cannot be read";
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseConfig(text.str(), file, config, error);
+  if (bytes->size() > kLargestConfig) {
+    error = file + ": larger than 1 MiB, not a configuration";
+    return false;
+  }
+  const std::string text(bytes->begin(), bytes->end());
+  return ParseConfig(text, file, config, error);
 }
 
 bool CheckConfig(const StationConfig& config, std::string& error) {
@@ -243,6 +280,43 @@ bool CheckConfig(const StationConfig& config, std::string& error) {
   for (const OverrideConfig& o : config.overrides) {
     if (!names.contains(o.logger) && !ports.contains(o.logger)) {
       error = "override.logger: no logger named " + o.logger;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CheckRunnable(const StationConfig& config, std::string& error) {
+  namespace fs = std::filesystem;
+  const std::string& archive = config.archive;
+  if (!archive.starts_with("postgresql://") && !archive.starts_with("postgres://")) {
+    // SQLite writes its journal beside the file, so the folder must take new files.
+    const fs::path folder =
+        fs::path(archive).parent_path().empty() ? fs::path(".") : fs::path(archive).parent_path();
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+      error = "archive: no such folder: " + folder.string();
+      return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+      error = "archive: the folder " + folder.string() + " is not writable by this user";
+      return false;
+    }
+  }
+  if (!config.alarms.command.empty()) {
+    const std::string& program = config.alarms.command.front();
+    bool found = false;
+    if (program.find('/') != std::string::npos) {
+      found = Executable(program);
+    } else if (const char* path = std::getenv("PATH")) {
+      std::istringstream dirs(path);
+      for (std::string dir; !found && std::getline(dirs, dir, ':');) {
+        found = Executable(fs::path(dir.empty() ? "." : dir) / program);
+      }
+    }
+    if (!found) {
+      error =
+          "alarms.command: " + program + " is not an executable program (an absolute path, or found on PATH)";
       return false;
     }
   }

@@ -40,6 +40,9 @@ bool ParseConfig(std::string_view text, const std::string& file, StationConfig& 
 bool LoadConfig(const std::string& file, StationConfig& config, std::string& error);
 // What no single key shows: a logger at least, each port once, each override for a known logger.
 bool CheckConfig(const StationConfig& config, std::string& error);
+// What this machine must give the configuration to run: the SQLite archive's folder, writable by this
+// user, and the alarm command's program, executable. A PostgreSQL archive is not tried.
+bool CheckRunnable(const StationConfig& config, std::string& error);
 
 // The watcher setups the configuration describes, overrides applied.
 std::vector<WatcherSetup> WatcherSetups(const StationConfig& config);

@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
   if (!o.checkConfig.empty()) {
     StationConfig config;
     std::string error;
-    if (!LoadConfig(o.checkConfig, config, error) || !CheckConfig(config, error)) {
+    if (!LoadConfig(o.checkConfig, config, error) || !CheckConfig(config, error) ||
+        !CheckRunnable(config, error)) {
       std::cerr << error << "\n";
       return kExitUsage;
     }

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -309,6 +310,27 @@ TEST_F(StationTest, TheCommandLineSaysWhatIsWrongWithItsExitCode) {
   const std::string bad = (dir.path() / "bad.toml").string();
   std::ofstream(good) << "[[logger]]\nport = \"COM1\"\n";
   std::ofstream(bad) << "[[logger]]\nport = \"COM1\"\n[alarms]\nrepeat_s = -1\n";
+  // Files that parse; all but the first cannot run on this machine.
+  const auto config = [&](const std::string& name, const std::string& text) {
+    const std::string file = (dir.path() / name).string();
+    std::ofstream(file) << text << "\n[[logger]]\nport = \"COM1\"\n";
+    return file;
+  };
+  const std::string server =
+      config("server.toml",
+             "archive = \"postgresql://velutron@db.invalid/site\"\nlisten = \"[::1]:9457\"\n"
+             "[alarms]\ncommand = [\"sh\", \"-c\", \"true\"]");
+  const std::string noFolder =
+      config("nofolder.toml", "archive = \"" + (dir.path() / "gone/site.db").string() + "\"");
+  const std::string readOnly = config("readonly.toml", "archive = \"/proc/1/site.db\"");
+  const std::string badAddress = config("address.toml", "listen = \"999.1.1.1:9457\"");
+  const std::string badPort = config("port.toml", "listen = \"127.0.0.1:65536\"");
+  const std::string noProgram = config("program.toml", "[alarms]\ncommand = [\"/nonexistent/notify\"]");
+  const std::string notOnPath = config("path.toml", "[alarms]\ncommand = [\"velutron-no-such-notifier\"]");
+  const std::string fifo = (dir.path() / "fifo.toml").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = (dir.path() / "huge.toml").string();
+  std::ofstream(huge) << std::string(1 << 20, '#') << "\n";
   const struct {
     std::vector<std::string> args;
     int exitCode;
@@ -316,6 +338,27 @@ TEST_F(StationTest, TheCommandLineSaysWhatIsWrongWithItsExitCode) {
   } rows[] = {
       {{"--check-config", good}, 0, ""},
       {{"--check-config", bad}, 2, bad + ":4: alarms.repeat_s: must be a whole number from 0 to 31622400\n"},
+      {{"--check-config", server}, 0, ""},
+      {{"--check-config", "/dev/zero"}, 2, "/dev/zero: not a regular file\n"},
+      {{"--check-config", fifo}, 2, fifo + ": not a regular file\n"},
+      {{"--check-config", huge}, 2, huge + ": larger than 1 MiB, not a configuration\n"},
+      {{"--check-config", noFolder}, 2, "archive: no such folder: " + (dir.path() / "gone").string() + "\n"},
+      {{"--check-config", readOnly}, 2, "archive: the folder /proc/1 is not writable by this user\n"},
+      {{"--check-config", badAddress},
+       2,
+       badAddress + ":1: listen: 999.1.1.1 is not an IPv4 address or a [bracketed] IPv6 one\n"},
+      {{"--check-config", badPort},
+       2,
+       badPort + ":1: listen: the port must be a number 0 to 65535, not 65536\n"},
+      {{"--check-config", noProgram},
+       2,
+       "alarms.command: /nonexistent/notify is not an executable program (an absolute path, or found on "
+       "PATH)\n"},
+      {{"--check-config", notOnPath},
+       2,
+       "alarms.command: velutron-no-such-notifier is not an executable program (an absolute path, or found "
+       "on "
+       "PATH)\n"},
       {{"--interval", "0", "--port", "COM1"}, 2, ""},
       {{"--archive", Db()},
        2,
