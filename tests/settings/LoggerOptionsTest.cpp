@@ -75,6 +75,14 @@ TEST_F(LoggerOptionsTest, ShowsWhatWasReadAndWritesBackOnlyWhatTheUserChangedInI
     EXPECT_EQ(std::vector(sim.ui.events.begin() + 4, sim.ui.events.end()), expected);
     EXPECT_EQ(sim.s.DialogAccepted, c.answer.has_value());
   }
+  // A confirmation code answering a register write is no acceptance: its message, and a failure.
+  test::SimSession sim;
+  ASSERT_TRUE(sim.OpenPort());
+  SetLogger(sim.device, 600, 20, 1, 4);
+  sim.device.faults.refusedRegisters = {{77, 130}};
+  sim.ui.optionDialogs = {A{{}, 30}};
+  EXPECT_EQ(Parametryrejestratora1Click(sim.s), Outcome::Failed);
+  EXPECT_EQ(sim.ui.events.back(), "message|Odpowiedź|Zegar układu ustawiony poprawnie.");
 }
 
 TEST_F(LoggerOptionsTest, ATimeOutWhileReadingStillOpensTheDialogButNothingIsWritten) {
