@@ -28,7 +28,7 @@ bool HoldsNoReadings(PeriodArchive& archive) {
 
 Outcome ArchiveDatabaseFiles(Session& s, const std::string& location, const std::vector<std::string>& files) {
   std::string error;
-  const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
+  const bool server = IsServerLocation(location);
   const std::string opened = server ? location : Utf8FromPath(s.InWorkDir(location));
   std::error_code ec;
   const bool existed = server || std::filesystem::exists(PathFromUtf8(opened), ec);

@@ -10,6 +10,7 @@
 
 #include "archive/Archive.h"
 #include "archive/Database.h"
+#include "archive/Location.h"
 #include "archive/PointNames.h"
 #include "archive/Schema.h"
 #include "archive/Summary.h"
@@ -966,7 +967,7 @@ bool SqliteFileFits(const std::string& file, OpenMode mode, std::string& error) 
 
 std::unique_ptr<PeriodArchive> OpenPeriodArchive(const std::string& location, std::string& error,
                                                  OpenMode mode) {
-  const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
+  const bool server = IsServerLocation(location);
   if (!server && !SqliteFileFits(location, mode, error)) return nullptr;
   std::unique_ptr<Database> db =
       server ? OpenPostgres(location, error) : OpenSqlite(location, error, mode == OpenMode::Create);

@@ -78,7 +78,7 @@ Outcome Failed(Runner& r, const std::string& why) {
 std::unique_ptr<PeriodArchive> OpenFromOptions(Runner& r, OpenMode mode = OpenMode::Existing) {
   std::string error;
   const std::string& location = r.options().archive;
-  const bool server = location.starts_with("postgresql://") || location.starts_with("postgres://");
+  const bool server = IsServerLocation(location);
   auto a = OpenPeriodArchive(server ? location : ChosenFile(location), error, mode);
   if (!a) Failed(r, "archive " + MaskedLocation(location) + ": " + error);
   return a;

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "archive/Location.h"
 #include "platform/FileRead.h"
 
 namespace velutron::station {
@@ -289,7 +290,7 @@ bool CheckConfig(const StationConfig& config, std::string& error) {
 bool CheckRunnable(const StationConfig& config, std::string& error) {
   namespace fs = std::filesystem;
   const std::string& archive = config.archive;
-  if (!archive.starts_with("postgresql://") && !archive.starts_with("postgres://")) {
+  if (!velutron::archive::IsServerLocation(archive)) {
     // SQLite writes its journal beside the file, so the folder must take new files.
     const fs::path folder =
         fs::path(archive).parent_path().empty() ? fs::path(".") : fs::path(archive).parent_path();
