@@ -186,12 +186,9 @@ TEST_P(StoreTest, ASchemaVersionThisProgramDoesNotKnowIsRefusedWithWhatItIs) {
   const std::string newer = std::to_string(kSchemaVersion + 1);
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"-1", R"(not an archive this program knows: schema version "-1")"},
-      {"-2147483648", R"(not an archive this program knows: schema version "-2147483648")"},
       {"0", R"(not an archive this program knows: schema version "0")"},
       {"abc", R"(not an archive this program knows: schema version "abc")"},
       {"2abc", R"(not an archive this program knows: schema version "2abc")"},
-      {"+2", R"(not an archive this program knows: schema version "+2")"},
-      {" 2", R"(not an archive this program knows: schema version " 2")"},
       {"", R"(not an archive this program knows: schema version "")"},
       {"99999999999999999999", R"(not an archive this program knows: schema version "99999999999999999999")"},
       {newer, "the archive was written by a newer version of the program (schema " + newer + ")"},
@@ -248,7 +245,6 @@ TEST(ArchiveLocationTest, APasswordIsHiddenAndTheTimeLimitsAreAddedWhereTheLocat
 
   const std::pair<std::string, std::string> limited[] = {
       {"postgresql://u@h/db", "postgresql://u@h/db?connect_timeout=10&tcp_user_timeout=10000"},
-      {"postgresql://u@h", "postgresql://u@h?connect_timeout=10&tcp_user_timeout=10000"},
       {"postgresql://u@h/db?sslmode=require",
        "postgresql://u@h/db?sslmode=require&connect_timeout=10&tcp_user_timeout=10000"},
       {"postgresql://u@h/db?", "postgresql://u@h/db?connect_timeout=10&tcp_user_timeout=10000"},
