@@ -1,5 +1,5 @@
-# `cmake --install` puts the programs, the desktop entry and the icons where a desktop finds them, and
-# the station's unit and example configuration below the prefix.
+# `cmake --install` puts the programs, their manual pages, the desktop entry and the icons where a
+# desktop finds them, and the station's unit and example configuration below the prefix.
 #   cmake -DBUILD_DIR=<build> -DPREFIX=<empty folder> -P CheckInstall.cmake
 
 file(REMOVE_RECURSE "${PREFIX}")
@@ -21,6 +21,9 @@ set(expected
   share/icons/hicolor/128x128/apps/velutron.png
   etc/velutron/station.toml
   lib/systemd/system/velutron-station.service
+  share/man/man1/velutron.1.gz
+  share/man/man1/velutron-cli.1.gz
+  share/man/man8/velutron-station.8.gz
 )
 set(missing "")
 foreach(file IN LISTS expected)
