@@ -155,11 +155,10 @@ TEST_F(StationTest, TwoLoggersWithTheSameOwnerTextAreArchivedApartAndTheOldSerie
   station->Signal(SIGTERM);
   EXPECT_EQ(station->Wait(), 0) << station->Output();
   for (const char* port : {"COM1", "COM2"}) {
-    EXPECT_NE(station->Output().find(std::string("warn ") + port +
-                                     ": archive: the readings archived under its owner text \"" + kOwner +
-                                     "\" stay there; its readings go under \"" + port +
-                                     "\" from now on (name = \"" + kOwner +
-                                     "\" in its [[logger]] section continues the old series instead)\n"),
+    EXPECT_NE(station->Output().find(
+                  std::string("warn ") + port + ": archive: the readings archived under its owner text \"" +
+                  kOwner + "\" stay there; its readings go under \"" + port + "\" from now on (name = \"" +
+                  kOwner + "\" in its [[logger]] section continues the old series instead)\n"),
               std::string::npos)
         << station->Output();
   }
@@ -205,18 +204,16 @@ TEST_F(StationTest, AReloadKeepsTheOpenAlarmsAndTheirAcknowledgements) {
   station->Signal(SIGTERM);
   EXPECT_EQ(station->Wait(), 0) << station->Output();
 
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(Db().c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db,
-                     "SELECT e.event || ' ' || e.kind || ' ' || l.name FROM alarm_events e "
-                     "JOIN loggers l ON l.id = e.logger ORDER BY e.id",
-                     -1, &st, nullptr);
+  std::string error;
+  auto db = archive::OpenSqlite(Db(), error, false);
+  ASSERT_TRUE(db) << error;
   std::vector<std::string> events;
-  while (sqlite3_step(st) == SQLITE_ROW)
-    events.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-  sqlite3_finalize(st);
-  sqlite3_close(db);
+  ASSERT_TRUE(db->Exec(
+      "SELECT e.event || ' ' || e.kind || ' ' || l.name FROM alarm_events e JOIN loggers l ON l.id = "
+      "e.logger "
+      "ORDER BY e.id",
+      {}, [&](const archive::SqlRow& r) { events.push_back(r.Text(0)); }, error))
+      << error;
   // Repeats until the ack, then nothing.
   while (events.size() > 2 && events[1] == "repeat high COM1") events.erase(events.begin() + 1);
   EXPECT_EQ(events, (std::vector<std::string>{"start high COM1", "ack high COM1"})) << station->Output();
