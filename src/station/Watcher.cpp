@@ -98,6 +98,7 @@ void Watcher::TakeOver(const Watcher& previous) {
   rules_.SetSettings(setup_.alarms);
   owner_ = previous.owner_;
   serial_ = previous.serial_;
+  pausedUntil_ = previous.pausedUntil_;  // a pause asked for outlasts a reload
   LoggerSnapshot snapshot = previous.snapshot_;
   snapshot.name = snapshot_.name;
   snapshot.port = snapshot_.port;

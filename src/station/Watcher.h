@@ -75,7 +75,7 @@ class Watcher {
   // The logger's identity: the name in the setup, else the port. Fixed for the watcher's life.
   std::string Name() const;
   // Before Run: carries on from the watcher this one replaces on a reload (stopped), keeping its open
-  // alarms, acknowledgements and last readings.
+  // alarms, acknowledgements, last readings and pause.
   void TakeOver(const Watcher& previous);
   // Before Run: the serial number the archive last knew for this logger, shown until it is read.
   void KnownSerial(const std::string& serial);

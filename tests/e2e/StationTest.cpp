@@ -377,7 +377,7 @@ TEST_F(StationTest,
 }
 
 TEST_F(StationTest, ASecondProgramOnAHeldPortIsRefusedWithTheHoldersNameAndAPauseLetsItIn) {
-  auto station = Station({"--port", "COM1", "--archive", Db()});
+  auto station = Station({"--port", "COM1", "--archive", Db(), "--interval", "1"});
   ASSERT_TRUE(station->WaitFor("watching on COM1")) << station->Output();
   const std::vector<std::string> probe = {VELUTRON_CLI_PATH, "--port", "COM1", "--even", "probe"};
   const CommandResult refused = Run(probe);
@@ -390,6 +390,10 @@ TEST_F(StationTest, ASecondProgramOnAHeldPortIsRefusedWithTheHoldersNameAndAPaus
   EXPECT_EQ(pause.exitCode, 0);
   EXPECT_EQ(pause.out, "ok paused 1 loggers for 60 s\n");
   ASSERT_TRUE(station->WaitFor("paused: COM1 is free")) << station->Output();
+  // A reload keeps the pause: the new watcher's first interval is paused too.
+  ASSERT_TRUE(station->WaitFor("warn COM1: paused: the port is free")) << station->Output();
+  station->Signal(SIGHUP);
+  ASSERT_TRUE(station->WaitFor("warn COM1: paused: the port is free", 2)) << station->Output();
   EXPECT_EQ(Run(probe).exitCode, 0);
 }
 
