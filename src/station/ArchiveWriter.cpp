@@ -231,6 +231,16 @@ std::optional<size_t> ArchiveWriter::Write(std::vector<Item>& items, std::string
 }
 
 std::optional<int64_t> ArchiveWriter::Key(const archive::LoggerId& logger, std::string& error) {
+  // Earlier stations archived a logger without a name under its owner text: say where that went.
+  if (!logger.owner.empty() && logger.owner != logger.name && ownersChecked_.insert(logger.name).second) {
+    std::string ignored;
+    if (archive_->FindLogger(logger.owner, ignored)) {
+      log_.Warn(logger.name, "archive: the readings archived under its owner text \"" + logger.owner +
+                                 "\" stay there; its readings go under \"" + logger.name +
+                                 "\" from now on (name = \"" + logger.owner +
+                                 "\" in its [[logger]] section continues the old series instead)");
+    }
+  }
   auto id = ids_.find(logger.name);
   if (id == ids_.end()) {
     const std::optional<int64_t> key = archive_->Logger(logger, error);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <variant>
@@ -118,7 +119,8 @@ class ArchiveWriter {
   // The archive and these two are the writer's thread's alone.
   std::unique_ptr<archive::Archive> archive_;
   std::map<std::string, int64_t> ids_;
-  std::map<int64_t, int64_t> hours_;  // the hour of the latest interval written, by logger key
+  std::map<int64_t, int64_t> hours_;     // the hour of the latest interval written, by logger key
+  std::set<std::string> ownersChecked_;  // loggers whose owner text was looked for in the archive
 
   Log& log_;
   size_t max_queued_;

@@ -7,11 +7,13 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 
 #include "archive/Location.h"
 #include "platform/FileRead.h"
+#include "platform/PortNames.h"
 
 namespace velutron::station {
 
@@ -41,6 +43,14 @@ std::string ListenProblem(const std::string& listen) {
     return "the port must be a number 0 to 65535, not " + std::string(port);
   }
   return {};
+}
+
+// The device a port opens, links resolved: "COM31" and a link to its device are one logger's port.
+std::string DeviceOf(const std::string& port) {
+  const std::string path = ResolvePortName(port);
+  std::error_code ec;
+  const std::filesystem::path device = std::filesystem::canonical(path, ec);
+  return ec ? path : device.string();
 }
 
 bool Executable(const std::filesystem::path& path) {
@@ -261,6 +271,10 @@ bool LoadConfig(const std::string& file, StationConfig& config, std::string& err
   return ParseConfig(text, file, config, error);
 }
 
+std::string LoggerIdentity(const LoggerConfig& logger) {
+  return logger.name.empty() ? logger.port : logger.name;
+}
+
 bool CheckConfig(const StationConfig& config, std::string& error) {
   if (config.loggers.empty()) {
     error = "no logger: give --port, or [[logger]] in the configuration";
@@ -268,13 +282,26 @@ bool CheckConfig(const StationConfig& config, std::string& error) {
   }
   std::set<std::string> ports;
   std::set<std::string> names;
+  std::map<std::string, std::string> devices;  // device -> the port naming it
+  std::set<std::string> identities;
   for (const LoggerConfig& l : config.loggers) {
     if (!ports.insert(l.port).second) {
       error = "logger.port: " + l.port + " is given twice";
       return false;
     }
+    const std::string device = DeviceOf(l.port);
+    if (const auto [at, added] = devices.emplace(device, l.port); !added) {
+      error = "logger.port: " + l.port + " and " + at->second + " are the same device, " + device;
+      return false;
+    }
     if (!l.name.empty() && !names.insert(l.name).second) {
       error = "logger.name: " + l.name + " is given twice";
+      return false;
+    }
+    // The archive, the metrics and the alarms know a logger by this; two would be merged into one.
+    if (!identities.insert(LoggerIdentity(l)).second) {
+      error = "logger.name: " + LoggerIdentity(l) +
+              " names two loggers (one without a name is named after its port)";
       return false;
     }
   }
@@ -328,7 +355,7 @@ std::vector<WatcherSetup> WatcherSetups(const StationConfig& config) {
   std::vector<WatcherSetup> setups;
   for (const LoggerConfig& l : config.loggers) {
     WatcherSetup s;
-    s.name = l.name;
+    s.name = LoggerIdentity(l);
     s.port = l.port;
     s.parity = l.parity;
     s.interval_s = config.interval_s;

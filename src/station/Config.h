@@ -17,8 +17,13 @@ namespace velutron::station {
 struct LoggerConfig {
   std::string port;
   Parity parity = Parity::Even;
-  std::string name;  // empty: the logger's owner text
+  std::string name;  // empty: named after its port
 };
+
+// What the archive, the metrics and the alarms know a logger by: its name, else its port as written
+// (a /dev/serial/by-id/ link stays the same when the adapter is plugged in elsewhere), never the owner
+// text, which several loggers of one site often share.
+std::string LoggerIdentity(const LoggerConfig& logger);
 
 struct OverrideConfig {
   std::string logger;  // a logger's name, or its port
@@ -38,7 +43,8 @@ struct StationConfig {
 // Parses `text` read from `file` into `config` (which keeps its defaults for keys not given).
 bool ParseConfig(std::string_view text, const std::string& file, StationConfig& config, std::string& error);
 bool LoadConfig(const std::string& file, StationConfig& config, std::string& error);
-// What no single key shows: a logger at least, each port once, each override for a known logger.
+// What no single key shows: a logger at least, each device once (links resolved), each identity once,
+// each override for a known logger.
 bool CheckConfig(const StationConfig& config, std::string& error);
 // What this machine must give the configuration to run: the SQLite archive's folder, writable by this
 // user, and the alarm command's program, executable. A PostgreSQL archive is not tried.

@@ -30,6 +30,18 @@ int64_t LocalWall(int64_t utc_s) {
   return utc_s + tm.tm_gmtoff;
 }
 
+// The serial numbers an archive holds for its loggers, so that a logger not reached yet is labelled as
+// it was before. None when it cannot tell.
+std::map<std::string, std::string> KnownSerials(archive::Archive& archive) {
+  std::map<std::string, std::string> serials;
+  std::vector<archive::LoggerEntry> loggers;
+  std::string error;
+  auto* period = dynamic_cast<archive::PeriodArchive*>(&archive);
+  if (period == nullptr || !period->Loggers(loggers, error)) return serials;
+  for (const archive::LoggerEntry& l : loggers) serials[l.id.name] = l.id.serial;
+  return serials;
+}
+
 }  // namespace
 
 #ifdef VELUTRON_STATION_HTTP
@@ -63,6 +75,7 @@ bool Station::Start(const StationConfig& config, std::string& error) {
     error = "archive " + archive::MaskedLocation(config.archive) + ": " + error;
     return false;
   }
+  serials_ = KnownSerials(*archive);
   writer_ = std::make_unique<ArchiveWriter>(std::move(archive), log_);
   writer_->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
   notifier_ = std::make_unique<Notifier>(log_);
@@ -85,19 +98,30 @@ bool Station::Start(const StationConfig& config, std::string& error) {
     std::lock_guard lock(mutex_);
     config_ = config;
   }
-  StartWatchers(config);
+  StartWatchers(config, *writer_);
   return true;
 }
 
-void Station::StartWatchers(const StationConfig& config) {
+std::vector<std::unique_ptr<Station::Running>> Station::StartWatchers(const StationConfig& config,
+                                                                      ArchiveWriter& writer) {
+  // Under the lock throughout: an acknowledgement waits for the watcher that takes it over.
   std::lock_guard lock(mutex_);
+  std::vector<std::unique_ptr<Running>> started;
   for (WatcherSetup& setup : WatcherSetups(config)) {
     auto r = std::make_unique<Running>();
     WatcherEnv env{r->port, *clock_, UtcNowMs, LocalWall, true};
-    r->watcher = std::make_unique<Watcher>(std::move(setup), env, *writer_, notifier_.get(), log_);
+    r->watcher = std::make_unique<Watcher>(std::move(setup), env, writer, notifier_.get(), log_);
+    if (const auto known = serials_.find(r->watcher->Name()); known != serials_.end()) {
+      r->watcher->KnownSerial(known->second);
+    }
+    for (const auto& previous : running_) {
+      if (previous->watcher->Name() == r->watcher->Name()) r->watcher->TakeOver(*previous->watcher);
+    }
     r->thread = std::thread([w = r->watcher.get()] { w->Run(); });
-    running_.push_back(std::move(r));
+    started.push_back(std::move(r));
   }
+  running_.swap(started);
+  return started;
 }
 
 void Station::StopWatchers() {
@@ -112,12 +136,14 @@ void Station::StopWatchers() {
 
 bool Station::Reload(const StationConfig& config, std::string& error) {
   std::unique_ptr<ArchiveWriter> writer;
+  std::map<std::string, std::string> serials;
   if (config.archive != config_.archive) {
     std::unique_ptr<archive::Archive> archive = archive::OpenArchive(config.archive, error);
     if (!archive) {
       error = "archive " + archive::MaskedLocation(config.archive) + ": " + error;
       return false;
     }
+    serials = KnownSerials(*archive);
     writer = std::make_unique<ArchiveWriter>(std::move(archive), log_);
   }
   std::unique_ptr<HttpServer> http;
@@ -140,18 +166,29 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
     return false;
 #endif
   }
-  StopWatchers();
+  // The stopping watchers stay in place meanwhile: the endpoint shows them and acknowledgements reach
+  // them, and their successors carry on from them.
+  std::vector<Running*> stopping;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& r : running_) stopping.push_back(r.get());
+  }
+  for (Running* r : stopping) r->watcher->Stop();
+  for (Running* r : stopping) r->thread.join();
+  if (writer) {
+    serials_ = std::move(serials);
+    writer->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
+  }
+  StartWatchers(config, writer ? *writer : *writer_).clear();
   if (writer) {
     notifier_->Drain();
     writer_ = std::move(writer);
-    writer_->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
   }
   if (config.listen != listening) http_ = std::move(http);
   {
     std::lock_guard lock(mutex_);
     config_ = config;
   }
-  StartWatchers(config);
   return true;
 }
 

@@ -4,6 +4,7 @@
 // HTTP endpoint, and what the local socket asks of them.
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,8 +35,9 @@ class Station {
   // Opens the archive, starts the HTTP endpoint when asked for and a watcher per logger; false with
   // the reason when one of them cannot start.
   bool Start(const StationConfig& config, std::string& error);
-  // Takes a new configuration: the watchers restart on it, the archive and the endpoint are reopened
-  // when they changed. On false nothing changed.
+  // Takes a new configuration: the watchers restart on it, each carrying on from the one of the same
+  // logger (its open alarms, acknowledgements and last readings); the archive and the endpoint are
+  // reopened when they changed. On false nothing changed.
   bool Reload(const StationConfig& config, std::string& error);
   // Every watcher finishes its reading and stops; the archive is closed. False when a write still had
   // no answer after `archive_wait`: the writer is left to end with the process, which should end now.
@@ -50,7 +52,9 @@ class Station {
  private:
   struct Running;
 
-  void StartWatchers(const StationConfig& config);
+  // Starts the configuration's watchers in place of the running ones, which must have stopped, and
+  // returns those.
+  std::vector<std::unique_ptr<Running>> StartWatchers(const StationConfig& config, ArchiveWriter& writer);
   void StopWatchers();
   void ArchiveFailing(bool failing, const std::string& error);
 
@@ -63,6 +67,7 @@ class Station {
   mutable std::mutex
       mutex_;  // guards running_ against the HTTP threads and the socket, config_ against the writer
   std::vector<std::unique_ptr<Running>> running_;
+  std::map<std::string, std::string> serials_;  // logger -> the serial number the archive knew at start
 };
 
 }  // namespace velutron::station

@@ -85,15 +85,31 @@ Watcher::~Watcher() {
   if (env_.port.IsOpen()) env_.port.Close();
 }
 
-std::string Watcher::Name() const {
-  if (!setup_.name.empty()) return setup_.name;
-  std::lock_guard lock(mutex_);
-  return owner_.empty() ? setup_.port : owner_;
-}
+std::string Watcher::Name() const { return setup_.name.empty() ? setup_.port : setup_.name; }
 
 archive::LoggerId Watcher::Id() const {
   std::lock_guard lock(mutex_);
-  return {setup_.name.empty() ? (owner_.empty() ? setup_.port : owner_) : setup_.name, owner_, serial_};
+  return {Name(), owner_, serial_};
+}
+
+void Watcher::TakeOver(const Watcher& previous) {
+  std::scoped_lock lock(mutex_, previous.mutex_);
+  rules_ = previous.rules_;
+  rules_.SetSettings(setup_.alarms);
+  owner_ = previous.owner_;
+  serial_ = previous.serial_;
+  pausedUntil_ = previous.pausedUntil_;  // a pause asked for outlasts a reload
+  LoggerSnapshot snapshot = previous.snapshot_;
+  snapshot.name = snapshot_.name;
+  snapshot.port = snapshot_.port;
+  snapshot_ = std::move(snapshot);
+  // Its thread has ended: the points name the alarms of the channels until the next reading.
+  channels_ = previous.channels_;
+}
+
+void Watcher::KnownSerial(const std::string& serial) {
+  std::lock_guard lock(mutex_);
+  if (serial_.empty()) serial_ = snapshot_.serial = serial;
 }
 
 LoggerSnapshot Watcher::Snapshot() const {
@@ -261,13 +277,8 @@ void Watcher::Window(const MonitorRefresh& refresh) {
     Unanswered(tick, Classify(tick));
     return;
   }
-  bool known = false;
-  {
-    std::lock_guard lock(mutex_);
-    known = !serial_.empty() || !owner_.empty();
-  }
   // The readings of this interval were taken by the start sequence; the identity after them, once.
-  if (!known) ReadIdentity();
+  if (!identityRead_) ReadIdentity();
   RecordChannels(tick);
   Answered(tick);
   for (;;) {
@@ -309,10 +320,8 @@ archive::GapCause Watcher::Classify(int64_t tick) {
   if (!hungUp && env_.port.Open(setup_.port, setup_.parity)) return archive::GapCause::Silence;
   nextOpenAt_ = tick + backoffMs_;
   backoffMs_ = std::min(backoffMs_ * 2, kLastRetryMs);
-  std::lock_guard lock(mutex_);
-  // Whatever comes back on that port may be another logger.
-  owner_.clear();
-  serial_.clear();
+  // Whatever comes back on that port may be another logger; until then the alarms keep the last one's.
+  identityRead_ = false;
   return archive::GapCause::PortGone;
 }
 
@@ -324,14 +333,11 @@ void Watcher::ReadIdentity() {
   Str_Read_EEPROM(s, proto::kParamRead, proto::mem::kSerial, proto::mem::kSerialLength);
   if (!s.link.state.LinkOk) return;
   const std::string serial = Trimmed(s.FieldText);
-  {
-    std::lock_guard lock(mutex_);
-    owner_ = owner;
-    serial_ = serial;
-    snapshot_.name = setup_.name.empty() ? (owner_.empty() ? setup_.port : owner_) : setup_.name;
-    snapshot_.serial = serial_;
-  }
-  ui_.SetSource(Name());
+  identityRead_ = true;
+  std::lock_guard lock(mutex_);
+  owner_ = owner;
+  serial_ = serial;
+  snapshot_.serial = serial_;
 }
 
 void Watcher::RecordChannels(int64_t tick) {
@@ -350,13 +356,14 @@ void Watcher::RecordChannels(int64_t tick) {
     info.high = limits.high;
     channels.push_back(std::move(info));
   }
-  if (channels.size() == channels_.size() &&
+  if (channelsRecorded_ && channels.size() == channels_.size() &&
       std::equal(channels.begin(), channels.end(), channels_.begin(), [](const auto& a, const auto& b) {
         return a.point == b.point && a.unit == b.unit && a.low == b.low && a.high == b.high;
       })) {
     return;
   }
-  if (!channels_.empty()) log_.Info(Name(), "points or limits changed");
+  if (!channels_.empty() && channelsRecorded_) log_.Info(Name(), "points or limits changed");
+  channelsRecorded_ = true;
   channels_ = channels;
   archive_.SetChannels(Id(), tick, std::move(channels));
 }

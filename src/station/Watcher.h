@@ -36,7 +36,7 @@ struct Limits {
 };
 
 struct WatcherSetup {
-  std::string name;  // empty: the logger's owner text
+  std::string name;  // the logger's identity; empty: its port
   std::string port;
   Parity parity = Parity::Even;
   int interval_s = 10;
@@ -72,8 +72,13 @@ class Watcher {
   int Ack(std::optional<int> channel, std::optional<int64_t> for_ms);
 
   LoggerSnapshot Snapshot() const;
-  // The name in the configuration, or the port until the owner text has been read.
+  // The logger's identity: the name in the setup, else the port. Fixed for the watcher's life.
   std::string Name() const;
+  // Before Run: carries on from the watcher this one replaces on a reload (stopped), keeping its open
+  // alarms, acknowledgements, last readings and pause.
+  void TakeOver(const Watcher& previous);
+  // Before Run: the serial number the archive last knew for this logger, shown until it is read.
+  void KnownSerial(const std::string& serial);
 
   // Tests: runs on the watcher's thread before each interval's reading, with that interval's time.
   std::function<void(int64_t utc_ms)> beforeInterval;
@@ -132,6 +137,8 @@ class Watcher {
   int64_t nextOpenAt_ = 0;
   int64_t backoffMs_ = 1000;
   bool windowOpened_ = false;
+  bool identityRead_ = false;      // since the port was last opened
+  bool channelsRecorded_ = false;  // in this watcher's archive
   std::optional<int64_t> hookedTick_;
   std::optional<archive::Gap> gap_;
   std::vector<archive::ChannelInfo> channels_;

@@ -11,7 +11,9 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "StationProcess.h"
 #include "archive/Archive.h"
@@ -71,7 +73,7 @@ TEST_F(StationTest, KillNineMidWriteLeavesASoundArchiveLosingAtMostTheLastInterv
   ASSERT_TRUE(archive) << error;
   size_t rows = 0;
   ASSERT_TRUE(archive->Period(
-      *archive->FindLogger(kOwner, error), 0, 4'000'000'000'000,
+      *archive->FindLogger("COM1", error), 0, 4'000'000'000'000,
       [&](const archive::PeriodPoint& p) { rows += p.channel == 1; }, error));
   // Every reading in the log is on disk; at most the one being written when killed is more.
   EXPECT_GE(rows, logged);
@@ -129,6 +131,92 @@ TEST_F(StationTest, SighupWithABadConfigurationIsLoggedAndTheStationReadsOn) {
   EXPECT_EQ(station->Wait(), 0);
   EXPECT_TRUE(station->Output().ends_with("info stopping\n")) << station->Output();
   EXPECT_EQ(station->Output().find("secret"), std::string::npos) << station->Output();
+}
+
+// A site's loggers often carry the same owner text: each is its own logger, named after its port.
+TEST_F(StationTest, TwoLoggersWithTheSameOwnerTextAreArchivedApartAndTheOldSeriesIsKept) {
+  sim = std::make_unique<SimProcess>(std::vector<std::string>{"--reading", "1=1520"});  // 40 °C
+  ASSERT_TRUE(sim->Ready());
+  env[0].second = sim->PortDir();
+  SimProcess second({"--reading", "1=1200"}, 2, sim->PortDir());  // 20 °C
+  ASSERT_TRUE(second.Ready());
+  std::string error;
+  {
+    // What a station before named the logger after its owner text left.
+    auto before = archive::OpenArchive(Db(), error);
+    ASSERT_TRUE(before && before->Logger({kOwner, kOwner, "VT-2009-000417"}, error)) << error;
+  }
+  const std::string config = (dir.path() / "site.toml").string();
+  std::ofstream(config) << "archive = \"" << Db() << "\"\ninterval_s = 1\n[[logger]]\nport = \"COM1\"\n"
+                        << "[[logger]]\nport = \"COM2\"\n";
+  auto station = Station({"--config", config, "--log-level", "debug"});
+  ASSERT_TRUE(station->WaitFor("COM1: reading 1=", 2)) << station->Output();
+  ASSERT_TRUE(station->WaitFor("COM2: reading 1=", 2)) << station->Output();
+  station->Signal(SIGTERM);
+  EXPECT_EQ(station->Wait(), 0) << station->Output();
+  for (const char* port : {"COM1", "COM2"}) {
+    EXPECT_NE(station->Output().find(
+                  std::string("warn ") + port + ": archive: the readings archived under its owner text \"" +
+                  kOwner + "\" stay there; its readings go under \"" + port + "\" from now on (name = \"" +
+                  kOwner + "\" in its [[logger]] section continues the old series instead)\n"),
+              std::string::npos)
+        << station->Output();
+  }
+
+  auto archive = archive::OpenPeriodArchive(Db(), error);
+  ASSERT_TRUE(archive) << error;
+  std::vector<archive::LoggerEntry> loggers;
+  ASSERT_TRUE(archive->Loggers(loggers, error)) << error;
+  std::vector<std::string> seen;
+  for (const archive::LoggerEntry& l : loggers) {
+    std::set<double> values;
+    ASSERT_TRUE(archive->Period(
+        l.key, 0, 4'000'000'000'000,
+        [&](const archive::PeriodPoint& p) {
+          if (p.channel == 1 && p.value) values.insert(*p.value);
+        },
+        error));
+    std::string row = l.id.name + " " + l.id.owner + " " + l.id.serial;
+    for (const double v : values) row += " " + std::to_string(static_cast<int>(v));
+    seen.push_back(row);
+  }
+  const std::string owner = kOwner;
+  EXPECT_EQ(seen, (std::vector<std::string>{"COM1 " + owner + " VT-2009-000417 40",
+                                            "COM2 " + owner + " VT-2009-000417 20",
+                                            owner + " " + owner + " VT-2009-000417"}));
+}
+
+// A reload with the logger's configuration unchanged: its alarm goes on as it was, acknowledged.
+TEST_F(StationTest, AReloadKeepsTheOpenAlarmsAndTheirAcknowledgements) {
+  sim = std::make_unique<SimProcess>(std::vector<std::string>{"--reading", "1=1520"});  // 40 °C
+  ASSERT_TRUE(sim->Ready());
+  env[0].second = sim->PortDir();
+  const std::string config = (dir.path() / "site.toml").string();
+  std::ofstream(config) << "archive = \"" << Db() << "\"\ninterval_s = 1\n[[logger]]\nport = \"COM1\"\n"
+                        << "[alarms]\ndelay_s = 1\nrepeat_s = 1\n";
+  auto station = Station({"--config", config, "--log-level", "debug"});
+  ASSERT_TRUE(station->WaitFor(R"(alarm {"event":"start","kind":"high")")) << station->Output();
+  EXPECT_EQ(Run({VELUTRON_STATION_PATH, "--ack", "COM1"}).out, "ok 1 alarms acknowledged\n");
+  station->Signal(SIGHUP);
+  ASSERT_TRUE(station->WaitFor("info configuration reloaded")) << station->Output();
+  // Past the delay and the repeat: a forgotten alarm would start again, a forgotten ack repeat.
+  ASSERT_TRUE(station->WaitFor(": reading 1=", station->Count(": reading 1=") + 4)) << station->Output();
+  station->Signal(SIGTERM);
+  EXPECT_EQ(station->Wait(), 0) << station->Output();
+
+  std::string error;
+  auto db = archive::OpenSqlite(Db(), error, false);
+  ASSERT_TRUE(db) << error;
+  std::vector<std::string> events;
+  ASSERT_TRUE(db->Exec(
+      "SELECT e.event || ' ' || e.kind || ' ' || l.name FROM alarm_events e JOIN loggers l ON l.id = "
+      "e.logger "
+      "ORDER BY e.id",
+      {}, [&](const archive::SqlRow& r) { events.push_back(r.Text(0)); }, error))
+      << error;
+  // Repeats until the ack, then nothing.
+  while (events.size() > 2 && events[1] == "repeat high COM1") events.erase(events.begin() + 1);
+  EXPECT_EQ(events, (std::vector<std::string>{"start high COM1", "ack high COM1"})) << station->Output();
 }
 
 // The service manager's end of sd_notify: a datagram socket the test owns.
@@ -263,7 +351,7 @@ TEST_F(StationTest,
   {
     auto archive = archive::OpenPeriodArchive(url, error);
     ASSERT_TRUE(archive) << error;
-    const int64_t key = *archive->FindLogger(kOwner, error);
+    const int64_t key = *archive->FindLogger("COM1", error);
     size_t rows = 0;
     ASSERT_TRUE(archive->Period(
         key, 0, 4'000'000'000'000, [&](const archive::PeriodPoint& p) { rows += p.channel == 1; }, error));
@@ -289,7 +377,7 @@ TEST_F(StationTest,
 }
 
 TEST_F(StationTest, ASecondProgramOnAHeldPortIsRefusedWithTheHoldersNameAndAPauseLetsItIn) {
-  auto station = Station({"--port", "COM1", "--archive", Db()});
+  auto station = Station({"--port", "COM1", "--archive", Db(), "--interval", "1"});
   ASSERT_TRUE(station->WaitFor("watching on COM1")) << station->Output();
   const std::vector<std::string> probe = {VELUTRON_CLI_PATH, "--port", "COM1", "--even", "probe"};
   const CommandResult refused = Run(probe);
@@ -302,6 +390,10 @@ TEST_F(StationTest, ASecondProgramOnAHeldPortIsRefusedWithTheHoldersNameAndAPaus
   EXPECT_EQ(pause.exitCode, 0);
   EXPECT_EQ(pause.out, "ok paused 1 loggers for 60 s\n");
   ASSERT_TRUE(station->WaitFor("paused: COM1 is free")) << station->Output();
+  // A reload keeps the pause: the new watcher's first interval is paused too.
+  ASSERT_TRUE(station->WaitFor("warn COM1: paused: the port is free")) << station->Output();
+  station->Signal(SIGHUP);
+  ASSERT_TRUE(station->WaitFor("warn COM1: paused: the port is free", 2)) << station->Output();
   EXPECT_EQ(Run(probe).exitCode, 0);
 }
 
@@ -327,6 +419,10 @@ TEST_F(StationTest, TheCommandLineSaysWhatIsWrongWithItsExitCode) {
   const std::string badPort = config("port.toml", "listen = \"127.0.0.1:65536\"");
   const std::string noProgram = config("program.toml", "[alarms]\ncommand = [\"/nonexistent/notify\"]");
   const std::string notOnPath = config("path.toml", "[alarms]\ncommand = [\"velutron-no-such-notifier\"]");
+  // One device by two names: the second watcher would find the port locked by the first, for good.
+  const std::string link = (dir.path() / "logger-link").string();
+  std::filesystem::create_symlink(sim->PortPath(), link);
+  const std::string twice = config("twice.toml", "[[logger]]\nport = \"" + link + "\"");
   const std::string fifo = (dir.path() / "fifo.toml").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::string huge = (dir.path() / "huge.toml").string();
@@ -359,6 +455,10 @@ TEST_F(StationTest, TheCommandLineSaysWhatIsWrongWithItsExitCode) {
        "alarms.command: velutron-no-such-notifier is not an executable program (an absolute path, or found "
        "on "
        "PATH)\n"},
+      {{"--check-config", twice},
+       2,
+       "logger.port: COM1 and " + link + " are the same device, " +
+           std::filesystem::canonical(sim->PortPath()).string() + "\n"},
       {{"--interval", "0", "--port", "COM1"}, 2, ""},
       {{"--archive", Db()},
        2,

@@ -41,6 +41,7 @@ high_c = -15
   EXPECT_EQ(setups[0].interval_s, 30);
   EXPECT_EQ(setups[0].overrides.at(3).low, -25);
   EXPECT_EQ(setups[0].overrides.at(3).high, -15);
+  EXPECT_EQ(setups[1].name, "COM2");
   EXPECT_TRUE(setups[1].overrides.empty());
   EXPECT_EQ(setups[1].alarms.command, (std::vector<std::string>{"/usr/bin/notify-send", "Velutron"}));
 }
@@ -65,6 +66,10 @@ TEST(ConfigTest, AnErrorNamesTheFileTheLineAndTheKey) {
       {"logger = 1", "site.toml:1: logger: must be written [[logger]]"},
       {"archive = ", "site.toml:1: "},  // toml++'s own words follow
       {"[[logger]]\nport = \"COM1\"\n[[logger]]\nport = \"COM1\"", "logger.port: COM1 is given twice"},
+      {"[[logger]]\nport = \"COM1\"\n[[logger]]\nport = \"com1\"",
+       "logger.port: com1 and COM1 are the same device, "},
+      {"[[logger]]\nport = \"COM1\"\nname = \"COM2\"\n[[logger]]\nport = \"COM2\"",
+       "logger.name: COM2 names two loggers (one without a name is named after its port)"},
       {"[[logger]]\nport = \"COM1\"\n[[override]]\nlogger = \"B\"\nchannel = 1",
        "override.logger: no logger named B"},
       {"archive = \"a.db\"", "no logger: give --port, or [[logger]] in the configuration"},
