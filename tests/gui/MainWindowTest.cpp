@@ -249,12 +249,14 @@ TEST(MainWindowTest, FirstShowRunsTheStartUpOnceWithItsDialogsInOrder) {
   EXPECT_EQ(sw.window->Ui().AboutBoxes().size(), 1u);
 }
 
-TEST(MainWindowTest, PortInUseShowsTheErrorDialogBeforeTheAboutBox) {
+TEST(MainWindowTest, PortInUseShowsTheErrorDialogNamingItsHolderBeforeTheAboutBox) {
   SimWindow sw;
   sw.bench.ports["COM1"].inUse = true;
+  sw.bench.ports["COM1"].holder = PortHolder{"velutron-station", 4321};
   EXPECT_EQ(RunStartUp(sw),
             (Lines{"Uwaga !: Prawdopodobnie brak zbioru konfiguracyjnego.",
-                   "Error (error icon): Niewłaściwa nazwa portu COM1\n lub jest on aktywny !!!",
+                   "Error (error icon): Niewłaściwa nazwa portu COM1\n lub jest on aktywny !!!\n"
+                   "Port zajmuje: velutron-station, pid 4321",
                    "O programie..."}));
 }
 
