@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -209,6 +210,7 @@ TEST(SettingsDialogsTest, ParametryCzujnikaFromTheMenuWritesWhatTheDialogsGaveBa
   bench.ports["COM1"] = {&device, false};
   auto clock = std::make_unique<sim::VirtualClock>();
   auto port = std::make_unique<sim::SimSerialPort>(*clock, bench);
+  sim::SimSerialPort* simPort = port.get();
   TForm1 window(std::move(port), std::move(clock), std::nullopt);
   ASSERT_TRUE(window.GetSession().link.OpenPort("COM1", Parity::Even));
   std::vector<std::string> shown;
@@ -228,6 +230,28 @@ TEST(SettingsDialogsTest, ParametryCzujnikaFromTheMenuWritesWhatTheDialogsGaveBa
   EXPECT_EQ(shown, (std::vector<std::string>{"Wybór czujnika:", "Parametry czujnika nr 2."}));
   EXPECT_EQ(device.registers[79], 49);  // sensor 2's offset, one sixteenth up
   EXPECT_TRUE(window.GetSession().DialogAccepted);
+
+  // Each limit moved as far as the other one as read: crossed, refused, and nothing written.
+  shown.clear();
+  window.Ui().SetDialogHook([&shown](QDialog* d) {
+    if (auto* chooser = qobject_cast<TForm3*>(d)) {
+      chooser->Button1->click();
+    } else if (auto* params = qobject_cast<TForm5*>(d)) {
+      for (int i = 0; i < 30; ++i) params->UpDown1->UpButton->click();
+      for (int i = 0; i < 30; ++i) params->UpDown2->DownButton->click();
+      params->BitBtn1->click();
+    } else {
+      shown.push_back(S(d->windowTitle()) + ": " + S(qobject_cast<QMessageBox*>(d)->text()));
+      d->close();
+    }
+  });
+  simPort->sent.clear();
+  window.findChild<QAction*>("Parametryczujnika1")->trigger();
+  EXPECT_EQ(shown, (std::vector<std::string>{
+                       "Uwaga !: Alarm niskiej temp. 25°C jest wyższy niż alarm wysokiej temp. "
+                       "-5°C !\nParametry czujnika nie zostały zapisane."}));
+  // The probe, the recording state, the sensor count and the three parameters: reads only.
+  EXPECT_EQ(simPort->SentBytes(), (std::vector<uint8_t>{30, 62, 30, 14, 30, 75, 30, 109, 30, 119, 30, 79}));
 }
 
 }  // namespace
