@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <climits>
 #include <memory>
 
 #include "gui/ShownText.h"
@@ -194,6 +195,7 @@ void QtUserInterface::Beep() { QApplication::beep(); }
 void QtUserInterface::SetProgressMax(int max) {
   progressMax_ = max < 0 ? 0 : max;
   progressPos_ = 0;
+  transfer_ = false;
   if (!bar_) return;
   // A range of 0..0 would turn the bar into a busy indicator; an empty bar is what is meant.
   bar_->setRange(0, progressMax_ > 0 ? progressMax_ : 1);
@@ -201,8 +203,19 @@ void QtUserInterface::SetProgressMax(int max) {
 }
 
 void QtUserInterface::StepProgress() {
+  if (transfer_) return;
   progressPos_ = progressPos_ + 1 > progressMax_ ? 0 : progressPos_ + 1;
   if (bar_) bar_->setValue(progressPos_);
+}
+
+void QtUserInterface::TransferProgress(uint32_t done, uint32_t total) {
+  transfer_ = true;
+  if (!bar_) return;
+  // The bar counts in int: a total beyond it is shown in coarser units.
+  const uint32_t unit = total / INT_MAX + 1;
+  const int maximum = total > 0 ? static_cast<int>(total / unit) : 1;
+  if (bar_->maximum() != maximum) bar_->setRange(0, maximum);
+  bar_->setValue(total > 0 ? static_cast<int>(std::min(done, total) / unit) : 0);
 }
 
 void QtUserInterface::SetReportText(std::string_view text) {

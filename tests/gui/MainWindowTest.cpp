@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -258,6 +259,32 @@ TEST(MainWindowTest, PortInUseShowsTheErrorDialogNamingItsHolderBeforeTheAboutBo
                    "Error (error icon): Niewłaściwa nazwa portu COM1\n lub jest on aktywny !!!\n"
                    "Port zajmuje: velutron-station, pid 4321",
                    "O programie..."}));
+}
+
+TEST(MainWindowTest, TheDownloadsBarCountsTheBytesOfTheTotalTheHeaderDeclares) {
+  SimWindow sw;
+  sw.device.GenerateMeasurements(3000);
+  RunStartUp(sw);
+  sw.window->Ui().SetDialogHook([](QDialog* d) {
+    if (auto* box = qobject_cast<QMessageBox*>(d)) {
+      box->button(QMessageBox::Cancel)->click();
+    } else {
+      qobject_cast<QInputDialog*>(d)->accept();
+    }
+  });
+  QProgressBar* bar = sw.window->ProgressBar1;
+  std::vector<std::pair<int, int>> seen;  // maximum, value
+  QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { seen.emplace_back(bar->maximum(), v); });
+  sw.window->BitBtn4->click();
+  // From the start until the file is written the bar counts the dump's bytes, never going back.
+  const int total = static_cast<int>(sw.device.Dump(false).size());
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front().first, total);
+  std::vector<int> bytes;
+  for (size_t i = 0; i < seen.size() && seen[i].first == total; ++i) bytes.push_back(seen[i].second);
+  EXPECT_GT(bytes.size(), 100u);
+  EXPECT_TRUE(std::is_sorted(bytes.begin(), bytes.end()));
+  EXPECT_EQ(bytes.back(), total);
 }
 
 TEST(MainWindowTest, QuitAnsweredCancelKeepsRunningWithThePortOpen) {
