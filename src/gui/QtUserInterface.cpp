@@ -26,6 +26,7 @@
 #include <climits>
 #include <memory>
 
+#include "gui/FormLook.h"
 #include "gui/ShownText.h"
 
 namespace velutron {
@@ -33,24 +34,19 @@ namespace velutron {
 namespace {
 QString Q(std::string_view text) { return ShownText(text); }
 
-// The width a window needs so that a window manager shows its whole caption: the caption in a bold face
-// of the title bars' font, and room beside it for the window's icon and buttons.
-int CaptionWidth(const QString& caption) {
-  QFont font = QApplication::font("QMdiSubWindowTitleBar");
-  font.setBold(true);
-  const QFontMetrics metrics(font);
-  return metrics.horizontalAdvance(caption) + 8 * metrics.height();
-}
-
-// A message box sizes itself to its text whatever its minimum width; a row as wide as the caption needs,
-// at the foot of its layout, holds it open.
-void FitCaption(QMessageBox& box) {
-  auto* grid = qobject_cast<QGridLayout*>(box.layout());
-  if (!grid) return;
-  const int room =
-      CaptionWidth(box.windowTitle()) - grid->contentsMargins().left() - grid->contentsMargins().right();
-  grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-                grid->columnCount());
+// Message and input boxes size themselves to their layout whatever their minimum width; a row as wide as
+// the caption needs, at the foot of the layout, holds them open.
+void FitCaption(QDialog& dialog) {
+  QLayout* layout = dialog.layout();
+  if (!layout) return;
+  const int room = look::TitleBarWidth(dialog.windowTitle()) - layout->contentsMargins().left() -
+                   layout->contentsMargins().right();
+  auto* row = new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+  if (auto* grid = qobject_cast<QGridLayout*>(layout)) {
+    grid->addItem(row, grid->rowCount(), 0, 1, grid->columnCount());
+  } else {
+    layout->addItem(row);
+  }
 }
 
 // A file name as given, or the one entry of its folder that differs from it only in letter case.
@@ -185,7 +181,9 @@ std::optional<std::string> QtUserInterface::AskText(std::string_view caption, st
   dialog.setWindowTitle(Q(caption));
   dialog.setLabelText(DialogText(prompt));
   dialog.setTextValue(Q(initial));
-  dialog.setMinimumWidth(CaptionWidth(dialog.windowTitle()));
+  // The input box builds its layout when first measured.
+  dialog.minimumSizeHint();
+  FitCaption(dialog);
   if (Exec(dialog) != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }

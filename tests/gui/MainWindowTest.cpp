@@ -169,15 +169,15 @@ TEST(MainWindowTest, ButtonsViewAndProgressBarAreWhereAndAsTheUserSeesThem) {
   EXPECT_EQ(w.ViewCSV->palette().color(QPalette::Text), QColor(0, 0, 0x80));
   EXPECT_EQ(w.ProgressBar1->geometry(), QRect(8, 320, 625, 17));
 
-  // Tab order: ProgressBar1, BitBtn1..5, ViewCSV, BitBtn6.
-  const QWidget* order[] = {w.ProgressBar1, w.BitBtn1, w.BitBtn2, w.BitBtn3,
-                            w.BitBtn4,      w.BitBtn5, w.ViewCSV, w.BitBtn6};
+  // Tab order as on screen: the view, the bar, then the buttons from left to right.
+  const QWidget* order[] = {w.ViewCSV, w.ProgressBar1, w.BitBtn1, w.BitBtn6,
+                            w.BitBtn2, w.BitBtn3,      w.BitBtn4, w.BitBtn5};
   std::vector<const QWidget*> chain;
-  const QWidget* next = w.ProgressBar1;
+  const QWidget* next = w.ViewCSV;
   do {
     if (std::find(std::begin(order), std::end(order), next) != std::end(order)) chain.push_back(next);
     next = next->nextInFocusChain();
-  } while (next != w.ProgressBar1 && chain.size() < 8);
+  } while (next != w.ViewCSV && chain.size() < 8);
   EXPECT_EQ(chain, std::vector<const QWidget*>(std::begin(order), std::end(order)));
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,8 +38,11 @@ struct Look {
   QColor colour;
 };
 
+// A dialog widened for its title keeps its controls centred: `client` is the size it was designed with.
 void ExpectLooks(const QDialog& d, QSize client, const char* caption, std::initializer_list<Look> looks) {
-  EXPECT_EQ(d.size(), client);
+  EXPECT_EQ(d.height(), client.height());
+  EXPECT_GE(d.width(), client.width());
+  const QPoint shift((d.width() - client.width()) / 2, 0);
   EXPECT_EQ(d.minimumSize(), d.maximumSize());
   EXPECT_TRUE(d.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
   EXPECT_EQ(S(d.windowTitle()), caption);
@@ -45,7 +50,7 @@ void ExpectLooks(const QDialog& d, QSize client, const char* caption, std::initi
     SCOPED_TRACE(l.name);
     const auto* w = d.findChild<QWidget*>(l.name);
     ASSERT_NE(w, nullptr);
-    const QRect place(w->mapTo(&d, QPoint(0, 0)), l.place.isEmpty() ? l.place.size() : w->size());
+    const QRect place(w->mapTo(&d, QPoint(0, 0)) - shift, l.place.isEmpty() ? l.place.size() : w->size());
     EXPECT_EQ(place, l.place);
     QString text;
     QPalette::ColorRole role = QPalette::WindowText;
@@ -92,6 +97,45 @@ std::optional<Values> ShowWith(const Values& values, Show show, std::function<vo
     if (d->isVisible()) d->close();
   });
   return (ui.*show)(values);
+}
+
+TEST(SettingsDialogsTest, EachDialogIsWideEnoughForItsWholeTitleAndReturnAcceptsIt) {
+  DesktopUserInterface ui;
+  std::vector<std::string> seen;
+  ui.SetDialogHook([&seen](QDialog* d) {
+    d->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(d));
+    QFont title = QApplication::font("QMdiSubWindowTitleBar");
+    title.setBold(true);
+    // The title and, beside it, the window manager's icon and buttons.
+    const int needed = QFontMetrics(title).horizontalAdvance(d->windowTitle()) + 120;
+    seen.push_back(S(d->windowTitle()) + (d->width() >= needed ? ": fits" : ": cut"));
+    QTest::keyClick(d->focusWidget() != nullptr ? d->focusWidget() : d, Qt::Key_Return);
+    if (d->isVisible()) d->close();
+  });
+  const std::function<bool()> dialogs[] = {
+      [&] {
+        return ui.ShowChooser({"Wybór czujnika:", "Nr czujnika:", {1, 3, 2}}).has_value();
+      },
+      [&] {
+        return ui.ShowChooser({"Deklaruj liczbę czujników:", "Liczba czujników:", {1, 10, 4}}).has_value();
+      },
+      [&] {
+        return ui.ShowLoggerOptions({{1, 180, 10}, {0, 100, 20}, 0, false}).has_value();
+      },
+      [&] {
+        return ui.ShowSensorParams({"Parametry czujnika nr 10.", {-55, 25, -5}, {-5, 125, 25}, "0,0000", ","})
+            .has_value();
+      },
+      [&] {
+        return ui.AskText("Dane osoby nadzorujacej.", "Nadzór pomiarów [max.16 znaków]:", "Jan").has_value();
+      },
+  };
+  for (const auto& show : dialogs) EXPECT_TRUE(show());
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"Wybór czujnika:: fits", "Deklaruj liczbę czujników:: fits",
+                                      "Opcje i parametry ogólne.: fits", "Parametry czujnika nr 10.: fits",
+                                      "Dane osoby nadzorujacej.: fits"}));
 }
 
 TEST(SettingsDialogsTest, ChooserLooksAsDesignedAndOnlyItsAcceptButtonAcceptsIt) {
