@@ -9,6 +9,7 @@ bool SimSerialPort::Open(const std::string& name, Parity parity) {
   const bool ok = !open_ && it != bench_.ports.end() && !it->second.inUse &&
                   !(it->second.unpluggedAtUs && *it->second.unpluggedAtUs <= clock_.NowUs());
   if (keepHistory) opens.emplace_back(name, ok);
+  heldBy_ = !ok && it != bench_.ports.end() && it->second.inUse ? it->second.holder : std::nullopt;
   if (!ok) return false;
   open_ = true;
   name_ = name;

@@ -20,6 +20,8 @@ struct SimBench {
     Entry(Device* logger = nullptr, bool busy = false) : device(logger), inUse(busy) {}
     Device* device = nullptr;  // nullptr: the port exists but nothing answers
     bool inUse = false;        // opened by another program: opening fails
+    // Who that program is, as its lock file says.
+    std::optional<PortHolder> holder;
     // Unplugged (an adapter pulled, a cable cut) from this time on: nothing crosses any more, a handle
     // opened before stays dead, and the port cannot be opened until it is plugged in again.
     std::optional<uint64_t> unpluggedAtUs;
@@ -43,6 +45,7 @@ class SimSerialPort final : public SerialPort {
 
   bool Open(const std::string& name, Parity parity) override;
   void Close() override;
+  std::optional<PortHolder> HeldBy() const override { return heldBy_; }
   bool IsOpen() const override { return open_; }
   void SendByte(uint8_t byte) override;
   uint32_t InputCount() override;
@@ -80,6 +83,7 @@ class SimSerialPort final : public SerialPort {
   VirtualClock& clock_;
   SimBench& bench_;
   bool open_ = false;
+  std::optional<PortHolder> heldBy_;  // of the last Open refused for a holder
   std::string name_;
   uint32_t plugging_ = 0;
   Parity parity_ = Parity::Even;

@@ -136,7 +136,8 @@ void TForm1::BuildForm() {
   BitBtn5 = MakeButton("BitBtn5", "&Rej. -> N...1", {528, 344, 97, 25}, look::kGreen,
                        [this] { DownloadClick(proto::kDownloadDescending); });
 
-  QWidget* order[] = {ProgressBar1, BitBtn1, BitBtn2, BitBtn3, BitBtn4, BitBtn5, ViewCSV, BitBtn6};
+  // Tab follows the screen: the view, the bar, then the buttons from left to right.
+  QWidget* order[] = {ViewCSV, ProgressBar1, BitBtn1, BitBtn6, BitBtn2, BitBtn3, BitBtn4, BitBtn5};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 

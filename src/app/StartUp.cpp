@@ -7,6 +7,14 @@ namespace velutron {
 namespace {
 constexpr std::string_view kQuitCaption = "Koniec pracy...";
 constexpr std::string_view kQuitQuestion = "Czy zakończyć program?";
+
+std::string HolderLine(const SerialPort& port, HolderWords words) {
+  if (words == HolderWords::English) return port.Holder();
+  const std::optional<PortHolder> holder = port.HeldBy();
+  if (!holder) return {};
+  if (holder->program.empty()) return "Port zajmuje inny program.";
+  return "Port zajmuje: " + holder->program + ", pid " + std::to_string(holder->pid);
+}
 }  // namespace
 
 std::string ComPortName(int number) { return "COM" + std::to_string(number); }
@@ -19,16 +27,16 @@ void OpenCommClick(Session& s, std::optional<std::string_view> firstArgument) {
   ClearReportView(s);
 
   s.link.state.LinkOk = false;
-  if (OpenProgramPort(s, portName)) s.link.Test_COM_OK();
+  if (OpenProgramPort(s, portName, HolderWords::Polish)) s.link.Test_COM_OK();
   s.ui.ShowAboutBox();
 }
 
-bool OpenProgramPort(Session& s, const std::string& portName) {
+bool OpenProgramPort(Session& s, const std::string& portName, HolderWords words) {
   if (s.link.OpenPort(portName, s.PortParity())) return true;
   s.ui.Beep();
   std::string message = "Niewłaściwa nazwa portu " + portName + "\r lub jest on aktywny !!!";
   // Another of our programs holding the port says who it is.
-  if (const std::string holder = s.link.Port().Holder(); !holder.empty()) message += "\r" + holder;
+  if (const std::string holder = HolderLine(s.link.Port(), words); !holder.empty()) message += "\r" + holder;
   s.ui.ShowError(message);
   return false;
 }

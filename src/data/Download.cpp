@@ -42,7 +42,6 @@ uint32_t ReceiveBurst(Session& s) {
   while (!link.Interrupted()) {
     const uint32_t before = received();
     link.DelayMs(proto::kDownloadWindowMs);
-    s.ui.StepProgress();
     after = received();
     if (taken == 0 && after >= kDumpHeaderSize) {
       taken = link.Port().Read(std::span<uint8_t>(rx, kDumpHeaderSize));
@@ -51,7 +50,9 @@ uint32_t ReceiveBurst(Session& s) {
         expected = static_cast<uint32_t>(std::min<size_t>(declared, UINT32_MAX));
       }
     }
+    // The bytes first: a front end that shows them leaves the steps alone from then on.
     s.ui.TransferProgress(after, expected);
+    s.ui.StepProgress();
     if (before != after) {
       silentMs = 0;
       continue;

@@ -54,6 +54,7 @@ class SlicedPort final : public SerialPort {
   SlicedPort(SerialPort& port, IdlePacer& pacer) : port_(port), pacer_(pacer) {}
 
   bool Open(const std::string& name, Parity parity) override { return port_.Open(name, parity); }
+  std::optional<PortHolder> HeldBy() const override { return port_.HeldBy(); }
   void Close() override { port_.Close(); }
   bool IsOpen() const override { return port_.IsOpen(); }
   bool HungUp() const override { return port_.HungUp(); }

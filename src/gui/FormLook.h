@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QApplication>
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPixmap>
 #include <QStringList>
+#include <algorithm>
 
 // Fonts and colours of the program's forms. The classic Windows fonts are asked for first; where a
 // machine lacks them the nearest installed family stands in.
@@ -39,6 +42,15 @@ inline QFont CenturyGothic(int pixels, bool italic = false) {
 // Frame of a classic Windows window (borders and caption), used while the platform reports none.
 inline constexpr int kAssumedFrameWidth = 8;
 inline constexpr int kAssumedFrameHeight = 27;
+
+// The width a window needs so that a window manager shows its whole caption: the caption in a bold face
+// of the title bars' font, and room beside it for the window's icon and buttons.
+inline int TitleBarWidth(const QString& caption) {
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  const QFontMetrics metrics(font);
+  return metrics.horizontalAdvance(caption) + std::max(120, 8 * metrics.height());
+}
 
 // The named colours of the classic form designer.
 inline const QColor kSilver{0xC0, 0xC0, 0xC0};

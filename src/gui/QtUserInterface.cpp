@@ -23,8 +23,10 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <climits>
 #include <memory>
 
+#include "gui/FormLook.h"
 #include "gui/ShownText.h"
 
 namespace velutron {
@@ -32,24 +34,19 @@ namespace velutron {
 namespace {
 QString Q(std::string_view text) { return ShownText(text); }
 
-// The width a window needs so that a window manager shows its whole caption: the caption in a bold face
-// of the title bars' font, and room beside it for the window's icon and buttons.
-int CaptionWidth(const QString& caption) {
-  QFont font = QApplication::font("QMdiSubWindowTitleBar");
-  font.setBold(true);
-  const QFontMetrics metrics(font);
-  return metrics.horizontalAdvance(caption) + 8 * metrics.height();
-}
-
-// A message box sizes itself to its text whatever its minimum width; a row as wide as the caption needs,
-// at the foot of its layout, holds it open.
-void FitCaption(QMessageBox& box) {
-  auto* grid = qobject_cast<QGridLayout*>(box.layout());
-  if (!grid) return;
-  const int room =
-      CaptionWidth(box.windowTitle()) - grid->contentsMargins().left() - grid->contentsMargins().right();
-  grid->addItem(new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-                grid->columnCount());
+// Message and input boxes size themselves to their layout whatever their minimum width; a row as wide as
+// the caption needs, at the foot of the layout, holds them open.
+void FitCaption(QDialog& dialog) {
+  QLayout* layout = dialog.layout();
+  if (!layout) return;
+  const int room = look::TitleBarWidth(dialog.windowTitle()) - layout->contentsMargins().left() -
+                   layout->contentsMargins().right();
+  auto* row = new QSpacerItem(room, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+  if (auto* grid = qobject_cast<QGridLayout*>(layout)) {
+    grid->addItem(row, grid->rowCount(), 0, 1, grid->columnCount());
+  } else {
+    layout->addItem(row);
+  }
 }
 
 // A file name as given, or the one entry of its folder that differs from it only in letter case.
@@ -184,7 +181,9 @@ std::optional<std::string> QtUserInterface::AskText(std::string_view caption, st
   dialog.setWindowTitle(Q(caption));
   dialog.setLabelText(DialogText(prompt));
   dialog.setTextValue(Q(initial));
-  dialog.setMinimumWidth(CaptionWidth(dialog.windowTitle()));
+  // The input box builds its layout when first measured.
+  dialog.minimumSizeHint();
+  FitCaption(dialog);
   if (Exec(dialog) != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }
@@ -194,6 +193,7 @@ void QtUserInterface::Beep() { QApplication::beep(); }
 void QtUserInterface::SetProgressMax(int max) {
   progressMax_ = max < 0 ? 0 : max;
   progressPos_ = 0;
+  transfer_ = false;
   if (!bar_) return;
   // A range of 0..0 would turn the bar into a busy indicator; an empty bar is what is meant.
   bar_->setRange(0, progressMax_ > 0 ? progressMax_ : 1);
@@ -201,8 +201,19 @@ void QtUserInterface::SetProgressMax(int max) {
 }
 
 void QtUserInterface::StepProgress() {
+  if (transfer_) return;
   progressPos_ = progressPos_ + 1 > progressMax_ ? 0 : progressPos_ + 1;
   if (bar_) bar_->setValue(progressPos_);
+}
+
+void QtUserInterface::TransferProgress(uint32_t done, uint32_t total) {
+  transfer_ = true;
+  if (!bar_) return;
+  // The bar counts in int: a total beyond it is shown in coarser units.
+  const uint32_t unit = total / INT_MAX + 1;
+  const int maximum = total > 0 ? static_cast<int>(total / unit) : 1;
+  if (bar_->maximum() != maximum) bar_->setRange(0, maximum);
+  bar_->setValue(total > 0 ? static_cast<int>(std::min(done, total) / unit) : 0);
 }
 
 void QtUserInterface::SetReportText(std::string_view text) {

@@ -40,6 +40,9 @@ class QtUserInterface : public UserInterface {
   void Beep() override;
   void SetProgressMax(int max) override;
   void StepProgress() override;
+  // A transfer's bytes take the bar over until the next SetProgressMax: its maximum is the total the
+  // transfer declared, its value the bytes received (an empty bar while the total is unknown).
+  void TransferProgress(uint32_t done, uint32_t total) override;
   void SetReportText(std::string_view text) override;
   std::optional<std::string> ChooseFileToOpen(const FileDialogSpec& request) override;
   bool PrintReportView() override;
@@ -61,6 +64,7 @@ class QtUserInterface : public UserInterface {
   QPointer<QProgressBar> bar_;
   int progressMax_ = 0;
   int progressPos_ = 0;
+  bool transfer_ = false;  // the bar shows a transfer's bytes: steps leave it alone
   DialogHook hook_;
   UrlOpener opener_;
 };

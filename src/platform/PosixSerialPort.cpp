@@ -46,12 +46,11 @@ std::string LockFileOf(const std::string& path) {
   return folder + "/velutron" + device + ".lock";
 }
 
-std::string ReadHolder(const std::string& lockFile) {
+PortHolder ReadHolder(const std::string& lockFile) {
   std::ifstream in(lockFile);
-  std::string program;
-  long pid = 0;
-  if (!(in >> program >> pid) || pid <= 0) return "port held by another program";
-  return "port held by " + program + ", pid " + std::to_string(pid);
+  PortHolder holder;
+  if (!(in >> holder.program >> holder.pid) || holder.pid <= 0) return {};
+  return holder;
 }
 
 }  // namespace
@@ -60,7 +59,7 @@ PosixSerialPort::~PosixSerialPort() { Close(); }
 
 bool PosixSerialPort::Open(const std::string& name, Parity parity) {
   Close();
-  holder_.clear();
+  holder_.reset();
   hungUp_ = false;
   std::string path = ResolvePortName(name);
   const std::string lockFile = LockFileOf(path);

@@ -28,7 +28,7 @@ class PosixSerialPort final : public SerialPort {
   bool Open(const std::string& name, Parity parity) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
-  std::string Holder() const override { return holder_; }
+  std::optional<PortHolder> HeldBy() const override { return holder_; }
   bool HungUp() const override { return hungUp_; }
 
   void SendByte(uint8_t byte) override;
@@ -50,7 +50,7 @@ class PosixSerialPort final : public SerialPort {
   static constexpr size_t kInputQueueBytes = 262144;
   int fd_ = -1;
   std::string lockFile_;  // written while open
-  std::string holder_;
+  std::optional<PortHolder> holder_;
   std::vector<uint8_t> queue_;  // received bytes not yet read, from head_ on
   size_t head_ = 0;
   bool hungUp_ = false;

@@ -2,12 +2,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
 namespace velutron {
 
 enum class Parity : uint8_t { Even, Odd };
+
+// Who holds a port, as its lock file names them; `program` is empty when the file names nobody.
+struct PortHolder {
+  std::string program;
+  long pid = 0;
+};
 
 // The serial port as the link needs it: exactly the operations of the Windows communications API that
 // the protocol relies on, so a termios port, a Win32 port and the simulated logger are interchangeable.
@@ -19,9 +26,16 @@ class SerialPort {
   // 8 data bits, 1 stop bit, `parity` with parity checking, raw, no flow control, DTR and RTS inactive.
   // Returns false when the port is absent or already in use; nothing is open then.
   virtual bool Open(const std::string& name, Parity parity) = 0;
-  // After an Open that failed because another program holds the port: who it is ("port held by
-  // velutron-station, pid 1234"); empty when unknown or when Open did not fail for that reason.
-  virtual std::string Holder() const { return {}; }
+  // After an Open that failed because another program holds the port: who it is; nullopt when unknown
+  // or when Open did not fail for that reason.
+  virtual std::optional<PortHolder> HeldBy() const { return std::nullopt; }
+  // The same in words: "port held by velutron-station, pid 1234"; empty when HeldBy is.
+  std::string Holder() const {
+    const std::optional<PortHolder> holder = HeldBy();
+    if (!holder) return {};
+    if (holder->program.empty()) return "port held by another program";
+    return "port held by " + holder->program + ", pid " + std::to_string(holder->pid);
+  }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // True once the device hung up (a USB adapter unplugged, the far end of a pseudo-terminal closed)

@@ -34,6 +34,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 
 void TForm3::Fill(const ChooserValues& values) {
   setWindowTitle(ShownText(values.caption));
+  FitToTitle(*this);
   Label1->setText(ShownText(values.label));
   Label1->adjustSize();
   UpDown1->SetRange(values.number.minimum, values.number.maximum);

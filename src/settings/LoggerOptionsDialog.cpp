@@ -51,6 +51,8 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
 
   BitBtn1 = MakeDialogButton(this, QStringLiteral("&Aktualizuj"), {40, 192, 75, 25}, look::kRed);
   connect(BitBtn1, &QPushButton::clicked, this, &TForm4::BitBtn1Click);
+  // Return, wherever the focus is, updates as the button does.
+  BitBtn1->setDefault(true);
 
   RadioGroup1 = new QGroupBox(QStringLiteral("Opcje robocze"), this);
   RadioGroup1->setGeometry(kGroupLeft, 0, 241, 241);
@@ -78,6 +80,7 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
   QWidget* widgets[] = {Bevel1, Bevel2, Label1,  Label2,  Label3,  Label4,
                         Edit1,  Edit2,  UpDown1, UpDown2, BitBtn1, RadioGroup1};
   for (size_t i = 0; i < std::size(widgets); ++i) widgets[i]->setObjectName(names[i]);
+  FitToTitle(*this);
 }
 
 void TForm4::Fill(const LoggerOptionsValues& values) {

@@ -17,7 +17,7 @@ namespace velutron {
 class TUpDown;
 
 // The general options ("Unit4"): recording interval, switching threshold, eight working options and the
-// humidity flag. Only "&Aktualizuj" accepts it.
+// humidity flag. Only "&Aktualizuj", or Return, accepts it.
 class TForm4 final : public QDialog {
   Q_OBJECT
 

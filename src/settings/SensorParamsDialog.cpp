@@ -46,6 +46,8 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 
   BitBtn1 = MakeDialogButton(this, QStringLiteral("&Akceptuj"), {184, 144, 83, 25}, look::kRed);
   connect(BitBtn1, &QPushButton::clicked, this, &TForm5::BitBtn1Click);
+  // Return, wherever the focus is, accepts as the button does.
+  BitBtn1->setDefault(true);
 
   const char* names[] = {"Bevel1", "Label1",  "Label2",  "Label3",  "Edit1",  "Edit2",
                          "Edit3",  "UpDown1", "UpDown2", "UpDown3", "BitBtn1"};
@@ -56,6 +58,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 
 void TForm5::Fill(const SensorParamsValues& values) {
   setWindowTitle(ShownText(values.caption));
+  FitToTitle(*this);
   UpDown1->SetRange(values.low.minimum, values.low.maximum);
   UpDown1->SetPosition(values.low.position);
   UpDown2->SetRange(values.high.minimum, values.high.maximum);

@@ -16,7 +16,7 @@ class TUpDown;
 
 // The sensor parameters ("Unit5"): the low and high alarm limits and the measurement offset of one
 // sensor. The offset spinner starts at 0 and is not attached to its field: each click writes its
-// position into the field. Only "&Akceptuj" accepts it.
+// position into the field. Only "&Akceptuj", or Return, accepts it.
 class TForm5 final : public QDialog {
   Q_OBJECT
 

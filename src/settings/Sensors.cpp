@@ -103,18 +103,26 @@ Outcome Parametryczujnika1Click(Session& s) {
   if (link.state.LinkOk) s.ui.ShowValue("offset_c", OffsetText(offset - kOffsetZero, separator));
 
   // Each limit moves between the far end and the other limit as read; a limit read outside the range
-  // is shown at its nearest end.
+  // is shown at its nearest end. Crossed limits are shown as the logger holds them.
   SensorParamsValues shown;
   shown.caption = "Parametry czujnika nr " + std::to_string(n) + ".";
-  const int lowMax = std::clamp(high - kLimitBias, kLowestLimit, kHighestLimit);
-  const int highMin = std::clamp(low - kLimitBias, kLowestLimit, kHighestLimit);
-  shown.low = {kLowestLimit, lowMax, std::clamp(low - kLimitBias, kLowestLimit, lowMax)};
-  shown.high = {highMin, kHighestLimit, std::clamp(high - kLimitBias, highMin, kHighestLimit)};
+  const int lowRead = std::clamp(low - kLimitBias, kLowestLimit, kHighestLimit);
+  const int highRead = std::clamp(high - kLimitBias, kLowestLimit, kHighestLimit);
+  shown.low = {kLowestLimit, std::max(lowRead, highRead), lowRead};
+  shown.high = {std::min(lowRead, highRead), kHighestLimit, highRead};
   shown.offset = OffsetText(offset - kOffsetZero, separator);
   shown.decimalSeparator = separator;
   const std::optional<SensorParamsValues> answer = s.ui.ShowSensorParams(shown);
   s.DialogAccepted = answer.has_value();
   if (!answer) return Outcome::Cancelled;
+  // Each spinner keeps within the other limit as read, but both moving can still cross them.
+  if (answer->low.position > answer->high.position) {
+    s.ui.ShowMessage(text::kCaptionWarning, "Alarm niskiej temp. " + std::to_string(answer->low.position) +
+                                                "°C jest wyższy niż alarm wysokiej temp. " +
+                                                std::to_string(answer->high.position) +
+                                                "°C !\rParametry czujnika nie zostały zapisane.");
+    return Outcome::Failed;
+  }
 
   // The sensor's parameters are written whole: an interrupt waits for the last of them.
   const WholeUnit unit(link);

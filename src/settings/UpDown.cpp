@@ -18,6 +18,14 @@ namespace velutron {
 namespace {
 constexpr int kRepeatDelayMs = 400;
 constexpr int kRepeatIntervalMs = 80;
+// The client width a fixed dialog was made with, kept on it for FitToTitle.
+constexpr const char* kDesignedWidth = "designedWidth";
+
+void CentreOnScreen(QDialog& dialog) {
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    dialog.move(screen->availableGeometry().center() - dialog.rect().center());
+  }
+}
 
 QToolButton* MakeArrow(QWidget* parent, Qt::ArrowType arrow) {
   auto* button = new QToolButton(parent);
@@ -96,10 +104,21 @@ void MakeFixedDialog(QDialog& dialog, const char* objectName, int width, int hei
   dialog.setObjectName(objectName);
   dialog.setModal(true);
   dialog.setFixedSize(width, height);
+  dialog.setProperty(kDesignedWidth, width);
   dialog.setFont(look::MsSansSerif(11));
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    dialog.move(screen->availableGeometry().center() - dialog.rect().center());
+  CentreOnScreen(dialog);
+}
+
+void FitToTitle(QDialog& dialog) {
+  const int designed = dialog.property(kDesignedWidth).toInt();
+  const int width = std::max(designed, look::TitleBarWidth(dialog.windowTitle()));
+  const int shift = (width - designed) / 2 - (dialog.width() - designed) / 2;
+  if (width == dialog.width()) return;
+  for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    child->move(child->x() + shift, child->y());
   }
+  dialog.setFixedSize(width, dialog.height());
+  CentreOnScreen(dialog);
 }
 
 QFrame* MakeBevel(QWidget* parent, const QRect& geometry) {
@@ -140,7 +159,7 @@ QPushButton* MakeDialogButton(QWidget* parent, const QString& caption, const QRe
   button->setGeometry(geometry);
   button->setFont(look::MsSansSerif(13, true));
   button->setCursor(Qt::PointingHandCursor);
-  // Only a deliberate press accepts: Return elsewhere in the dialog does not.
+  // Return presses the dialog's default button, not whichever button last had the focus.
   button->setAutoDefault(false);
   QPalette p = button->palette();
   p.setColor(QPalette::ButtonText, colour);

@@ -54,6 +54,9 @@ class TUpDown final : public QWidget {
 
 // The common frame of the settings dialogs: a fixed dialog box of a client size, centred on the screen.
 void MakeFixedDialog(QDialog& dialog, const char* objectName, int width, int height);
+// Widens a fixed dialog, once its title and controls are in place, to show the whole title in the window
+// manager's title bar; its controls stay centred. Never narrower than the size it was made with.
+void FitToTitle(QDialog& dialog);
 QFrame* MakeBevel(QWidget* parent, const QRect& geometry);
 QLabel* MakeLabel(QWidget* parent, const QPoint& at, const QString& text, const QFont& font,
                   const QColor& colour);

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -168,15 +169,15 @@ TEST(MainWindowTest, ButtonsViewAndProgressBarAreWhereAndAsTheUserSeesThem) {
   EXPECT_EQ(w.ViewCSV->palette().color(QPalette::Text), QColor(0, 0, 0x80));
   EXPECT_EQ(w.ProgressBar1->geometry(), QRect(8, 320, 625, 17));
 
-  // Tab order: ProgressBar1, BitBtn1..5, ViewCSV, BitBtn6.
-  const QWidget* order[] = {w.ProgressBar1, w.BitBtn1, w.BitBtn2, w.BitBtn3,
-                            w.BitBtn4,      w.BitBtn5, w.ViewCSV, w.BitBtn6};
+  // Tab order as on screen: the view, the bar, then the buttons from left to right.
+  const QWidget* order[] = {w.ViewCSV, w.ProgressBar1, w.BitBtn1, w.BitBtn6,
+                            w.BitBtn2, w.BitBtn3,      w.BitBtn4, w.BitBtn5};
   std::vector<const QWidget*> chain;
-  const QWidget* next = w.ProgressBar1;
+  const QWidget* next = w.ViewCSV;
   do {
     if (std::find(std::begin(order), std::end(order), next) != std::end(order)) chain.push_back(next);
     next = next->nextInFocusChain();
-  } while (next != w.ProgressBar1 && chain.size() < 8);
+  } while (next != w.ViewCSV && chain.size() < 8);
   EXPECT_EQ(chain, std::vector<const QWidget*>(std::begin(order), std::end(order)));
 }
 
@@ -249,13 +250,41 @@ TEST(MainWindowTest, FirstShowRunsTheStartUpOnceWithItsDialogsInOrder) {
   EXPECT_EQ(sw.window->Ui().AboutBoxes().size(), 1u);
 }
 
-TEST(MainWindowTest, PortInUseShowsTheErrorDialogBeforeTheAboutBox) {
+TEST(MainWindowTest, PortInUseShowsTheErrorDialogNamingItsHolderBeforeTheAboutBox) {
   SimWindow sw;
   sw.bench.ports["COM1"].inUse = true;
+  sw.bench.ports["COM1"].holder = PortHolder{"velutron-station", 4321};
   EXPECT_EQ(RunStartUp(sw),
             (Lines{"Uwaga !: Prawdopodobnie brak zbioru konfiguracyjnego.",
-                   "Error (error icon): Niewłaściwa nazwa portu COM1\n lub jest on aktywny !!!",
+                   "Error (error icon): Niewłaściwa nazwa portu COM1\n lub jest on aktywny !!!\n"
+                   "Port zajmuje: velutron-station, pid 4321",
                    "O programie..."}));
+}
+
+TEST(MainWindowTest, TheDownloadsBarCountsTheBytesOfTheTotalTheHeaderDeclares) {
+  SimWindow sw;
+  sw.device.GenerateMeasurements(3000);
+  RunStartUp(sw);
+  sw.window->Ui().SetDialogHook([](QDialog* d) {
+    if (auto* box = qobject_cast<QMessageBox*>(d)) {
+      box->button(QMessageBox::Cancel)->click();
+    } else {
+      qobject_cast<QInputDialog*>(d)->accept();
+    }
+  });
+  QProgressBar* bar = sw.window->ProgressBar1;
+  std::vector<std::pair<int, int>> seen;  // maximum, value
+  QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { seen.emplace_back(bar->maximum(), v); });
+  sw.window->BitBtn4->click();
+  // From the start until the file is written the bar counts the dump's bytes, never going back.
+  const int total = static_cast<int>(sw.device.Dump(false).size());
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front().first, total);
+  std::vector<int> bytes;
+  for (size_t i = 0; i < seen.size() && seen[i].first == total; ++i) bytes.push_back(seen[i].second);
+  EXPECT_GT(bytes.size(), 100u);
+  EXPECT_TRUE(std::is_sorted(bytes.begin(), bytes.end()));
+  EXPECT_EQ(bytes.back(), total);
 }
 
 TEST(MainWindowTest, QuitAnsweredCancelKeepsRunningWithThePortOpen) {

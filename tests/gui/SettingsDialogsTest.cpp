@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -35,8 +38,11 @@ struct Look {
   QColor colour;
 };
 
+// A dialog widened for its title keeps its controls centred: `client` is the size it was designed with.
 void ExpectLooks(const QDialog& d, QSize client, const char* caption, std::initializer_list<Look> looks) {
-  EXPECT_EQ(d.size(), client);
+  EXPECT_EQ(d.height(), client.height());
+  EXPECT_GE(d.width(), client.width());
+  const QPoint shift((d.width() - client.width()) / 2, 0);
   EXPECT_EQ(d.minimumSize(), d.maximumSize());
   EXPECT_TRUE(d.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
   EXPECT_EQ(S(d.windowTitle()), caption);
@@ -44,7 +50,7 @@ void ExpectLooks(const QDialog& d, QSize client, const char* caption, std::initi
     SCOPED_TRACE(l.name);
     const auto* w = d.findChild<QWidget*>(l.name);
     ASSERT_NE(w, nullptr);
-    const QRect place(w->mapTo(&d, QPoint(0, 0)), l.place.isEmpty() ? l.place.size() : w->size());
+    const QRect place(w->mapTo(&d, QPoint(0, 0)) - shift, l.place.isEmpty() ? l.place.size() : w->size());
     EXPECT_EQ(place, l.place);
     QString text;
     QPalette::ColorRole role = QPalette::WindowText;
@@ -91,6 +97,45 @@ std::optional<Values> ShowWith(const Values& values, Show show, std::function<vo
     if (d->isVisible()) d->close();
   });
   return (ui.*show)(values);
+}
+
+TEST(SettingsDialogsTest, EachDialogIsWideEnoughForItsWholeTitleAndReturnAcceptsIt) {
+  DesktopUserInterface ui;
+  std::vector<std::string> seen;
+  ui.SetDialogHook([&seen](QDialog* d) {
+    d->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(d));
+    QFont title = QApplication::font("QMdiSubWindowTitleBar");
+    title.setBold(true);
+    // The title and, beside it, the window manager's icon and buttons.
+    const int needed = QFontMetrics(title).horizontalAdvance(d->windowTitle()) + 120;
+    seen.push_back(S(d->windowTitle()) + (d->width() >= needed ? ": fits" : ": cut"));
+    QTest::keyClick(d->focusWidget() != nullptr ? d->focusWidget() : d, Qt::Key_Return);
+    if (d->isVisible()) d->close();
+  });
+  const std::function<bool()> dialogs[] = {
+      [&] {
+        return ui.ShowChooser({"Wybór czujnika:", "Nr czujnika:", {1, 3, 2}}).has_value();
+      },
+      [&] {
+        return ui.ShowChooser({"Deklaruj liczbę czujników:", "Liczba czujników:", {1, 10, 4}}).has_value();
+      },
+      [&] {
+        return ui.ShowLoggerOptions({{1, 180, 10}, {0, 100, 20}, 0, false}).has_value();
+      },
+      [&] {
+        return ui.ShowSensorParams({"Parametry czujnika nr 10.", {-55, 25, -5}, {-5, 125, 25}, "0,0000", ","})
+            .has_value();
+      },
+      [&] {
+        return ui.AskText("Dane osoby nadzorujacej.", "Nadzór pomiarów [max.16 znaków]:", "Jan").has_value();
+      },
+  };
+  for (const auto& show : dialogs) EXPECT_TRUE(show());
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"Wybór czujnika:: fits", "Deklaruj liczbę czujników:: fits",
+                                      "Opcje i parametry ogólne.: fits", "Parametry czujnika nr 10.: fits",
+                                      "Dane osoby nadzorujacej.: fits"}));
 }
 
 TEST(SettingsDialogsTest, ChooserLooksAsDesignedAndOnlyItsAcceptButtonAcceptsIt) {
@@ -209,6 +254,7 @@ TEST(SettingsDialogsTest, ParametryCzujnikaFromTheMenuWritesWhatTheDialogsGaveBa
   bench.ports["COM1"] = {&device, false};
   auto clock = std::make_unique<sim::VirtualClock>();
   auto port = std::make_unique<sim::SimSerialPort>(*clock, bench);
+  sim::SimSerialPort* simPort = port.get();
   TForm1 window(std::move(port), std::move(clock), std::nullopt);
   ASSERT_TRUE(window.GetSession().link.OpenPort("COM1", Parity::Even));
   std::vector<std::string> shown;
@@ -228,6 +274,28 @@ TEST(SettingsDialogsTest, ParametryCzujnikaFromTheMenuWritesWhatTheDialogsGaveBa
   EXPECT_EQ(shown, (std::vector<std::string>{"Wybór czujnika:", "Parametry czujnika nr 2."}));
   EXPECT_EQ(device.registers[79], 49);  // sensor 2's offset, one sixteenth up
   EXPECT_TRUE(window.GetSession().DialogAccepted);
+
+  // Each limit moved as far as the other one as read: crossed, refused, and nothing written.
+  shown.clear();
+  window.Ui().SetDialogHook([&shown](QDialog* d) {
+    if (auto* chooser = qobject_cast<TForm3*>(d)) {
+      chooser->Button1->click();
+    } else if (auto* params = qobject_cast<TForm5*>(d)) {
+      for (int i = 0; i < 30; ++i) params->UpDown1->UpButton->click();
+      for (int i = 0; i < 30; ++i) params->UpDown2->DownButton->click();
+      params->BitBtn1->click();
+    } else {
+      shown.push_back(S(d->windowTitle()) + ": " + S(qobject_cast<QMessageBox*>(d)->text()));
+      d->close();
+    }
+  });
+  simPort->sent.clear();
+  window.findChild<QAction*>("Parametryczujnika1")->trigger();
+  EXPECT_EQ(shown, (std::vector<std::string>{
+                       "Uwaga !: Alarm niskiej temp. 25°C jest wyższy niż alarm wysokiej temp. "
+                       "-5°C !\nParametry czujnika nie zostały zapisane."}));
+  // The probe, the recording state, the sensor count and the three parameters: reads only.
+  EXPECT_EQ(simPort->SentBytes(), (std::vector<uint8_t>{30, 62, 30, 14, 30, 75, 30, 109, 30, 119, 30, 79}));
 }
 
 }  // namespace

@@ -139,9 +139,9 @@ TEST_F(SensorsTest, ParametersShowTheLimitsAndOffsetAndWriteOnlyWhatChanged) {
       // Typed offsets round to sixteenths with halves to even: 0.5 -> 0, 1.5 -> 2.
       {45, 85, 49, SensorParamsAnswer{{}, {}, "0.03125"}, "-55..30|-10|-10..125|30|0,0625", " 20-81-48"},
       {45, 85, 48, SensorParamsAnswer{{}, {}, "0,09375"}, "-55..30|-10|-10..125|30|0,0000", " 20-81-50"},
-      // Limits outside the range show at its ends; inverted limits hold each other in.
+      // Limits outside the range show at its ends; crossed limits show as the logger holds them.
       {200, 250, 200, SensorParamsAnswer{}, "-55..125|125|125..125|125|9,5000", ""},
-      {100, 60, 48, SensorParamsAnswer{}, "-55..5|5|45..125|45|0,0000", ""},
+      {100, 60, 48, std::nullopt, "-55..45|45|5..125|5|0,0000", ""},
       {45, 85, 48, std::nullopt, "-55..30|-10|-10..125|30|0,0000", ""},
   };
   for (const Case& c : cases) {
