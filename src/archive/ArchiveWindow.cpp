@@ -33,6 +33,7 @@ constexpr int kDefaultDays = 7;  // the period first proposed: the last week of 
 constexpr int kReportChartColumns = 1600;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+constexpr const char* kNoReadings = "Archiwum nie zawiera jeszcze pomiarów !";
 
 // The editors hold local wall times; Qt's own idea of the zone never enters.
 QDateTime WallToEdit(int64_t wall_s) { return QDateTime::fromSecsSinceEpoch(wall_s, Qt::UTC); }
@@ -65,6 +66,8 @@ ArchiveWindow::ArchiveWindow(const std::string& location, const std::string& zon
   channels_ = new QListWidget(this);
   channels_->setObjectName("Channels");
   channels_->setMaximumHeight(80);
+  status_ = new QLabel(this);
+  status_->setObjectName("Status");
   auto* show = new QPushButton(QStringLiteral("Pokaż"), this);
   show->setObjectName("Show");
   auto* pdf = new QPushButton(QStringLiteral("Raport PDF…"), this);
@@ -80,6 +83,7 @@ ArchiveWindow::ArchiveWindow(const std::string& location, const std::string& zon
   choice->addWidget(to_, 0, 5);
   choice->addWidget(new QLabel(QStringLiteral("Kanały:"), this), 1, 0, Qt::AlignTop);
   choice->addWidget(channels_, 1, 1, 1, 5);
+  choice->addWidget(status_, 2, 1, 1, 5);
   auto* buttons = new QVBoxLayout;
   for (QPushButton* b : {show, pdf, close}) buttons->addWidget(b);
   buttons->addStretch();
@@ -107,6 +111,13 @@ ArchiveWindow::ArchiveWindow(const std::string& location, const std::string& zon
     ui_.ShowMessage(text::kCaptionWarning, "Nieznana strefa czasowa: " + zone);
     return;
   }
+  // Until the readings say otherwise, the period proposed is today.
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  const int64_t today = Midnight(now + zone_->OffsetAt(now));
+  from_->setDateTime(WallToEdit(today));
+  to_->setDateTime(WallToEdit(today + kDay));
   context_.version = VELUTRON_VERSION;
   archive_ = OpenPeriodArchive(location, error, OpenMode::Existing);
   if (!archive_ || !archive_->Loggers(entries_, error)) {
@@ -115,6 +126,7 @@ ArchiveWindow::ArchiveWindow(const std::string& location, const std::string& zon
                     "Nie można otworzyć archiwum " + MaskedLocation(location) + " !\r" + error);
     return;
   }
+  if (entries_.empty()) status_->setText(QString::fromUtf8(kNoReadings));
   for (const LoggerEntry& e : entries_) loggers_->addItem(Q(e.id.name));
   connect(loggers_, &QComboBox::currentIndexChanged, this, [this] { LoggerChosen(); });
   LoggerChosen();
@@ -150,6 +162,7 @@ void ArchiveWindow::LoggerChosen() {
   }
   channels_->setFlow(QListView::LeftToRight);
   channels_->setWrapping(true);
+  status_->setText(any ? QString() : QString::fromUtf8(kNoReadings));
   if (!any) return;
   const int64_t lastWall = last / 1000 + zone_->OffsetAt(last / 1000);
   const int64_t firstWall = first / 1000 + zone_->OffsetAt(first / 1000);
@@ -161,7 +174,7 @@ void ArchiveWindow::LoggerChosen() {
 bool ArchiveWindow::ShowPeriod() {
   const int index = loggers_->currentIndex();
   if (!archive_ || index < 0) {
-    ui_.ShowMessage(text::kCaptionWarning, "Archiwum nie zawiera jeszcze pomiarów !");
+    ui_.ShowMessage(text::kCaptionWarning, kNoReadings);
     return false;
   }
   StatsOptions options;

@@ -13,6 +13,7 @@
 
 class QComboBox;
 class QDateTimeEdit;
+class QLabel;
 class QListWidget;
 class QTableWidget;
 class QVBoxLayout;
@@ -43,6 +44,8 @@ class ArchiveWindow final : public QDialog {
   QListWidget* Channels() const { return channels_; }
   QTableWidget* Statistics() const { return table_; }
   ChartView* Chart() const { return view_; }
+  // What the window has to say of the archive itself ("no readings yet"); empty otherwise.
+  QLabel* Status() const { return status_; }
   void SetPdfChooser(PdfChooser chooser) { chooser_ = std::move(chooser); }
 
   // "Pokaż": reads the chosen period; false after the message when it cannot be shown.
@@ -64,6 +67,7 @@ class ArchiveWindow final : public QDialog {
   QDateTimeEdit* to_ = nullptr;
   QListWidget* channels_ = nullptr;
   QTableWidget* table_ = nullptr;
+  QLabel* status_ = nullptr;
   QVBoxLayout* chartBox_ = nullptr;
   ChartView* view_ = nullptr;
   PdfChooser chooser_;

@@ -222,9 +222,12 @@ ChartData PeriodChartBuilder::Chart(std::string title) const {
     return std::tie(a->channel, a->unit) < std::tie(b->channel, b->unit);
   });
   for (const Line* l : ordered) {
+    // One colour per channel, whichever others are shown beside it.
+    const int colour = ((l->channel - 1) % 10 + 10) % 10 + (l->unit == Unit::RelativeHumidity ? 10 : 0);
     ChartLine line{l->unit == Unit::RelativeHumidity ? Quantity::Humidity : Quantity::Temperature,
                    ChannelTitle(l->channel, PointAtEnd(channels_, l->channel, from_ms_, to_ms_), l->unit),
-                   {}};
+                   {},
+                   colour};
     for (const Column& c : l->columns) {
       if (!c.low) continue;
       const bool lowFirst = c.low->x <= c.high->x;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,9 +18,16 @@ enum class LocalTimeKind : uint8_t {
   Fold,  // existed twice (clocks went back): the earlier unless that would go back before `after`
 };
 
+// The rules of one zone as a TZif file (RFC 8536) of the system's database gives them.
+struct ZoneRules;
+// Reads a zone file's bytes, whatever they are: nullptr when they are not a zone file.
+std::shared_ptr<const ZoneRules> ParseZoneFile(std::span<const uint8_t> bytes);
+// Seconds east of UTC at a moment, as the C library's localtime_r gives them for that file.
+int64_t ZoneOffsetAt(const ZoneRules& rules, int64_t utc_s);
+
 // An IANA time zone of the system's database, for loggers' local clocks and the times a user types and
-// reads. It works through the C library's TZ, so one zone is in force in the process at a time: it is
-// set while the object lives and the old value put back after.
+// reads. Its rules are read once from the zone's file; the process's own zone (TZ) is never touched, so
+// any number of zones may live at once, on any thread.
 class TimeZone {
  public:
   // `name` empty: the machine's zone. nullopt with `error` set for a name the system does not know.
@@ -46,10 +55,9 @@ class TimeZone {
   std::vector<Change> Changes(int64_t from_utc_s, int64_t to_utc_s) const;
 
  private:
-  TimeZone(std::string name, std::optional<std::string> previous);
+  TimeZone(std::string name, std::shared_ptr<const ZoneRules> rules);
   std::string name_;
-  std::optional<std::string> previous_;  // TZ before, put back at the end
-  bool active_ = true;
+  std::shared_ptr<const ZoneRules> rules_;
 };
 
 // The IANA name of the machine's zone (/etc/localtime), or empty when it has none.

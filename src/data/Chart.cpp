@@ -41,6 +41,10 @@ QColor LineColour(size_t index) {
                                     {70, 70, 200},   {200, 120, 120}, {100, 60, 0},    {0, 200, 120}};
   return kColours[index % std::size(kColours)];
 }
+QColor LineColour(const ChartData& chart, size_t i) {
+  const int colour = chart.lines[i].colour;
+  return LineColour(colour >= 0 ? static_cast<size_t>(colour) : i);
+}
 
 // Pixel sizes, so a PNG and an SVG of the same size lay out alike whatever their resolution.
 QFont TextFont(bool bold = false) {
@@ -145,7 +149,7 @@ Layout LayOut(const ChartData& chart, const ChartViewport& view, const QRectF& a
   l.title = QRectF(area.left(), area.top() + kMargin / 2, area.width(), bold.height() * 1.4);
 
   for (size_t i = 0; i < chart.lines.size(); ++i) {
-    l.entries.push_back({LegendEntry::Sample::Line, LineColour(i), Text(chart.lines[i].name)});
+    l.entries.push_back({LegendEntry::Sample::Line, LineColour(chart, i), Text(chart.lines[i].name)});
   }
   if (!chart.on.empty()) l.entries.push_back({LegendEntry::Sample::On, kOnColour, "ON"});
   if (!chart.off.empty()) l.entries.push_back({LegendEntry::Sample::Off, kOffColour, "OFF"});
@@ -396,7 +400,7 @@ void PaintChart(QPainter& painter, const ChartData& chart, const ChartViewport& 
         l.plot, view.x,
         line.quantity == Quantity::Humidity && view.humidity ? *view.humidity : view.temperature};
     const auto points = ReduceToColumns(line.points, view.x.low, view.x.high, columns);
-    painter.setPen(QPen(LineColour(i), 1.5));
+    painter.setPen(QPen(LineColour(chart, i), 1.5));
     // A gap in the records breaks the line: each run between gaps is drawn on its own.
     auto gap = chart.breaks.begin();
     for (size_t start = 0; start < points.size();) {
@@ -409,7 +413,7 @@ void PaintChart(QPainter& painter, const ChartData& chart, const ChartViewport& 
       start = end;
       if (polyline.size() == 1) {
         // A lone value is a dot, not nothing.
-        painter.setBrush(LineColour(i));
+        painter.setBrush(LineColour(chart, i));
         painter.drawEllipse(polyline.front(), 2.5, 2.5);
         painter.setBrush(Qt::NoBrush);
       } else if (vector) {

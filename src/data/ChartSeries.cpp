@@ -197,7 +197,7 @@ ChartData ReducedForWidth(const ChartData& chart, int columns) {
   const ChartRange r = TimeRange(chart);
   ChartData reduced{chart.title, chart.axis, {}, {}, {}, {}, chart.offsets, chart.breaks};
   for (const ChartLine& l : chart.lines) {
-    reduced.lines.push_back({l.quantity, l.name, ReduceToColumns(l.points, r.low, r.high, columns)});
+    reduced.lines.push_back({l.quantity, l.name, ReduceToColumns(l.points, r.low, r.high, columns), l.colour});
   }
   reduced.on = ReduceToColumns(chart.on, r.low, r.high, columns);
   reduced.off = ReduceToColumns(chart.off, r.low, r.high, columns);
@@ -262,7 +262,7 @@ std::string WriteChartData(const ChartData& chart) {
   };
   for (const ChartLine& l : chart.lines) {
     out += std::string("line\t") + (l.quantity == Quantity::Humidity ? "RH" : "C") + "\t" + OneLine(l.name) +
-           "\n";
+           (l.colour >= 0 ? "\t" + std::to_string(l.colour) : "") + "\n";
     for (const ChartPoint& p : l.points) point("p", p);
   }
   for (const ChartPoint& p : chart.on) point("on", p);
@@ -300,9 +300,11 @@ std::optional<ChartData> ReadChartData(std::string_view text) {
       chart.title = f[1];
     } else if (f[0] == "axis" && f.size() == 2 && (f[1] == "time" || f[1] == "record")) {
       chart.axis = f[1] == "time" ? ChartAxis::Time : ChartAxis::RecordNumber;
-    } else if (f[0] == "line" && f.size() == 3 && (f[1] == "C" || f[1] == "RH")) {
-      chart.lines.push_back(
-          {f[1] == "RH" ? Quantity::Humidity : Quantity::Temperature, std::string(f[2]), {}});
+    } else if (f[0] == "line" && (f.size() == 3 || (f.size() == 4 && ParseNumber(f[3], p.x) && p.x >= 0 &&
+                                                   p.x < 1000 && p.x == std::floor(p.x))) &&
+               (f[1] == "C" || f[1] == "RH")) {
+      chart.lines.push_back({f[1] == "RH" ? Quantity::Humidity : Quantity::Temperature, std::string(f[2]), {},
+                             f.size() == 4 ? static_cast<int>(p.x) : -1});
     } else if (f[0] == "p" && twoNumbers && !chart.lines.empty()) {
       chart.lines.back().points.push_back(p);
     } else if ((f[0] == "on" || f[0] == "off") && twoNumbers) {

@@ -28,6 +28,7 @@ struct ChartLine {
   Quantity quantity = Quantity::Temperature;
   std::string name;  // "1. Suchy [°C]"
   std::vector<ChartPoint> points;
+  int colour = -1;  // its place in the palette, so a channel keeps its colour; -1: the line's place
 };
 
 // From `from` on, the labels of a time axis in UTC show x + offset_s.

@@ -174,6 +174,18 @@ bool QtUserInterface::AskOkCancel(std::string_view caption, std::string_view tex
   return box.clickedButton() == box.button(QMessageBox::Ok);
 }
 
+bool QtUserInterface::AskBeforeIrreversible(std::string_view caption, std::string_view text) {
+  QMessageBox box(QMessageBox::Question, Q(caption), DialogText(text), QMessageBox::Yes | QMessageBox::No,
+                  nullptr);
+  box.setTextFormat(Qt::PlainText);
+  // Enter alone must not do what cannot be undone.
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  FitCaption(box);
+  Exec(box);
+  return box.clickedButton() == box.button(QMessageBox::Yes);
+}
+
 std::optional<std::string> QtUserInterface::AskText(std::string_view caption, std::string_view prompt,
                                                     std::string_view initial) {
   QInputDialog dialog(nullptr);

@@ -35,6 +35,7 @@ class QtUserInterface : public UserInterface {
   void ShowMessage(std::string_view caption, std::string_view text) override;
   void ShowError(std::string_view text) override;
   bool AskOkCancel(std::string_view caption, std::string_view text) override;
+  bool AskBeforeIrreversible(std::string_view caption, std::string_view text) override;
   std::optional<std::string> AskText(std::string_view caption, std::string_view prompt,
                                      std::string_view initial) override;
   void Beep() override;

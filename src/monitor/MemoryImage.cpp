@@ -22,6 +22,11 @@ constexpr std::string_view kNotAnImage = "To nie jest plik danych EEPROM !!!";
 constexpr std::string_view kDamaged = "Uszkodzona stuktura pliku danych EEP !!!";
 constexpr std::string_view kCaptionRestored = "Wczytanie danych do EEPROM";
 constexpr std::string_view kRestored = "Wczytano poprawnie konfigurację z pliku:\r";
+constexpr std::string_view kCaptionRestore = "Wczytanie obrazu pamięci";
+constexpr std::string_view kReplaceAll =
+    "Wczytanie obrazu zastąpi całą konfigurację rejestratora (parametry pracy, liczbę i parametry czujników, "
+    "progi alarmowe, wpisy użytkownika i numer seryjny, nazwy punktów pomiaru) zawartością pliku:\r";
+constexpr std::string_view kContinue = "\rKontynuować?";
 // Every byte of the image but the sensor-declaration trigger.
 constexpr size_t kImageWrites = kImageMemorySize - 1;
 
@@ -138,6 +143,9 @@ Outcome Wczytanieobrazurej1Click(Session& s) {
     s.ui.ShowMessage(kCaptionBadFile, image.check == ImageFileCheck::NotAnImage ? kNotAnImage : kDamaged);
     return Outcome::Failed;
   }
+  // Nothing of the logger's configuration can be got back once overwritten: the user says so first.
+  if (!s.ui.AskBeforeIrreversible(kCaptionRestore, std::string(kReplaceAll) + *chosen + std::string(kContinue)))
+    return Outcome::Cancelled;
 
   s.ui.SetProgressMax(static_cast<int>(kImageMemorySize));
   link.SendRaw(proto::kLeadIn);

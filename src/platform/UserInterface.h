@@ -100,6 +100,11 @@ class UserInterface {
   virtual void ShowError(std::string_view text) = 0;
   // OK/Cancel question; true when answered OK.
   virtual bool AskOkCancel(std::string_view caption, std::string_view text) = 0;
+  // A question before something that cannot be undone: the desktop asks it Yes/No with No the default;
+  // elsewhere it is the OK/Cancel question. True when answered Yes (OK).
+  virtual bool AskBeforeIrreversible(std::string_view caption, std::string_view text) {
+    return AskOkCancel(caption, text);
+  }
   // Text input box; nullopt when cancelled.
   virtual std::optional<std::string> AskText(std::string_view caption, std::string_view prompt,
                                              std::string_view initial) = 0;

@@ -2,6 +2,8 @@
 // disagreement kept apart, and the logger's local stamps placed in UTC across both changes of the
 // clocks in Europe/Warsaw, for a clock that runs as it was set and for one that follows summer time.
 
+#include <ctime>
+#include <filesystem>
 #include <thread>
 
 #include "../data/DumpBuilder.h"
@@ -224,6 +226,72 @@ TEST_P(ImportTest, AFileWithoutOwnerNeedsALoggerName) {
   EXPECT_EQ(error, "the file names no owner: give the logger a name (--logger)");
   EXPECT_FALSE(TimeZone::Named("Europe/Nowhere", error));
   EXPECT_EQ(error, "unknown time zone: Europe/Nowhere");
+}
+
+// Every zone of the system's database gives the C library's offsets, to the second of each change and
+// past the file's last transition; and no zone, on any thread, moves the program's own local time.
+TEST(TimeZoneTest, OffsetsAreTheCLibrarysAndTheProgramsZoneStaysItsOwn) {
+  auto libc = [](int64_t utc_s) {
+    const auto t = static_cast<time_t>(utc_s);
+    tm local{};
+    localtime_r(&t, &local);
+    return static_cast<int64_t>(local.tm_gmtoff);
+  };
+  const std::filesystem::path root = "/usr/share/zoneinfo";
+  size_t zones = 0, changes = 0;
+  for (auto it = std::filesystem::recursive_directory_iterator(root); it != decltype(it)(); ++it) {
+    const std::string name = std::filesystem::relative(it->path(), root).generic_string();
+    if (name == "posix" || name == "right") it.disable_recursion_pending();
+    std::string error;
+    auto zone = it->is_regular_file() && !name.ends_with(".tab") ? TimeZone::Named(name, error) : std::nullopt;
+    if (!zone) continue;
+    ++zones;
+    setenv("TZ", (":" + name).c_str(), 1);
+    tzset();
+    // 1880 .. 2120 in steps that fall at every hour of the day; each change found is bisected.
+    int64_t before = -2'840'140'800, offset = libc(before);
+    for (int64_t at = before; at < 4'733'510'400; at += 29 * 86400 + 5820) {
+      const int64_t now = libc(at);
+      ASSERT_EQ(zone->OffsetAt(at), now) << name << " " << at;
+      if (now != offset) {
+        int64_t lo = before, hi = at;
+        while (hi - lo > 1) (libc(lo + (hi - lo) / 2) == offset ? lo : hi) = lo + (hi - lo) / 2;
+        ASSERT_EQ(zone->OffsetAt(lo), offset) << name << " " << lo;
+        ASSERT_EQ(zone->OffsetAt(hi), libc(hi)) << name << " " << hi;
+        ++changes;
+      }
+      before = at;
+      offset = now;
+    }
+  }
+  EXPECT_GT(zones, 300u);
+  EXPECT_GT(changes, 10'000u);
+
+  setenv("TZ", "UTC", 1);
+  tzset();
+  constexpr time_t kKnown = 1'796'083'200;  // 2026-12-01T00:00:00Z
+  auto localHour = [] {
+    tm local{};
+    const time_t known = kKnown;
+    localtime_r(&known, &local);
+    return std::pair<int, long>(local.tm_hour, local.tm_gmtoff);
+  };
+  std::string error;
+  auto warsaw = TimeZone::Named("Europe/Warsaw", error);
+  ASSERT_TRUE(warsaw) << error;
+  EXPECT_EQ(warsaw->Format(kKnown), "2026-12-01T01:00:00+01:00");
+  EXPECT_EQ(localHour(), (std::pair<int, long>(0, 0)));
+  std::pair<int, long> elsewhere;
+  std::thread([&] {
+    std::string why;
+    auto york = TimeZone::Named("America/New_York", why);
+    elsewhere = localHour();
+    EXPECT_EQ(york->Format(kKnown), "2026-11-30T19:00:00-05:00");
+  }).join();
+  EXPECT_EQ(elsewhere, (std::pair<int, long>(0, 0)));
+  EXPECT_EQ(warsaw->Format(kKnown + 180 * 86400), "2027-05-30T02:00:00+02:00");
+  unsetenv("TZ");
+  tzset();
 }
 
 // Three programs importing one logger's day at once: each reading is archived once, and each program

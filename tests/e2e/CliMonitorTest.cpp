@@ -103,9 +103,23 @@ TEST_F(CliMonitorTest, EepromSaveThenRestoreRoundTripsTheLoggersMemory) {
   const std::filesystem::path image = work.path() / std::filesystem::path(u8"Obraz_żółć.eep");
   EXPECT_EQ(ReadWholeFile(image), expected);
 
-  const CommandResult restore = RunCommand(Cli(*sim, {"--service", "eeprom", "restore", "Obraz_żółć.eep"}));
+  // It overwrites the logger's whole configuration: without --yes and with no terminal to ask on, it
+  // is refused and nothing is written.
+  const std::string question =
+      "[Wczytanie obrazu pamięci] Wczytanie obrazu zastąpi całą konfigurację rejestratora (parametry pracy, "
+      "liczbę i parametry czujników, progi alarmowe, wpisy użytkownika i numer seryjny, nazwy punktów "
+      "pomiaru) zawartością pliku:\n" +
+      test::ShownPath(image) + "\nKontynuować?";
+  const size_t before = sim->Received().size();
+  const CommandResult refusal = RunCommand(Cli(*sim, {"--service", "eeprom", "restore", "Obraz_żółć.eep"}));
+  EXPECT_EQ(refusal.exitCode, 3) << refusal.out << refusal.err;
+  EXPECT_EQ(refusal.out, question + " -> Anuluj\n");
+  EXPECT_EQ(sim->Received().size(), before + 4);  // the probe and the recording-state check
+
+  const CommandResult restore =
+      RunCommand(Cli(*sim, {"--service", "--yes", "eeprom", "restore", "Obraz_żółć.eep"}));
   EXPECT_EQ(restore.exitCode, 0) << restore.out << restore.err;
-  EXPECT_EQ(restore.out, "[Wczytanie danych do EEPROM] Wczytano poprawnie konfigurację z pliku:\n" +
+  EXPECT_EQ(restore.out, question + " -> OK\n[Wczytanie danych do EEPROM] Wczytano poprawnie konfigurację z pliku:\n" +
                              test::ShownPath(image) + "\n");
   sim->Stop();
   // Every cell but the declaration trigger was written back, each with the value saved.

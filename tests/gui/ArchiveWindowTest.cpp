@@ -8,6 +8,7 @@
 #include <QDateTimeEdit>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -124,6 +125,29 @@ TEST(ArchiveWindowTest, AMissingArchiveIsSaidSoAndNotMade) {
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
+// An archive without readings says so as the window opens, which proposes today, in the archive's zone.
+TEST(ArchiveWindowTest, AnEmptyArchiveIsSaidSoAtOnceAndTodayIsProposed) {
+  test::TempDir dir;
+  test::ScriptedUi ui;
+  const std::string location = (dir.path() / "velutron.db").string();
+  std::string error;
+  ASSERT_TRUE(archive::OpenPeriodArchive(location, error)) << error;
+  auto zone = archive::TimeZone::Named("Asia/Tokyo", error);
+  auto today = [&zone] {
+    return QDateTime::currentDateTimeUtc().addSecs(zone->OffsetAt(QDateTime::currentSecsSinceEpoch())).date();
+  };
+  const QDate before = today();
+  ArchiveWindow window(location, "Asia/Tokyo", ui);
+  const QDate after = today();
+  EXPECT_TRUE(window.Opened());
+  EXPECT_EQ(S(window.Status()->text()), "Archiwum nie zawiera jeszcze pomiarów !");
+  EXPECT_TRUE(ui.events.empty());
+  const QDate from = window.From()->dateTime().date();
+  EXPECT_TRUE(from == before || from == after) << S(from.toString());
+  EXPECT_EQ(window.From()->time(), QTime(0, 0));
+  EXPECT_EQ(window.To()->dateTime(), window.From()->dateTime().addDays(1));
+}
+
 uint8_t Bcd(int v) { return static_cast<uint8_t>(v / 10 * 16 + v % 10); }
 
 class ArchiveWindowPeriodTest : public ::testing::Test {
@@ -171,7 +195,8 @@ TEST_F(ArchiveWindowPeriodTest, AChosenPeriodAndChannelShowTheirStatisticsAndCha
     bool second;  // channel 2 checked
     std::vector<std::string> messages;
     std::vector<std::string> header;  // the statistics table's channels
-    std::string minimum, mean;        // channel 1's
+    std::string minimum, mean;        // the first channel's
+    bool first = true;                // channel 1 checked
   };
   const std::vector<Row> rows = {
       {"the whole period",
@@ -190,6 +215,15 @@ TEST_F(ArchiveWindowPeriodTest, AChosenPeriodAndChannelShowTheirStatisticsAndCha
        {"", "1. Komora [°C]"},
        "20,0 °C",
        "22,50 °C"},
+      {"the first day, channel 2",
+       Wall(1, 0),
+       Wall(2, 0),
+       true,
+       {},
+       {"", "2. Rampa [°C]"},
+       "21,0 °C",
+       "21,00 °C",
+       false},
       {"no channel",
        Wall(1, 0),
        Wall(2, 0),
@@ -212,7 +246,7 @@ TEST_F(ArchiveWindowPeriodTest, AChosenPeriodAndChannelShowTheirStatisticsAndCha
     ui.events.clear();
     window.From()->setDateTime(row.from);
     window.To()->setDateTime(row.to);
-    window.Channels()->item(0)->setCheckState(row.name == "no channel" ? Qt::Unchecked : Qt::Checked);
+    window.Channels()->item(0)->setCheckState(row.first && row.name != "no channel" ? Qt::Checked : Qt::Unchecked);
     window.Channels()->item(1)->setCheckState(row.second ? Qt::Checked : Qt::Unchecked);
     EXPECT_EQ(window.ShowPeriod(), row.messages.empty());
     EXPECT_EQ(ui.events, row.messages);
@@ -227,6 +261,9 @@ TEST_F(ArchiveWindowPeriodTest, AChosenPeriodAndChannelShowTheirStatisticsAndCha
     EXPECT_EQ(S(t->item(7, 1)->text()), row.mean);
     ASSERT_NE(window.Chart(), nullptr);
     EXPECT_EQ(window.Chart()->Data().lines.size(), row.header.size() - 1);
+    // Each channel keeps its colour whichever others are shown.
+    for (const ChartLine& line : window.Chart()->Data().lines)
+      EXPECT_EQ(line.colour, line.name.starts_with("1.") ? 0 : 1) << line.name;
   }
 
   // A reading changed under the archive (by SQL) after the station summarized its hour: the figures are

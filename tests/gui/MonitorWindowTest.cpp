@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -18,6 +20,7 @@
 #include "app/DesktopUserInterface.h"
 #include "app/MainWindow.h"
 #include "monitor/MonitorWindow.h"
+#include "platform/AtomicFile.h"
 #include "sim/SimPort.h"
 #include "support/SimSession.h"
 
@@ -170,6 +173,57 @@ TEST(MonitorWindowTest, TheMonitoringButtonRunsTheMonitoringOfTheLoggerOnThePort
   main.BitBtn6->click();
   EXPECT_EQ(shownHeight, 25 * 4 + 100);
   EXPECT_EQ(wire->SentBytes().back(), 75);
+}
+
+// "Wczytanie obrazu pamięci" asks, once the file is read, before it overwrites the logger's whole
+// configuration: No, the default, sends nothing after the checks; Yes writes the image.
+TEST(MonitorWindowTest, TheImageRestoreAsksFirstAndOnlyYesWritesTheImage) {
+  sim::Device device;
+  device.params.fill(7);
+  sim::SimBench bench;
+  bench.ports["COM1"] = {&device, false};
+  auto clock = std::make_unique<sim::VirtualClock>();
+  auto port = std::make_unique<sim::SimSerialPort>(*clock, bench);
+  sim::SimSerialPort* wire = port.get();
+  TForm1 main(std::move(port), std::move(clock), std::nullopt);
+  ASSERT_TRUE(main.GetSession().link.OpenPort("COM1", Parity::Even));
+  test::TempDir dir;
+  main.GetSession().workDir = dir.path();
+  main.GetSession().settings.ServiceAccess = true;
+  const std::string image = (dir.path() / "obraz.eep").string();
+  ASSERT_TRUE(WriteFileAtomically(image, std::vector<uint8_t>(514, 0)));
+  bool yes = false;
+  std::vector<std::string> questions;
+  main.Ui().SetDialogHook([&](QDialog* d) {
+    if (auto* files = qobject_cast<QFileDialog*>(d)) {
+      files->selectFile(QString::fromStdString(image));
+      static_cast<QDialog*>(files)->accept();
+      return;
+    }
+    auto* box = qobject_cast<QMessageBox*>(d);
+    ASSERT_NE(box, nullptr);
+    if (box->button(QMessageBox::Yes) == nullptr) {
+      box->close();
+      return;
+    }
+    questions.push_back(S(box->windowTitle() + "|" + box->text()));
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+    box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+  });
+  QAction* restore = main.findChild<QAction*>("Wczytanieobrazurej1");
+  restore->trigger();
+  EXPECT_EQ(wire->SentBytes(), (std::vector<uint8_t>{30, 62, 30, 14}));  // the checks alone
+  EXPECT_EQ(device.params[0], 7);
+  yes = true;
+  restore->trigger();
+  EXPECT_EQ(device.params[0], 0);
+  EXPECT_EQ(wire->SentBytes().size(), 2 * 4 + 1 + 511 * 3u);
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_EQ(questions[0],
+            "Wczytanie obrazu pamięci|Wczytanie obrazu zastąpi całą konfigurację rejestratora (parametry pracy, "
+            "liczbę i parametry czujników, progi alarmowe, wpisy użytkownika i numer seryjny, nazwy punktów "
+            "pomiaru) zawartością pliku:\n" +
+                image + "\nKontynuować?");
 }
 
 }  // namespace

@@ -32,6 +32,14 @@ Bytes WithChecksum(Bytes memory) {
   return memory;
 }
 
+// The question a restore asks once the file is read, without its answer.
+std::string Question(const std::string& path) {
+  return "question|Wczytanie obrazu pamięci|Wczytanie obrazu zastąpi całą konfigurację rejestratora (parametry "
+         "pracy, liczbę i parametry czujników, progi alarmowe, wpisy użytkownika i numer seryjny, nazwy punktów "
+         "pomiaru) zawartością pliku:\r" +
+         path + "\rKontynuować?|";
+}
+
 struct Images : SimSession {
   Images() {
     EXPECT_TRUE(OpenPort());
@@ -47,8 +55,10 @@ struct Images : SimSession {
     return m;
   }
   std::string File(const std::string& name) const { return (s.workDir / name).string(); }
-  Outcome Restore(const std::string& name) {
+  // `overwrite` answers the question asked once the file is read.
+  Outcome Restore(const std::string& name, bool overwrite = true) {
     ui.files.push_back(File(name));
+    ui.answers = {overwrite};
     return Wczytanieobrazurej1Click(s);
   }
 };
@@ -75,6 +85,12 @@ TEST(MemoryImageTest, SaveReadsBothSpacesIntoTheFileAndRestoreWritesAllButTheDec
   m.device.params.fill(0);
   m.device.names.fill(0);
   m.ui.events.clear();
+  const std::string question = Question(m.File("cfg.eep.eep"));
+  EXPECT_EQ(m.Restore("cfg.eep.eep", false), Outcome::Cancelled);
+  EXPECT_EQ(m.TakeSent(), kChecks);
+  EXPECT_EQ(m.Memory(), Bytes(512, 0));
+  EXPECT_EQ(m.ui.events.back(), question + "cancel");
+  m.ui.events.clear();
   EXPECT_EQ(m.Restore("cfg.eep.eep"), Outcome::Completed);
   Bytes expected = saved;
   expected[128] = 0;
@@ -90,7 +106,7 @@ TEST(MemoryImageTest, SaveReadsBothSpacesIntoTheFileAndRestoreWritesAllButTheDec
     ASSERT_EQ(wire[k].atUs - wire[k - 3].atUs, pace);
   EXPECT_GE(pace, 6'000u + 5'000u);
   EXPECT_EQ(m.ui.events,
-            (Events{"open-file|Wybierz nazwę pliku.|" + m.File("cfg.eep.eep"),
+            (Events{"open-file|Wybierz nazwę pliku.|" + m.File("cfg.eep.eep"), question + "ok",
                     "message|Wczytanie danych do EEPROM|Wczytano poprawnie konfigurację z pliku:\r" +
                         m.File("cfg.eep.eep")}));
 }
@@ -171,7 +187,8 @@ TEST(MemoryImageTest, ARestoreStopsAtTheFirstWriteThatIsRefusedOrUnanswered) {
     ASSERT_TRUE(WriteFileAtomically(m.File("img.eep"), Bytes(514, 0)));
     c.fault(m.device.faults);
     EXPECT_EQ(m.Restore("img.eep"), Outcome::Failed);
-    EXPECT_EQ(m.ui.events, (Events{"open-file|Wybierz nazwę pliku.|" + m.File("img.eep"), c.message,
+    EXPECT_EQ(m.ui.events, (Events{"open-file|Wybierz nazwę pliku.|" + m.File("img.eep"),
+                                   Question(m.File("img.eep")) + "ok", c.message,
                                    "message|Błąd zapisu danych.|Przerwanie zapisu danych!!!"}));
     EXPECT_EQ(m.TakeSent().size(), kChecks.size() + 1 + 3 * c.writes);
   }
@@ -187,7 +204,7 @@ TEST(MemoryImageTest, AnInterruptedRestoreStopsAtTheNextWriteAndSaysHowFarItGot)
   EXPECT_EQ(m.Restore("img.eep"), Outcome::Cancelled);
   ClearInterrupt();
   EXPECT_EQ(m.ui.events,
-            (Events{"open-file|Wybierz nazwę pliku.|" + m.File("img.eep"),
+            (Events{"open-file|Wybierz nazwę pliku.|" + m.File("img.eep"), Question(m.File("img.eep")) + "ok",
                     "message|Błąd zapisu danych.|Przerwanie zapisu danych!!!\rZapisano 300 z 511 bajtów."}));
   EXPECT_EQ(m.TakeSent().size(), opening + 3 * 300);
   EXPECT_TRUE(m.s.link.StoppedByInterrupt());
