@@ -35,8 +35,9 @@ int64_t LocalWall(int64_t utc_s) {
 #ifdef VELUTRON_STATION_HTTP
 class HttpServer {
  public:
-  HttpServer(HttpEndpoint::SnapshotSource source, const std::string& archive)
-      : endpoint(std::move(source), archive) {}
+  HttpServer(HttpEndpoint::SnapshotSource source, const std::string& archive,
+             HttpEndpoint::ArchiveSource archive_state)
+      : endpoint(std::move(source), archive, std::move(archive_state)) {}
   HttpEndpoint endpoint;
   std::string listen;
 };
@@ -68,7 +69,8 @@ bool Station::Start(const StationConfig& config, std::string& error) {
   notifier_ = std::make_unique<Notifier>(log_);
   if (!config.listen.empty()) {
 #ifdef VELUTRON_STATION_HTTP
-    http_ = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive);
+    http_ = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive,
+                                         [this] { return ArchiveState(); });
     if (!http_->endpoint.Start(config.listen, error)) {
       error = "listen " + config.listen + ": " + error;
       http_.reset();
@@ -125,7 +127,8 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
   if (config.listen != listening && !config.listen.empty()) {
 #ifdef VELUTRON_STATION_HTTP
     if (http_) http_->endpoint.Stop();  // the same port may be asked for again
-    http = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive);
+    http = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive,
+                                         [this] { return ArchiveState(); });
     if (!http->endpoint.Start(config.listen, error)) {
       error = "listen " + config.listen + ": " + error;
       if (http_) {
@@ -145,6 +148,8 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
     notifier_->Drain();
     writer_ = std::move(writer);
     writer_->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
+    std::lock_guard lock(mutex_);
+    archive_state_ = {};  // a new archive, not failing until it says so
   }
   if (config.listen != listening) http_ = std::move(http);
   {
@@ -196,6 +201,8 @@ void Station::ArchiveFailing(bool failing, const std::string& error) {
   {
     // The writer's thread calls this; a reload may be replacing the configuration meanwhile.
     std::lock_guard lock(mutex_);
+    archive_state_.failing = failing;
+    archive_state_.failing_since_utc_ms = failing ? std::optional<int64_t>(now) : std::nullopt;
     job.command = config_.alarms.command;
     job.timeout_s = config_.alarms.command_timeout_s;
   }
@@ -203,6 +210,11 @@ void Station::ArchiveFailing(bool failing, const std::string& error) {
   job.input = json + "\n";
   job.env = {{"VELUTRON_EVENT", event}, {"VELUTRON_KIND", "archive"}, {"VELUTRON_TIME", FormatUtc(now)}};
   notifier_->Submit(std::move(job));
+}
+
+ArchiveSnapshot Station::ArchiveState() const {
+  std::lock_guard lock(mutex_);
+  return archive_state_;
 }
 
 std::vector<LoggerSnapshot> Station::Snapshots() const {

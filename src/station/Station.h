@@ -46,6 +46,8 @@ class Station {
   // A request from the local socket: "pause MS", "ack LOGGER[:CHANNEL] [MS]".
   std::string Handle(const std::string& request);
   std::vector<LoggerSnapshot> Snapshots() const;
+  // Whether writes to the archive fail now, and since when.
+  ArchiveSnapshot ArchiveState() const;
 
  private:
   struct Running;
@@ -63,6 +65,7 @@ class Station {
   mutable std::mutex
       mutex_;  // guards running_ against the HTTP threads and the socket, config_ against the writer
   std::vector<std::unique_ptr<Running>> running_;
+  ArchiveSnapshot archive_state_;  // guarded by mutex_
 };
 
 }  // namespace velutron::station
