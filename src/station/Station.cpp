@@ -192,19 +192,20 @@ void Station::ArchiveFailing(bool failing, const std::string& error) {
   const int64_t now = UtcNowMs();
   const std::string json =
       "{\"event\":\"" + event + "\",\"kind\":\"archive\",\"time\":\"" + FormatUtc(now) + "\"}";
-  if (failing) {
-    log_.Error("", "alarm " + json + " " + error);
-  } else {
-    log_.Info("", "alarm " + json);
-  }
   Notifier::Job job;
   {
-    // The writer's thread calls this; a reload may be replacing the configuration meanwhile.
+    // The writer's thread calls this; a reload may be replacing the configuration meanwhile. The
+    // endpoint shows the state before the log tells of it.
     std::lock_guard lock(mutex_);
     archive_state_.failing = failing;
     archive_state_.failing_since_utc_ms = failing ? std::optional<int64_t>(now) : std::nullopt;
     job.command = config_.alarms.command;
     job.timeout_s = config_.alarms.command_timeout_s;
+  }
+  if (failing) {
+    log_.Error("", "alarm " + json + " " + error);
+  } else {
+    log_.Info("", "alarm " + json);
   }
   if (!notifier_ || job.command.empty()) return;
   job.input = json + "\n";
