@@ -85,8 +85,8 @@ constexpr size_t kMaxHeaders = 64;
 constexpr size_t kMaxBody = 8192;  // only a refused method may send one, and it is thrown away
 constexpr size_t kMaxConnections = 512;
 constexpr size_t kMaxHistoryWaiting = 8;
-constexpr auto kWriteTime = std::chrono::seconds(10);    // for any progress of an answer
-constexpr auto kLingerTime = std::chrono::seconds(2);    // reading what follows a refusal, before close
+constexpr auto kWriteTime = std::chrono::seconds(10);  // for any progress of an answer
+constexpr auto kLingerTime = std::chrono::seconds(2);  // reading what follows a refusal, before close
 constexpr size_t kMaxLingerBytes = 1 << 20;
 
 struct Request {
@@ -238,7 +238,8 @@ Parsed ParseRequest(std::string_view data, Request& request, size_t& used, int& 
   const std::string_view first = lines.front();
   const size_t s1 = first.find(' ');
   const size_t s2 = s1 == std::string_view::npos ? s1 : first.find(' ', s1 + 1);
-  if (s2 == std::string_view::npos || first.find(' ', s2 + 1) != std::string_view::npos) return Parsed::Refused;
+  if (s2 == std::string_view::npos || first.find(' ', s2 + 1) != std::string_view::npos)
+    return Parsed::Refused;
   request.method = std::string(first.substr(0, s1));
   const std::string_view target = first.substr(s1 + 1, s2 - s1 - 1);
   const std::string_view version = first.substr(s2 + 1);
@@ -281,7 +282,8 @@ Parsed ParseRequest(std::string_view data, Request& request, size_t& used, int& 
     const std::string_view value = Trim(line.substr(colon + 1));
     if (EqualsNoCase(name, "Content-Length")) {
       size_t n = 0;
-      if (value.empty() || value.size() > 12 || value.find_first_not_of("0123456789") != std::string_view::npos)
+      if (value.empty() || value.size() > 12 ||
+          value.find_first_not_of("0123456789") != std::string_view::npos)
         return Parsed::Refused;
       for (char c : value) n = n * 10 + static_cast<size_t>(c - '0');
       if (length && *length != n) return Parsed::Refused;
@@ -397,7 +399,8 @@ Response HttpEndpoint::Impl::Route(const Request& request) {
   }
   const std::optional<ArchiveSnapshot> archived =
       archiveState ? std::optional<ArchiveSnapshot>(archiveState()) : std::nullopt;
-  if (request.path == "/metrics") return {200, kMetricsContentType, RenderMetrics(snapshot(), archived), {}, false};
+  if (request.path == "/metrics")
+    return {200, kMetricsContentType, RenderMetrics(snapshot(), archived), {}, false};
   if (request.path == "/api/current") return {200, kJson, CurrentJson(snapshot(), archived), {}, false};
   if (request.path == "/") {
     return {200,
@@ -408,7 +411,8 @@ Response HttpEndpoint::Impl::Route(const Request& request) {
   }
   if (request.path == "/status.js")
     return {200, "text/javascript; charset=utf-8", std::string(kStatusScript), {}, false};
-  if (request.path == "/status.css") return {200, "text/css; charset=utf-8", std::string(kStatusStyle), {}, false};
+  if (request.path == "/status.css")
+    return {200, "text/css; charset=utf-8", std::string(kStatusStyle), {}, false};
   return Text(404, "Nie ma takiej strony\n");
 }
 
@@ -486,7 +490,8 @@ void HttpEndpoint::Impl::Accept() {
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       // Out of descriptors: a slow client's goes, and the next round takes the new one.
-      if ((errno == EMFILE || errno == ENFILE) && !Evict()) acceptPaused = Steady::now() + std::chrono::seconds(1);
+      if ((errno == EMFILE || errno == ENFILE) && !Evict())
+        acceptPaused = Steady::now() + std::chrono::seconds(1);
       return;
     }
     const int yes = 1;

@@ -128,7 +128,7 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
 #ifdef VELUTRON_STATION_HTTP
     if (http_) http_->endpoint.Stop();  // the same port may be asked for again
     http = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive,
-                                         [this] { return ArchiveState(); });
+                                        [this] { return ArchiveState(); });
     if (!http->endpoint.Start(config.listen, error)) {
       error = "listen " + config.listen + ": " + error;
       if (http_) {

@@ -195,8 +195,8 @@ std::string RenderStatusPage(const std::vector<LoggerSnapshot>& loggers, int64_t
       "</head>\n<body>\n<main id=\"status\" data-now=\"" +
       UtcText(now_ms) + "\">\n<h1>Stan rejestratorów</h1>\n";
   if (archive && archive->failing) {
-    out += "<p class=\"archive-failing\" role=\"alert\">Błąd zapisu do archiwum: odczyty czekają w pamięci i nie "
-           "są zapisywane";
+    out += "<p class=\"archive-failing\" role=\"alert\">";
+    out += "Błąd zapisu do archiwum: odczyty czekają w pamięci i nie są zapisywane";
     if (archive->failing_since_utc_ms) {
       out += " (pierwszy błąd <span class=\"age\" data-time=\"" + UtcText(*archive->failing_since_utc_ms) +
              "\">" + AgeText(now_ms - *archive->failing_since_utc_ms) + "</span>)";

@@ -79,7 +79,9 @@ class HttpEndpointTest : public ::testing::Test {
 TEST_F(HttpEndpointTest, ServesMetricsApiAndPageReadOnly) {
   // The archive has been failing since kT.
   HttpEndpoint endpoint([this] { return std::vector<LoggerSnapshot>{logger_}; }, database_.string(),
-                        [] { return ArchiveSnapshot{true, kT}; });
+                        [] {
+                          return ArchiveSnapshot{true, kT};
+                        });
   std::string error;
   ASSERT_TRUE(endpoint.Start("127.0.0.1:0", error)) << error;
   ASSERT_GT(endpoint.Port(), 0);
@@ -154,7 +156,8 @@ TEST_F(HttpEndpointTest, SlowAndOversizedRequestsNeitherBlindNorBurdenIt) {
   ASSERT_TRUE(endpoint.Start("127.0.0.1:0", error)) << error;
   // 200 clients that never finish their request…
   std::vector<int> slow;
-  for (int i = 0; i < 200; ++i) slow.push_back(Connect(endpoint.Port(), "GET /metrics HTTP/1.1\r\nHost: x\r\n"));
+  for (int i = 0; i < 200; ++i)
+    slow.push_back(Connect(endpoint.Port(), "GET /metrics HTTP/1.1\r\nHost: x\r\n"));
   ASSERT_EQ(std::count(slow.begin(), slow.end(), -1), 0);
   // …and Prometheus, with a time-out shorter than the server's, is still answered every time.
   httplib::Client client("127.0.0.1", endpoint.Port());
@@ -173,7 +176,8 @@ TEST_F(HttpEndpointTest, SlowAndOversizedRequestsNeitherBlindNorBurdenIt) {
   for (int i = 0; i < 70; ++i) many += "X-" + std::to_string(i) + ": 1\r\n";
   const std::pair<std::string, std::string> cases[] = {
       {"GET / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", "400 Bad Request|Nieprawidłowe żądanie\n"},
-      {"GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "400 Bad Request|Nieprawidłowe żądanie\n"},
+      {"GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+       "400 Bad Request|Nieprawidłowe żądanie\n"},
       {"POST / HTTP/1.1\r\nContent-Length: 200000000\r\n\r\n" + big,
        "413 Content Too Large|Za długa treść żądania\n"},
       {many + "\r\n", "431 Request Header Fields Too Large|Za długie lub za liczne nagłówki żądania\n"},
@@ -189,11 +193,14 @@ TEST_F(HttpEndpointTest, SlowAndOversizedRequestsNeitherBlindNorBurdenIt) {
     const std::string answer = Answer(fd);
     const size_t bar = expected.find('|');
     EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 " + expected.substr(0, bar));
-    EXPECT_NE(answer.find("Connection: close\r\n\r\n" + expected.substr(bar + 1)), std::string::npos) << answer;
+    EXPECT_NE(answer.find("Connection: close\r\n\r\n" + expected.substr(bar + 1)), std::string::npos)
+        << answer;
   }
   // Requests sent together are answered in turn on one connection; HTTP/1.0 closes it.
-  const std::string two = Answer(Connect(endpoint.Port(), "GET /nic HTTP/1.1\r\n\r\nHEAD /nic HTTP/1.0\r\n\r\n"));
-  EXPECT_NE(two.find("nosniff\r\n\r\nNie ma takiej strony\nHTTP/1.1 404 Not Found\r\n"), std::string::npos) << two;
+  const std::string two =
+      Answer(Connect(endpoint.Port(), "GET /nic HTTP/1.1\r\n\r\nHEAD /nic HTTP/1.0\r\n\r\n"));
+  EXPECT_NE(two.find("nosniff\r\n\r\nNie ma takiej strony\nHTTP/1.1 404 Not Found\r\n"), std::string::npos)
+      << two;
   EXPECT_EQ(two.substr(two.size() - 23), "\r\nConnection: close\r\n\r\n") << two;
   endpoint.Stop();
 

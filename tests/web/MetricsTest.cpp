@@ -123,9 +123,10 @@ TEST(MetricsTest, UnknownValuesAreAbsentAndTextsEscaped) {
     for (const std::string& part : c.absent) EXPECT_EQ(text.find(part), std::string::npos) << part << text;
   }
   EXPECT_EQ(RenderMetrics({}), "");
-  EXPECT_EQ(RenderMetrics({}, ArchiveSnapshot{}),
-            "# HELP velutron_archive_failing 1 while writes to the archive fail and readings wait in memory.\n"
-            "# TYPE velutron_archive_failing gauge\nvelutron_archive_failing 0\n");
+  EXPECT_EQ(
+      RenderMetrics({}, ArchiveSnapshot{}),
+      "# HELP velutron_archive_failing 1 while writes to the archive fail and readings wait in memory.\n"
+      "# TYPE velutron_archive_failing gauge\nvelutron_archive_failing 0\n");
 }
 
 TEST(MetricsTest, PromtoolAcceptsTheText) {
