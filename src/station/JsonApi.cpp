@@ -127,7 +127,8 @@ std::string_view UnitText(archive::Unit unit) {
   return unit == archive::Unit::RelativeHumidity ? "%RH" : "°C";
 }
 
-std::string CurrentJson(const std::vector<LoggerSnapshot>& loggers) {
+std::string CurrentJson(const std::vector<LoggerSnapshot>& loggers,
+                        const std::optional<ArchiveSnapshot>& archive) {
   Json list = Json::array();
   for (const LoggerSnapshot& l : loggers) {
     Json channels = Json::array();
@@ -149,7 +150,13 @@ std::string CurrentJson(const std::vector<LoggerSnapshot>& loggers) {
                     {"alarms", l.open_alarms}});
   }
   // Texts from the logger are not always valid UTF-8; they must not make the answer fail.
-  return Json{{"loggers", std::move(list)}}.dump(-1, ' ', false, Json::error_handler_t::replace);
+  Json all{{"loggers", std::move(list)}};
+  if (archive) {
+    all["archive"] = {{"failing", archive->failing},
+                      {"since", archive->failing_since_utc_ms ? Json(UtcText(*archive->failing_since_utc_ms))
+                                                              : Json(nullptr)}};
+  }
+  return all.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 bool ParseHistoryQuery(const std::multimap<std::string, std::string>& params, int64_t now_ms,

@@ -23,7 +23,9 @@ std::optional<int64_t> ParseTime(std::string_view text);
 
 std::string_view UnitText(archive::Unit unit);
 
-std::string CurrentJson(const std::vector<LoggerSnapshot>& loggers);
+// {"loggers": […]}, and "archive": {"failing": …, "since": …} when its state is known.
+std::string CurrentJson(const std::vector<LoggerSnapshot>& loggers,
+                        const std::optional<ArchiveSnapshot>& archive = std::nullopt);
 
 struct HistoryQuery {
   std::string logger;

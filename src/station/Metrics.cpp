@@ -125,7 +125,8 @@ std::string EscapeLabelValue(std::string_view value) {
   return escaped;
 }
 
-std::string RenderMetrics(const std::vector<LoggerSnapshot>& loggers) {
+std::string RenderMetrics(const std::vector<LoggerSnapshot>& loggers,
+                          const std::optional<ArchiveSnapshot>& archive) {
   std::string out;
   {
     Family f(out, "velutron_up", "gauge", "1 while the logger answers.");
@@ -211,6 +212,16 @@ std::string RenderMetrics(const std::vector<LoggerSnapshot>& loggers) {
   {
     Family f(out, "velutron_archive_readings_total", "counter", "Readings written to the archive.");
     for (const auto& l : loggers) f.Sample(LoggerLabels(l), l.archive_readings_total);
+  }
+  if (archive) {
+    Family f(out, "velutron_archive_failing", "gauge",
+             "1 while writes to the archive fail and readings wait in memory.");
+    f.Sample({}, archive->failing ? 1.0 : 0.0);
+  }
+  if (archive && archive->failing_since_utc_ms) {
+    Family f(out, "velutron_archive_failing_since_timestamp_seconds", "gauge",
+             "Unix time of the first failed write while the archive fails.");
+    f.Sample({}, static_cast<double>(*archive->failing_since_utc_ms) / 1000.0);
   }
   return out;
 }

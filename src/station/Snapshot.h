@@ -40,4 +40,10 @@ struct LoggerSnapshot {
   uint64_t archive_readings_total = 0;
 };
 
+// The archive writer's state as the station last heard it.
+struct ArchiveSnapshot {
+  bool failing = false;
+  std::optional<int64_t> failing_since_utc_ms;  // the write that first failed
+};
+
 }  // namespace velutron::station

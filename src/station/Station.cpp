@@ -47,8 +47,9 @@ std::map<std::string, std::string> KnownSerials(archive::Archive& archive) {
 #ifdef VELUTRON_STATION_HTTP
 class HttpServer {
  public:
-  HttpServer(HttpEndpoint::SnapshotSource source, const std::string& archive)
-      : endpoint(std::move(source), archive) {}
+  HttpServer(HttpEndpoint::SnapshotSource source, const std::string& archive,
+             HttpEndpoint::ArchiveSource archive_state)
+      : endpoint(std::move(source), archive, std::move(archive_state)) {}
   HttpEndpoint endpoint;
   std::string listen;
 };
@@ -81,7 +82,8 @@ bool Station::Start(const StationConfig& config, std::string& error) {
   notifier_ = std::make_unique<Notifier>(log_);
   if (!config.listen.empty()) {
 #ifdef VELUTRON_STATION_HTTP
-    http_ = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive);
+    http_ = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive,
+                                         [this] { return ArchiveState(); });
     if (!http_->endpoint.Start(config.listen, error)) {
       error = "listen " + config.listen + ": " + error;
       http_.reset();
@@ -151,7 +153,8 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
   if (config.listen != listening && !config.listen.empty()) {
 #ifdef VELUTRON_STATION_HTTP
     if (http_) http_->endpoint.Stop();  // the same port may be asked for again
-    http = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive);
+    http = std::make_unique<HttpServer>([this] { return Snapshots(); }, config.archive,
+                                        [this] { return ArchiveState(); });
     if (!http->endpoint.Start(config.listen, error)) {
       error = "listen " + config.listen + ": " + error;
       if (http_) {
@@ -177,6 +180,10 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
   for (Running* r : stopping) r->thread.join();
   if (writer) {
     serials_ = std::move(serials);
+    {
+      std::lock_guard lock(mutex_);
+      archive_state_ = {};  // a new archive, not failing until it says so
+    }
     writer->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
   }
   StartWatchers(config, writer ? *writer : *writer_).clear();
@@ -224,22 +231,30 @@ void Station::ArchiveFailing(bool failing, const std::string& error) {
   const int64_t now = UtcNowMs();
   const std::string json =
       "{\"event\":\"" + event + "\",\"kind\":\"archive\",\"time\":\"" + FormatUtc(now) + "\"}";
+  Notifier::Job job;
+  {
+    // The writer's thread calls this; a reload may be replacing the configuration meanwhile. The
+    // endpoint shows the state before the log tells of it.
+    std::lock_guard lock(mutex_);
+    archive_state_.failing = failing;
+    archive_state_.failing_since_utc_ms = failing ? std::optional<int64_t>(now) : std::nullopt;
+    job.command = config_.alarms.command;
+    job.timeout_s = config_.alarms.command_timeout_s;
+  }
   if (failing) {
     log_.Error("", "alarm " + json + " " + error);
   } else {
     log_.Info("", "alarm " + json);
   }
-  Notifier::Job job;
-  {
-    // The writer's thread calls this; a reload may be replacing the configuration meanwhile.
-    std::lock_guard lock(mutex_);
-    job.command = config_.alarms.command;
-    job.timeout_s = config_.alarms.command_timeout_s;
-  }
   if (!notifier_ || job.command.empty()) return;
   job.input = json + "\n";
   job.env = {{"VELUTRON_EVENT", event}, {"VELUTRON_KIND", "archive"}, {"VELUTRON_TIME", FormatUtc(now)}};
   notifier_->Submit(std::move(job));
+}
+
+ArchiveSnapshot Station::ArchiveState() const {
+  std::lock_guard lock(mutex_);
+  return archive_state_;
 }
 
 std::vector<LoggerSnapshot> Station::Snapshots() const {

@@ -48,6 +48,8 @@ class Station {
   // A request from the local socket: "pause MS", "ack LOGGER[:CHANNEL] [MS]".
   std::string Handle(const std::string& request);
   std::vector<LoggerSnapshot> Snapshots() const;
+  // Whether writes to the archive fail now, and since when.
+  ArchiveSnapshot ArchiveState() const;
 
  private:
   struct Running;
@@ -68,6 +70,7 @@ class Station {
       mutex_;  // guards running_ against the HTTP threads and the socket, config_ against the writer
   std::vector<std::unique_ptr<Running>> running_;
   std::map<std::string, std::string> serials_;  // logger -> the serial number the archive knew at start
+  ArchiveSnapshot archive_state_;  // guarded by mutex_
 };
 
 }  // namespace velutron::station

@@ -14,6 +14,8 @@ h2 small { font-weight: normal; color: #606060; }
 .logger { background: #fff; border-radius: 6px; padding: 0.6rem; margin-bottom: 0.8rem;
           box-shadow: 0 1px 2px rgba(0, 0, 0, 0.15); }
 .logger.down { background: #f0e6e6; }
+.archive-failing { background: #ff0000; color: #fff; font-weight: bold; padding: 0.5rem 0.6rem;
+                   border-radius: 6px; margin: 0 0 0.8rem; }
 .reading { margin: 0 0 0.4rem; color: #606060; }
 .alarms { list-style: none; margin: 0 0 0.4rem; padding: 0; }
 .alarms li, .channel .alarm { color: #ff0000; font-weight: bold; }

@@ -185,7 +185,8 @@ std::string EscapeHtml(std::string_view text) {
   return out;
 }
 
-std::string RenderStatusPage(const std::vector<LoggerSnapshot>& loggers, int64_t now_ms) {
+std::string RenderStatusPage(const std::vector<LoggerSnapshot>& loggers, int64_t now_ms,
+                             const std::optional<ArchiveSnapshot>& archive) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"pl\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -193,6 +194,15 @@ std::string RenderStatusPage(const std::vector<LoggerSnapshot>& loggers, int64_t
       "<link rel=\"stylesheet\" href=\"/status.css\">\n<script src=\"/status.js\" defer></script>\n"
       "</head>\n<body>\n<main id=\"status\" data-now=\"" +
       UtcText(now_ms) + "\">\n<h1>Stan rejestratorów</h1>\n";
+  if (archive && archive->failing) {
+    out += "<p class=\"archive-failing\" role=\"alert\">";
+    out += "Błąd zapisu do archiwum: odczyty czekają w pamięci i nie są zapisywane";
+    if (archive->failing_since_utc_ms) {
+      out += " (pierwszy błąd <span class=\"age\" data-time=\"" + UtcText(*archive->failing_since_utc_ms) +
+             "\">" + AgeText(now_ms - *archive->failing_since_utc_ms) + "</span>)";
+    }
+    out += ".</p>\n";
+  }
   if (loggers.empty()) out += "<p>Brak rejestratorów.</p>\n";
   for (const LoggerSnapshot& l : loggers) Logger(out, l, now_ms);
   out += "<noscript><p>Bez JavaScriptu strona nie odświeża się sama i nie rysuje wykresów.</p></noscript>\n";

@@ -5,6 +5,7 @@
 // from /api/history, and /status.css lays it out. Nothing is fetched from anywhere else.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +21,9 @@ Shade ShadeOf(const ChannelSnapshot& channel);
 
 std::string EscapeHtml(std::string_view text);
 
-std::string RenderStatusPage(const std::vector<LoggerSnapshot>& loggers, int64_t now_ms);
+// With a banner above the loggers while the archive fails.
+std::string RenderStatusPage(const std::vector<LoggerSnapshot>& loggers, int64_t now_ms,
+                             const std::optional<ArchiveSnapshot>& archive = std::nullopt);
 
 extern const std::string_view kStatusScript;
 extern const std::string_view kStatusStyle;

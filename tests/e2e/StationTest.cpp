@@ -26,6 +26,40 @@ namespace {
 
 constexpr const char* kOwner = "Northfield Cold Store, Hall B";
 
+// A port of 127.0.0.1 that nothing listens on now.
+int FreePort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&a), size) == 0 &&
+                     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) == 0;
+  ::close(s);
+  return bound ? ntohs(a.sin_port) : 0;
+}
+
+// The whole answer of the station's HTTP endpoint to GET `path`, or "" when it does not answer.
+std::string HttpGet(int port, const std::string& path) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval patience{5, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  std::string answer;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(s);
+  return answer;
+}
+
 class StationTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -303,8 +337,9 @@ TEST_F(StationTest,
   ASSERT_TRUE(sim->Ready());
   env[0].second = sim->PortDir();
   const std::string config = (dir.path() / "site.toml").string();
-  std::ofstream(config) << "archive = \"" << url << "\"\ninterval_s = 1\n[[logger]]\nport = \"COM1\"\n"
-                        << "[alarms]\ndelay_s = 3\nrepeat_s = 0\n";
+  const int http = FreePort();
+  std::ofstream(config) << "archive = \"" << url << "\"\ninterval_s = 1\nlisten = \"127.0.0.1:" << http
+                        << "\"\n[[logger]]\nport = \"COM1\"\n[alarms]\ndelay_s = 3\nrepeat_s = 0\n";
   auto station = Station({"--config", config, "--log-level", "debug"});
   ASSERT_TRUE(station->WaitFor(": reading ")) << station->Output();
 
@@ -312,13 +347,20 @@ TEST_F(StationTest,
   sql("ALTER DATABASE " + name + " ALLOW_CONNECTIONS false");
   sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name + "'");
   ASSERT_TRUE(station->WaitFor("readings wait in memory")) << station->Output();
+  // The dashboards show it too.
+  ASSERT_TRUE(station->WaitFor(R"(alarm {"event":"start","kind":"archive")")) << station->Output();
+  EXPECT_NE(HttpGet(http, "/metrics").find("\nvelutron_archive_failing 1\n"), std::string::npos);
+  EXPECT_NE(HttpGet(http, "/").find("<p class=\"archive-failing\" role=\"alert\">Błąd zapisu do archiwum: "),
+            std::string::npos);
   ASSERT_TRUE(station->WaitFor(R"(alarm {"event":"start","kind":"high","logger":")")) << station->Output();
   const std::string waiting = ": reading (waiting for the archive)";
   ASSERT_TRUE(station->WaitFor(waiting, station->Count(waiting) + 1)) << station->Output();
   EXPECT_EQ(Run({VELUTRON_STATION_PATH, "--pause", "2s"}).out, "ok paused 1 loggers for 2 s\n");
   ASSERT_TRUE(station->WaitFor("pause over")) << station->Output();
   sql("ALTER DATABASE " + name + " ALLOW_CONNECTIONS true");
-  ASSERT_TRUE(station->WaitFor("archive: writing again")) << station->Output();
+  ASSERT_TRUE(station->WaitFor(R"(alarm {"event":"clear","kind":"archive")")) << station->Output();
+  EXPECT_NE(HttpGet(http, "/metrics").find("\nvelutron_archive_failing 0\n"), std::string::npos);
+  EXPECT_EQ(HttpGet(http, "/").find("archive-failing"), std::string::npos);
   ASSERT_TRUE(station->WaitFor(": reading ", station->Count(": reading ") + 2)) << station->Output();
 
   // A server that stops answering holds the writes up, not the readings.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,6 +17,33 @@ using archive::Unit;
 
 // 2026-12-08T06:06:10Z
 constexpr int64_t kT = 1796709970000;
+
+// A connection of its own to the endpoint, with `request` sent on it.
+int Connect(int port, const std::string& request) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval patience{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
+// All the endpoint answers on `fd` until it closes the connection (or 5 s pass without a byte).
+std::string Answer(int fd) {
+  std::string answer;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  return answer;
+}
 
 class HttpEndpointTest : public ::testing::Test {
  protected:
@@ -48,7 +77,11 @@ class HttpEndpointTest : public ::testing::Test {
 };
 
 TEST_F(HttpEndpointTest, ServesMetricsApiAndPageReadOnly) {
-  HttpEndpoint endpoint([this] { return std::vector<LoggerSnapshot>{logger_}; }, database_.string());
+  // The archive has been failing since kT.
+  HttpEndpoint endpoint([this] { return std::vector<LoggerSnapshot>{logger_}; }, database_.string(),
+                        [] {
+                          return ArchiveSnapshot{true, kT};
+                        });
   std::string error;
   ASSERT_TRUE(endpoint.Start("127.0.0.1:0", error)) << error;
   ASSERT_GT(endpoint.Port(), 0);
@@ -69,6 +102,16 @@ TEST_F(HttpEndpointTest, ServesMetricsApiAndPageReadOnly) {
        "velutron_temperature_celsius{logger=\"Chłodnia A\",serial=\"VT-2031\",channel=\"1\",point=\"Mroźnia\"} "
        "-18.0625\n", true},
       {"GET", "/api/current", 200, json, R"("channels":[{"channel":1,"point":"Mroźnia","unit":"°C","value":-18.0625)", true},
+      {"GET", "/metrics", 200, "text/plain; version=0.0.4; charset=utf-8",
+       "# TYPE velutron_archive_failing gauge\nvelutron_archive_failing 1\n"
+       "# HELP velutron_archive_failing_since_timestamp_seconds Unix time of the first failed write while the "
+       "archive fails.\n# TYPE velutron_archive_failing_since_timestamp_seconds gauge\n"
+       "velutron_archive_failing_since_timestamp_seconds 1796709970\n", true},
+      {"GET", "/api/current", 200, json, R"(,"archive":{"failing":true,"since":"2026-12-08T06:06:10Z"}})", true},
+      {"GET", "/", 200, "text/html; charset=utf-8",
+       "<h1>Stan rejestratorów</h1>\n<p class=\"archive-failing\" role=\"alert\">Błąd zapisu do archiwum: "
+       "odczyty czekają w pamięci i nie są zapisywane (pierwszy błąd <span class=\"age\" "
+       "data-time=\"2026-12-08T06:06:10Z\">", true},
       {"GET", history + "2026-12-08T07:00Z", 200, json,
        R"({"readings":[{"time":"2026-12-08T06:06:10Z","value":-20.0625,"status":null},)"
        R"({"time":"2026-12-08T06:06:20Z","value":null,"status":"ERROR!"},)"
@@ -105,6 +148,69 @@ TEST_F(HttpEndpointTest, ServesMetricsApiAndPageReadOnly) {
   EXPECT_EQ(client.Get("/")->get_header_value("Content-Security-Policy"),
             "default-src 'none'; script-src 'self'; style-src 'self' 'unsafe-inline'; connect-src 'self'; "
             "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+}
+
+TEST_F(HttpEndpointTest, SlowAndOversizedRequestsNeitherBlindNorBurdenIt) {
+  HttpEndpoint endpoint([this] { return std::vector<LoggerSnapshot>{logger_}; }, database_.string());
+  std::string error;
+  ASSERT_TRUE(endpoint.Start("127.0.0.1:0", error)) << error;
+  // 200 clients that never finish their request…
+  std::vector<int> slow;
+  for (int i = 0; i < 200; ++i)
+    slow.push_back(Connect(endpoint.Port(), "GET /metrics HTTP/1.1\r\nHost: x\r\n"));
+  ASSERT_EQ(std::count(slow.begin(), slow.end(), -1), 0);
+  // …and Prometheus, with a time-out shorter than the server's, is still answered every time.
+  httplib::Client client("127.0.0.1", endpoint.Port());
+  client.set_connection_timeout(3);
+  client.set_read_timeout(3);
+  int answered = 0;
+  for (int i = 0; i < 20; ++i) {
+    const auto r = client.Get(i % 2 ? "/metrics" : "/api/history?logger=Nikt&channel=1");
+    answered += r && r->status == (i % 2 ? 200 : 404) ? 1 : 0;
+  }
+  EXPECT_EQ(answered, 20);
+  for (int fd : slow) close(fd);
+
+  const std::string big(9000, 'a');
+  std::string many = "GET / HTTP/1.1\r\n";
+  for (int i = 0; i < 70; ++i) many += "X-" + std::to_string(i) + ": 1\r\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"GET / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", "400 Bad Request|Nieprawidłowe żądanie\n"},
+      {"GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+       "400 Bad Request|Nieprawidłowe żądanie\n"},
+      {"POST / HTTP/1.1\r\nContent-Length: 200000000\r\n\r\n" + big,
+       "413 Content Too Large|Za długa treść żądania\n"},
+      {many + "\r\n", "431 Request Header Fields Too Large|Za długie lub za liczne nagłówki żądania\n"},
+      {"GET / HTTP/1.1\r\nX: " + big + "\r\n\r\n",
+       "431 Request Header Fields Too Large|Za długie lub za liczne nagłówki żądania\n"},
+      {"GET /" + big + " HTTP/1.1\r\n\r\n", "414 URI Too Long|Za długi adres w żądaniu\n"},
+      {"GET /\r\n\r\n", "400 Bad Request|Nieprawidłowe żądanie\n"},
+  };
+  for (const auto& [request, expected] : cases) {
+    SCOPED_TRACE(request.substr(0, 60));
+    const int fd = Connect(endpoint.Port(), request);
+    shutdown(fd, SHUT_WR);
+    const std::string answer = Answer(fd);
+    const size_t bar = expected.find('|');
+    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 " + expected.substr(0, bar));
+    EXPECT_NE(answer.find("Connection: close\r\n\r\n" + expected.substr(bar + 1)), std::string::npos)
+        << answer;
+  }
+  // Requests sent together are answered in turn on one connection; HTTP/1.0 closes it.
+  const std::string two =
+      Answer(Connect(endpoint.Port(), "GET /nic HTTP/1.1\r\n\r\nHEAD /nic HTTP/1.0\r\n\r\n"));
+  EXPECT_NE(two.find("nosniff\r\n\r\nNie ma takiej strony\nHTTP/1.1 404 Not Found\r\n"), std::string::npos)
+      << two;
+  EXPECT_EQ(two.substr(two.size() - 23), "\r\nConnection: close\r\n\r\n") << two;
+  endpoint.Stop();
+
+  // A request that does not end in time is answered 408 and closed.
+  HttpEndpoint patient([] { return std::vector<LoggerSnapshot>{}; }, "");
+  patient.SetRequestTimeout(std::chrono::milliseconds(200));
+  ASSERT_TRUE(patient.Start("127.0.0.1:0", error)) << error;
+  const std::string late = Answer(Connect(patient.Port(), "GET /metrics HTTP/1.1\r\nHost"));
+  EXPECT_EQ(late.substr(0, late.find("\r\n")), "HTTP/1.1 408 Request Timeout");
+  EXPECT_EQ(late.substr(late.find("\r\n\r\n") + 4), "Żądanie nie nadeszło w całości na czas\n");
 }
 
 TEST_F(HttpEndpointTest, RefusesAnAddressItCannotUseWithTheReason) {

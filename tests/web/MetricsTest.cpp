@@ -123,6 +123,10 @@ TEST(MetricsTest, UnknownValuesAreAbsentAndTextsEscaped) {
     for (const std::string& part : c.absent) EXPECT_EQ(text.find(part), std::string::npos) << part << text;
   }
   EXPECT_EQ(RenderMetrics({}), "");
+  EXPECT_EQ(
+      RenderMetrics({}, ArchiveSnapshot{}),
+      "# HELP velutron_archive_failing 1 while writes to the archive fail and readings wait in memory.\n"
+      "# TYPE velutron_archive_failing gauge\nvelutron_archive_failing 0\n");
 }
 
 TEST(MetricsTest, PromtoolAcceptsTheText) {
@@ -133,7 +137,7 @@ TEST(MetricsTest, PromtoolAcceptsTheText) {
   second.channels[0].status = "ERROR!";
   test::Command c;
   c.argv = {"/bin/sh", "-c", "promtool check metrics"};
-  c.input = RenderMetrics({ColdStore(), second});
+  c.input = RenderMetrics({ColdStore(), second}, ArchiveSnapshot{true, 1796709970250});
   const test::CommandResult r = test::RunCommand(c);
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(r.out + r.err, "");
