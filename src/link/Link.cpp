@@ -77,7 +77,10 @@ void Link::SendRaw(uint8_t byte) {
   if (port_.IsOpen()) port_.SendByte(byte);
 }
 
-bool Link::Interrupted() const { return stopOnInterrupt && unitDepth_ == 0 && InterruptRequested(); }
+bool Link::Interrupted() const {
+  return unitDepth_ == 0 &&
+         ((stopOnInterrupt && InterruptRequested()) || (stopFlag != nullptr && stopFlag->load()));
+}
 
 bool Link::Ready() {
   if (state.LinkOk && Interrupted()) {
