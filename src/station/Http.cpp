@@ -174,7 +174,9 @@ HttpEndpoint::HttpEndpoint(SnapshotSource snapshot, std::string archive_location
   // Headers and body go out in two writes; with Nagle's algorithm the body would wait for the client's
   // delayed acknowledgement, 40 ms a request.
   impl_->server.set_tcp_nodelay(true);
-  impl_->server.set_read_timeout(5, 0);
+  // Short: the stop waits for a connection's worker, idle between requests or reading one.
+  impl_->server.set_keep_alive_timeout(1);
+  impl_->server.set_read_timeout(1, 0);
   impl_->server.set_write_timeout(5, 0);
   impl_->Routes();
 }
