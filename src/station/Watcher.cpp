@@ -16,10 +16,11 @@ namespace {
 constexpr int64_t kHourMs = 3'600'000;
 constexpr int64_t kFirstRetryMs = 1000;
 constexpr int64_t kLastRetryMs = 60'000;
-// A reading that lost an answer is tried again within its interval, if one more attempt (one answer's
-// time-out and the rest) still fits, up to this many attempts.
+// A read whose answer was lost is asked again once; a reading that still failed is tried again within
+// its interval, if one more attempt (two answers' time-outs and the rest) still fits, up to this many.
+constexpr int kReadRetries = 1;
 constexpr int kReadAttempts = 3;
-constexpr int64_t kAttemptMs = 300;
+constexpr int64_t kAttemptMs = 550;
 // A logger is taken for gone, and connected to again from the start, after this many intervals in a
 // row without a reading; one lost answer on a busy PC must not cost a start sequence.
 constexpr int kMissesBeforeReconnect = 3;
@@ -83,6 +84,7 @@ Watcher::Watcher(WatcherSetup setup, WatcherEnv env, ArchiveWriter& archive, Not
   session_ = std::make_unique<Session>(env_.port, env_.clock, ui_, locale_);
   // The station stops between two readings on its own signal, never in the middle of one.
   session_->link.stopOnInterrupt = false;
+  session_->link.readRetries = kReadRetries;
   ui_.window = [this](const MonitorRefresh&) { Window(); };
   snapshot_.name = Name();
   snapshot_.port = setup_.port;
