@@ -2,24 +2,31 @@
 """velutron-station on a busy PC: the intervals it keeps, and how long its stop takes, one build against
 another, in one run, the two taking turns.
 
-    bench/station_busy.py AFTER [BEFORE] [--rounds N] [--seconds S] [--nice -10] [--busy 2]
+    bench/station_busy.py AFTER [BEFORE] [--rounds N] [--seconds S] [--nice -10] [--busy 2] [--busy-nice 0]
+                           [--freeze-ms MS]
 
 AFTER and BEFORE are build folders (with src/station/velutron-station and sim/velutron-sim) or folders
 holding the programs themselves. Each round runs velutron-sim (ten sensors) on a pseudo-terminal and the
 station on it, a reading a second, for S seconds with two busy loops (`sh -c 'while :; do :; done'`;
-`--busy` for more) running at the ordinary priority. BEFORE runs at the ordinary priority (its unit had
-no Nice=), AFTER both so and at `--nice` (the unit's Nice=), which tells the code's share from the
-priority's. Reported per run: intervals kept of those due from the station's first reading to its last,
-the gaps it recorded by cause (seconds), and the time from SIGTERM to the station's exit (the longest of
-the rounds).
+`--busy` for more) running at the ordinary priority (`--busy-nice` for another, to starve the station
+harder). BEFORE runs at the ordinary priority (its unit had no Nice=), AFTER both so and at `--nice` (the
+unit's Nice=), which tells the code's share from the priority's. Reported per run: intervals kept of
+those due from the station's start to its stop (its start sequence's time included), the gaps it
+recorded by cause (seconds), and the time from SIGTERM to the station's exit (the longest of the rounds).
+
+A PC whose scheduler takes the CPU from the station for 100 ms at a time (what stretches a command's
+3 ms gap until the logger drops it) is not easily made with busy loops; `--freeze-ms MS` makes it: the
+station is stopped (SIGSTOP) for MS milliseconds at random moments, twice a second on average.
 """
 
 import argparse
 import os
+import random
 import signal
 import sqlite3
 import subprocess
 import tempfile
+import threading
 import time
 
 CAUSES = ("silence", "port gone", "bus failure", "paused", "station late")
@@ -32,7 +39,7 @@ def program(folder, name, sub):
     raise SystemExit(f"{name} not found in {folder}")
 
 
-def round_(folder, seconds, nice, loops, work):
+def round_(folder, seconds, nice, loops, loops_nice, freeze_ms, work):
     sim_dir = os.path.join(work, "ports")
     os.makedirs(sim_dir, exist_ok=True)
     db = os.path.join(work, "station.db")
@@ -43,12 +50,30 @@ def round_(folder, seconds, nice, loops, work):
         if os.path.exists(port):
             break
         time.sleep(0.05)
-    busy = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(loops)]
+    busy = [subprocess.Popen(["nice", "-n", str(loops_nice), "sh", "-c", "while :; do :; done"])
+            for _ in range(loops)]
     env = dict(os.environ, VELUTRON_STATION_SOCKET=os.path.join(work, "station.sock"))
+    started = time.time()
     station = subprocess.Popen(["nice", "-n", str(nice), program(folder, "velutron-station", "src/station"),
                                 "--port", port, "--archive", db, "--interval", "1"],
                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    done = threading.Event()
+
+    def freeze():
+        chance = random.Random(1)
+        while not done.wait(chance.uniform(0, 1)):
+            station.send_signal(signal.SIGSTOP)
+            time.sleep(freeze_ms / 1000)
+            station.send_signal(signal.SIGCONT)
+
+    freezer = threading.Thread(target=freeze)
+    if freeze_ms:
+        freezer.start()
     time.sleep(seconds)
+    done.set()
+    if freeze_ms:
+        freezer.join()
+    ended = time.time()
     start = time.monotonic()
     station.send_signal(signal.SIGTERM)
     station.wait()
@@ -57,13 +82,16 @@ def round_(folder, seconds, nice, loops, work):
         p.kill()
         p.wait()
     con = sqlite3.connect(db)
-    times = [t for (t,) in con.execute("SELECT DISTINCT t FROM readings ORDER BY t")]
+    # Whole seconds from the first after the start to the last before the stop (readings.t is in seconds).
+    first, last = int(started) + 1, int(ended) - 1
+    times = [t for (t,) in con.execute("SELECT DISTINCT t FROM readings WHERE t BETWEEN ? AND ?",
+                                       (first, last))]
     gaps = {}
     for cause, span in con.execute("SELECT cause, sum(to_ms - from_ms) FROM gaps GROUP BY cause"):
         gaps[CAUSES[cause] if cause < len(CAUSES) else str(cause)] = span // 1000
     con.close()
     os.remove(db)
-    due = times[-1] - times[0] + 1 if times else seconds  # readings.t is in seconds
+    due = last - first + 1
     return len(times), due, gaps, stop_s
 
 
@@ -76,6 +104,8 @@ def main():
     parser.add_argument("--seconds", type=int, default=60)
     parser.add_argument("--nice", type=int, default=-10)
     parser.add_argument("--busy", type=int, default=2)
+    parser.add_argument("--busy-nice", type=int, default=0)
+    parser.add_argument("--freeze-ms", type=int, default=0)
     args = parser.parse_args()
     builds = [(f"after, nice {args.nice}", args.after, args.nice), ("after, nice 0", args.after, 0)]
     if args.before:
@@ -84,7 +114,8 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         for r in range(args.rounds):
             for name, folder, nice in builds if r % 2 == 0 else reversed(builds):
-                kept, due, gaps, stop_s = round_(folder, args.seconds, nice, args.busy, work)
+                kept, due, gaps, stop_s = round_(folder, args.seconds, nice, args.busy, args.busy_nice,
+                                                  args.freeze_ms, work)
                 t = totals[name]
                 t[0] += kept
                 t[1] += due
