@@ -69,10 +69,13 @@ def round_(folder, seconds, nice, loops, loops_nice, freeze_ms, work):
     freezer = threading.Thread(target=freeze)
     if freeze_ms:
         freezer.start()
-    time.sleep(seconds)
-    done.set()
-    if freeze_ms:
-        freezer.join()
+    try:
+        time.sleep(seconds)
+    finally:
+        done.set()
+        if freeze_ms:
+            freezer.join()
+        station.send_signal(signal.SIGCONT)  # never left stopped, even when the bench is interrupted
     ended = time.time()
     start = time.monotonic()
     station.send_signal(signal.SIGTERM)
