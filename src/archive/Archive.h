@@ -60,7 +60,8 @@ struct Interval {
   std::vector<Reading> readings;
 };
 
-enum class GapCause : uint8_t { Silence = 0, PortGone = 1, BusFailure = 2, Paused = 3 };
+// StationLate: the station itself missed the interval's moment (its thread ran that late), not the logger.
+enum class GapCause : uint8_t { Silence = 0, PortGone = 1, BusFailure = 2, Paused = 3, StationLate = 4 };
 
 // A stretch of time without readings of a logger, and why.
 struct Gap {

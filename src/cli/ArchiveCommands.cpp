@@ -277,14 +277,16 @@ Outcome List(Runner& r, const std::string& zoneName) {
                  VisibleText(span.point) + "\" from " + time(from);
       }
     }
-    static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused"};
+    static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused", "station late"};
     struct Shown {
       int64_t from, to;
       const char* cause;
     };
     std::vector<Shown> shown;
     for (const Gap& g : gaps)
-      shown.push_back({g.from_utc_ms, g.to_utc_ms, kCauses[static_cast<int>(g.cause) & 3]});
+      shown.push_back({g.from_utc_ms, g.to_utc_ms,
+                       static_cast<size_t>(g.cause) < std::size(kCauses) ? kCauses[static_cast<size_t>(g.cause)]
+                                                                        : "unknown"});
     // Beside the gaps the station recorded, those the spacing of the readings shows (a download's
     // logger stopped, a station that was not running), unless the station recorded them itself.
     std::vector<SpacingGap> spacingGaps;

@@ -77,7 +77,10 @@ void Link::SendRaw(uint8_t byte) {
   if (port_.IsOpen()) port_.SendByte(byte);
 }
 
-bool Link::Interrupted() const { return stopOnInterrupt && unitDepth_ == 0 && InterruptRequested(); }
+bool Link::Interrupted() const {
+  return unitDepth_ == 0 &&
+         ((stopOnInterrupt && InterruptRequested()) || (stopFlag != nullptr && stopFlag->load()));
+}
 
 bool Link::Ready() {
   if (state.LinkOk && Interrupted()) {
@@ -193,8 +196,12 @@ void Link::Write_COM_Byte(uint8_t b1, uint8_t b2, uint8_t b3) {
 
 void Link::Read_COM_Byte(uint8_t b1, uint8_t b2) {
   if (!Ready()) return;
-  SendCommand({b1, b2});
-  WaitReply(proto::kReplyTimeoutMs, true);
+  // A read asked again changes nothing, and a late first answer is thrown away before the second ask.
+  for (int asked = 0;; ++asked) {
+    SendCommand({b1, b2});
+    WaitReply(proto::kReplyTimeoutMs, true);
+    if (!state.TimedOut || asked >= readRetries || Interrupted() || port_.HungUp()) break;
+  }
   if (state.TimedOut) {
     // Cleared before the message: a monitoring tick delivered while it is open must find the link down.
     state.LinkOk = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -63,6 +64,11 @@ class Link {
   // at its next exchange, never in the middle of one, and without the messages of a failure. The
   // command-line monitoring turns this off: there an interrupt closes the window between two refreshes.
   bool stopOnInterrupt = true;
+  // Set by another thread to end the running operation as an interrupt does (the station's stop).
+  const std::atomic<bool>* stopFlag = nullptr;
+  // How many times a read whose answer did not come is asked again before the link is taken for down
+  // (the station: on a busy PC a command's bytes can come too far apart for the logger, which drops it).
+  int readRetries = 0;
   // True when an interrupt asks to stop and no unit is being written (see WholeUnit).
   bool Interrupted() const;
   // Whether an interrupt took the link down: the running operation was stopped, not failed.

@@ -45,6 +45,14 @@ std::optional<size_t> ArchiveWriter::Close(std::optional<std::chrono::millisecon
   return Queued();
 }
 
+void ArchiveWriter::StopWaiting() {
+  {
+    std::lock_guard lock(mutex_);
+    noWaiting_ = true;
+  }
+  done_.notify_all();
+}
+
 void ArchiveWriter::OnFailingChanged(FailingChanged callback) {
   std::lock_guard lock(mutex_);
   failing_changed_ = std::move(callback);
@@ -330,6 +338,7 @@ bool ArchiveWriter::AddInterval(const archive::LoggerId& logger, archive::Interv
         std::any_of(queue_.begin(), queue_.end(), [number](const Item& i) { return i.number == number; });
     if (queued && !DueLocked()) return false;         // its batch is not full yet
     if (failing_ && passes_ != passes) return false;  // the archive refused it
+    if (noWaiting_) return false;
     // A write that hangs holds up everything behind it: the readings go on without it.
     const Clock::time_point deadline = std::min(since, writing_since_.value_or(since)) + patience_;
     if (Clock::now() >= deadline) return false;

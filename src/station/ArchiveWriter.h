@@ -61,6 +61,8 @@ class ArchiveWriter {
   // The same, waiting at most `wait` for the last attempt; nothing when the writer is still writing (a
   // write that hangs), which a later Close() (or the destructor) then waits for.
   std::optional<size_t> Close(std::optional<std::chrono::milliseconds> wait);
+  // The station is stopping: AddInterval waits no longer for a write, so a hung one holds no watcher.
+  void StopWaiting();
 
   void OnFailingChanged(FailingChanged callback);
   bool Failing() const;
@@ -137,6 +139,7 @@ class ArchiveWriter {
   bool asked_ = false;   // work was added or a retry asked for since the last pass began
   bool retry_ = false;   // write even a batch that is not full
   bool closing_ = false;
+  bool noWaiting_ = false;
   bool finished_ = false;  // the writer's thread is done
   std::map<std::string, uint64_t> written_;
   bool failing_ = false;

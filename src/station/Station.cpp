@@ -7,6 +7,7 @@
 #include "archive/Archive.h"
 #include "archive/Location.h"
 #include "platform/PosixSerialPort.h"
+#include "platform/Process.h"
 #include "station/Event.h"
 #ifdef VELUTRON_STATION_HTTP
 #include "station/Http.h"
@@ -15,6 +16,9 @@
 namespace velutron::station {
 
 namespace {
+
+// A cancelled PostgreSQL statement's end: its request to the server gets half a second.
+constexpr std::chrono::milliseconds kCancelWait{600};
 
 int64_t UtcNowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -200,10 +204,24 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
 }
 
 bool Station::Stop(std::optional<std::chrono::milliseconds> archive_wait) {
+  // The endpoint stops beside the rest: a client's connection may hold a worker up to its time-out.
+  std::thread endpoint;
+#ifdef VELUTRON_STATION_HTTP
+  if (http_) endpoint = std::thread([http = http_.get()] { http->endpoint.Stop(); });
+#endif
+  if (writer_) writer_->StopWaiting();
   StopWatchers();
   bool closed = true;
   if (writer_) {
-    const std::optional<size_t> left = writer_->Close(archive_wait);
+    std::optional<size_t> left = writer_->Close(archive_wait);
+    if (!left && archive_wait) {
+      // A write waiting on a PostgreSQL server is ended by an interrupt, which asks the server to drop
+      // the statement (half a second at most): what waits is then counted below rather than lost. The
+      // failure that follows is the stop's, not the archive's: no alarm.
+      writer_->OnFailingChanged(nullptr);
+      RequestInterrupt();
+      left = writer_->Close(kCancelWait);
+    }
     if (!left) {
       // A write that hangs must not hold the stop: what waits in memory is lost, as at any exit.
       log_.Error("", "archive: a write has no answer; " + std::to_string(writer_->Queued()) +
@@ -215,6 +233,7 @@ bool Station::Stop(std::optional<std::chrono::milliseconds> archive_wait) {
       log_.Error("", std::to_string(*left) + " records could not be written to the archive");
     }
   }
+  if (endpoint.joinable()) endpoint.join();
   http_.reset();
   notifier_.reset();
   writer_.reset();

@@ -39,8 +39,9 @@ class Station {
   // logger (its open alarms, acknowledgements and last readings); the archive and the endpoint are
   // reopened when they changed. On false nothing changed.
   bool Reload(const StationConfig& config, std::string& error);
-  // Every watcher finishes its reading and stops; the archive is closed. False when a write still had
-  // no answer after `archive_wait`: the writer is left to end with the process, which should end now.
+  // Every watcher finishes its reading and stops; the archive is closed. A write that has no answer
+  // after `archive_wait` is interrupted (a process-wide interrupt, so only at the end) and gets 0.6 s
+  // more. False when it still had none: the writer is left to end with the process, which should end now.
   bool Stop(std::optional<std::chrono::milliseconds> archive_wait = std::nullopt);
   // Between readings: what waits for the archive is written again.
   void Tick();

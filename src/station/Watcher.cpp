@@ -16,6 +16,14 @@ namespace {
 constexpr int64_t kHourMs = 3'600'000;
 constexpr int64_t kFirstRetryMs = 1000;
 constexpr int64_t kLastRetryMs = 60'000;
+// A read whose answer was lost is asked again once; a reading that still failed is tried again within
+// its interval, if one more attempt (two answers' time-outs and the rest) still fits, up to this many.
+constexpr int kReadRetries = 1;
+constexpr int kReadAttempts = 3;
+constexpr int64_t kAttemptMs = 550;
+// A logger is taken for gone, and connected to again from the start, after this many intervals in a
+// row without a reading; one lost answer on a busy PC must not cost a start sequence.
+constexpr int kMissesBeforeReconnect = 3;
 constexpr std::string_view kError = "ERROR!";
 // Raw readings are sixteenths of a degree above -55 degrees; the limits are whole degrees above -55.
 constexpr double kRawZero = 55 * 16;
@@ -32,6 +40,8 @@ const char* CauseName(archive::GapCause cause) {
       return "the 1-Wire bus fails";
     case archive::GapCause::Paused:
       return "paused";
+    case archive::GapCause::StationLate:
+      return "the station was late: the PC did not run it in time";
   }
   return "";
 }
@@ -74,7 +84,8 @@ Watcher::Watcher(WatcherSetup setup, WatcherEnv env, ArchiveWriter& archive, Not
   session_ = std::make_unique<Session>(env_.port, env_.clock, ui_, locale_);
   // The station stops between two readings on its own signal, never in the middle of one.
   session_->link.stopOnInterrupt = false;
-  ui_.window = [this](const MonitorRefresh& refresh) { Window(refresh); };
+  session_->link.readRetries = kReadRetries;
+  ui_.window = [this](const MonitorRefresh&) { Window(); };
   snapshot_.name = Name();
   snapshot_.port = setup_.port;
   snapshot_.poll_bucket_bounds_s.assign(std::begin(kHistogramBounds), std::end(kHistogramBounds));
@@ -127,6 +138,7 @@ void Watcher::Stop() {
     std::lock_guard lock(mutex_);
     stop_ = true;
   }
+  stopFlag_ = true;
   wake_.notify_all();
 }
 
@@ -260,15 +272,22 @@ void Watcher::Connect(int64_t tick) {
   windowOpened_ = false;
   connectedAt_ = tick;
   nextTick_ = tick;
+  missed_ = 0;
+  // A stop ends the start sequence (some 260 exchanges) at its next exchange; it only reads.
+  session_->link.stopFlag = &stopFlag_;
   BitBtn6Click(*session_);
+  session_->link.stopFlag = nullptr;
+  if (Stopping()) return;
   if (!windowOpened_) {
     nextTick_ = tick + int64_t{setup_.interval_s} * 1000;
     Unanswered(tick, Classify(tick));
   }
 }
 
-void Watcher::Window(const MonitorRefresh& refresh) {
+void Watcher::Window() {
   windowOpened_ = true;
+  // A reading once begun is finished.
+  session_->link.stopFlag = nullptr;
   const int64_t interval = int64_t{setup_.interval_s} * 1000;
   const auto readingOk = [this] { return session_->link.state.LinkOk && !session_->monitor.BusError; };
   int64_t tick = nextTick_;
@@ -292,8 +311,13 @@ void Watcher::Window(const MonitorRefresh& refresh) {
     // The outer loop gives the port up; this interval is the pause's first.
     if (PausedAt(tick)) return;
     nextTick_ = tick + interval;
+    // Woken an interval late, the station missed this interval's moment: the logger was not asked.
+    if (env_.utc_ms() - tick >= interval) {
+      Unanswered(tick, archive::GapCause::StationLate);
+      continue;
+    }
     const uint32_t started = env_.clock.TickMs();
-    const bool ok = refresh();
+    const bool ok = Read(tick);
     const double seconds = (env_.clock.TickMs() - started) / 1000.0;
     {
       std::lock_guard lock(mutex_);
@@ -304,10 +328,31 @@ void Watcher::Window(const MonitorRefresh& refresh) {
       ++snapshot_.poll_count;
     }
     if (!ok) {
-      Unanswered(tick, Classify(tick));
-      return;
+      if (Stopping()) return;
+      // A bus failure or a port gone is known at once; a silent logger only after several intervals.
+      if (session_->monitor.BusError || env_.port.HungUp() || ++missed_ >= kMissesBeforeReconnect) {
+        Unanswered(tick, Classify(tick));
+        return;
+      }
+      Unanswered(tick, archive::GapCause::Silence);
+      continue;
     }
+    missed_ = 0;
     Answered(tick);
+  }
+}
+
+bool Watcher::Read(int64_t tick) {
+  const int64_t end = tick + int64_t{setup_.interval_s} * 1000;
+  Session& s = *session_;
+  MonitorView view;
+  for (int attempt = 1;; ++attempt) {
+    // Each attempt reads everything again; a lost answer left the link down, which this one starts.
+    s.link.state.LinkOk = true;
+    if (Timer1Timer(s, view)) return true;
+    if (s.monitor.BusError || env_.port.HungUp() || Stopping()) return false;
+    if (attempt == kReadAttempts || env_.utc_ms() + kAttemptMs > end) return false;
+    log_.Debug(Name(), "an answer was lost: reading again");
   }
 }
 
@@ -452,7 +497,8 @@ void Watcher::Unanswered(int64_t tick, archive::GapCause cause) {
   const State state = cause == archive::GapCause::Silence      ? State::Silent
                       : cause == archive::GapCause::PortGone   ? State::PortGone
                       : cause == archive::GapCause::BusFailure ? State::BusFailure
-                                                               : State::Paused;
+                      : cause == archive::GapCause::Paused     ? State::Paused
+                                                               : State::Late;
   SetState(state, CauseName(cause));
   std::vector<AlarmStep> steps;
   {
@@ -462,8 +508,8 @@ void Watcher::Unanswered(int64_t tick, archive::GapCause cause) {
       c.value.reset();
       c.status = cause == archive::GapCause::BusFailure ? std::string(kError) : std::string();
     }
-    // A pause is asked for: no link alarm.
-    if (cause != archive::GapCause::Paused) {
+    // A pause is asked for, and a late station did not ask the logger: no link alarm.
+    if (cause != archive::GapCause::Paused && cause != archive::GapCause::StationLate) {
       Observation o;
       o.utc_ms = tick;
       o.answered = cause == archive::GapCause::BusFailure;

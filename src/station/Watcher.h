@@ -86,7 +86,7 @@ class Watcher {
   std::optional<int64_t> runUntilUtcMs;
 
  private:
-  enum class State { Up, Silent, PortGone, BusFailure, Paused };
+  enum class State { Up, Silent, PortGone, BusFailure, Paused, Late };
 
   // Waits until the PC's time reaches `utc_ms`; false when the watcher must stop.
   bool WaitUntil(int64_t utc_ms);
@@ -94,7 +94,9 @@ class Watcher {
   bool PausedAt(int64_t utc_ms);
   void Connect(int64_t tick);
   // The monitoring window's part: records the start sequence's reading, then one reading per interval.
-  void Window(const MonitorRefresh& refresh);
+  void Window();
+  // One interval's reading, tried again while the interval leaves time for it; true when it was taken.
+  bool Read(int64_t tick);
   // After a failed reading: a bus failure, a silent logger, or the port gone.
   archive::GapCause Classify(int64_t tick);
   // Runs the tests' hook once per interval.
@@ -123,6 +125,7 @@ class Watcher {
   mutable std::mutex mutex_;  // everything below that other threads reach
   std::condition_variable wake_;
   bool stop_ = false;
+  std::atomic<bool> stopFlag_{false};  // stop_ for the link: ends a start sequence at its next exchange
   std::optional<int64_t> pausedUntil_;
   AlarmRules rules_;
   LoggerSnapshot snapshot_;
@@ -136,6 +139,7 @@ class Watcher {
   int64_t connectedAt_ = 0;
   int64_t nextOpenAt_ = 0;
   int64_t backoffMs_ = 1000;
+  int missed_ = 0;  // intervals in a row the logger did not answer, on this connection
   bool windowOpened_ = false;
   bool identityRead_ = false;      // since the port was last opened
   bool channelsRecorded_ = false;  // in this watcher's archive

@@ -346,6 +346,8 @@ TEST_P(CliArchiveTest, TheListShowsTheGapsTheStationRecordedAndThoseTheReadingsS
         archive->AddGap(*logger, {kEight + 56 * 60'000, kEight + 79 * 60'000, GapCause::Silence}, error));
     ASSERT_TRUE(
         archive->AddGap(*logger, {kEight - 60 * 60'000, kEight - 30 * 60'000, GapCause::Paused}, error));
+    ASSERT_TRUE(archive->AddGap(
+        *logger, {kEight + 90 * 60'000, kEight + 91 * 60'000, GapCause::StationLate}, error));
   }
   CommandResult r = Cli({"archive", "list", "--tz", "Europe/Warsaw"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -354,13 +356,15 @@ TEST_P(CliArchiveTest, TheListShowsTheGapsTheStationRecordedAndThoseTheReadingsS
             "  ch1 °C \"Komora\" from 2026-12-01T08:00:00+01:00\n"
             "  gap 2026-12-01T07:00:00+01:00 .. 2026-12-01T07:30:00+01:00 (paused)\n"
             "  gap 2026-12-01T08:20:00+01:00 .. 2026-12-01T08:40:00+01:00 (missing readings)\n"
-            "  gap 2026-12-01T08:56:00+01:00 .. 2026-12-01T09:19:00+01:00 (silence)\n");
+            "  gap 2026-12-01T08:56:00+01:00 .. 2026-12-01T09:19:00+01:00 (silence)\n"
+            "  gap 2026-12-01T09:30:00+01:00 .. 2026-12-01T09:31:00+01:00 (station late)\n");
   r = Cli({"--json", "archive", "list", "--tz", "Europe/Warsaw"});
   EXPECT_EQ(
       r.out.substr(r.out.find("\"gaps\"")),
       R"("gaps":[{"from":"2026-12-01T07:00:00+01:00","to":"2026-12-01T07:30:00+01:00","cause":"paused"},)"
       R"({"from":"2026-12-01T08:20:00+01:00","to":"2026-12-01T08:40:00+01:00","cause":"missing readings"},)"
-      R"({"from":"2026-12-01T08:56:00+01:00","to":"2026-12-01T09:19:00+01:00","cause":"silence"}],)"
+      R"({"from":"2026-12-01T08:56:00+01:00","to":"2026-12-01T09:19:00+01:00","cause":"silence"},)"
+      R"({"from":"2026-12-01T09:30:00+01:00","to":"2026-12-01T09:31:00+01:00","cause":"station late"}],)"
       R"("conflicts":0})"
       "\n"
       R"({"type":"result","outcome":"completed"})"

@@ -415,6 +415,25 @@ TEST_F(StationTest,
         << error;
     EXPECT_EQ(alarms, std::vector<std::string>{"start high 1"});
   }
+
+  // Stopped while a write hangs: the write is interrupted, so the stop counts what it could not write
+  // (instead of leaving it behind), and a stop is no archive alarm.
+  station = Station({"--config", config, "--log-level", "debug"});
+  ASSERT_TRUE(station->WaitFor(written)) << station->Output();
+  backends.clear();
+  ASSERT_TRUE(admin->Exec(
+      "SELECT pid FROM pg_stat_activity WHERE datname = $1", std::vector<archive::SqlValue>{name},
+      [&](const archive::SqlRow& r) { backends.push_back(r.Int(0)); }, error))
+      << error;
+  {
+    const Stopped stopped(backends);
+    ASSERT_TRUE(station->WaitFor(waiting, station->Count(waiting) + 1)) << station->Output();
+    station->Signal(SIGTERM);
+    EXPECT_EQ(station->Wait(), 0) << station->Output();
+  }
+  EXPECT_TRUE(station->Output().ends_with(" records could not be written to the archive\n")) << station->Output();
+  EXPECT_EQ(station->Count(R"(alarm {"event":"start","kind":"archive")"), 0u) << station->Output();
+  station.reset();
   sql("DROP DATABASE " + name);
 }
 

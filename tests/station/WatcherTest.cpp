@@ -124,6 +124,53 @@ TEST(WatcherTest, APauseGivesThePortUpAndIsAGapWithItsCause) {
   EXPECT_EQ(b.Notes(), "");  // a pause asked for is no lost link
 }
 
+// A busy PC: a command whose bytes were held up too long is dropped by the logger; a thread woken an
+// interval late missed its moment; a logger silent for three intervals is connected to again.
+TEST(WatcherTest, ALostAnswerIsReadAgainALateStationIsToldFromASilentLoggerWhichAloneIsReconnected) {
+  Bench b;
+  b.device.pinnedReadings.clear();
+  size_t sent = 0;
+  size_t holdAfter = 0;
+  b.port.afterSend = [&](size_t n) {
+    sent = n;
+    if (n == holdAfter) b.clock.AdvanceToUs(b.clock.NowUs() + 60'000);  // beyond the logger's 50 ms
+  };
+  b.Run(300, [&](Watcher&, int t) {
+    if (t == 30 || t == 40) holdAfter = sent + 1;  // the next command's first byte
+    if (t == 100) b.clock.AdvanceToUs(b.clock.NowUs() + 10'500'000);
+    if (t == 200 || t == 230) b.device.faults.silent = t == 200;
+  });
+  std::string error;
+  auto period = archive::OpenPeriodArchive(b.path, error);
+  ASSERT_TRUE(period) << error;
+  std::vector<archive::Gap> gaps;
+  ASSERT_TRUE(
+      period->Gaps(*period->FindLogger("Chłodnia A", error), kBaseMs, kBaseMs + 300'000, gaps, error));
+  std::vector<std::string> seen;
+  for (const archive::Gap& g : gaps) {
+    seen.push_back(std::to_string((g.from_utc_ms - kBaseMs) / 1000) + "-" +
+                   std::to_string((g.to_utc_ms - kBaseMs) / 1000) + " " +
+                   std::to_string(static_cast<int>(g.cause)));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"100-110 4", "200-230 0"}));
+  EXPECT_EQ(b.port.opens.size(), 2u);  // the start and the reconnection after the silence
+}
+
+// The stop comes while the start sequence (some 260 exchanges) runs: it ends at the next exchange.
+TEST(WatcherTest, AStopInTheStartSequenceEndsItWithinOneAnswersTimeOut) {
+  Bench b;
+  Watcher* watcher = nullptr;
+  std::optional<uint64_t> stoppedUs;
+  b.port.afterSend = [&](size_t n) {
+    if (n != 100 || watcher == nullptr) return;
+    watcher->Stop();
+    stoppedUs = b.clock.NowUs();
+  };
+  b.Run(60, [&](Watcher& w, int) { watcher = &w; });
+  ASSERT_TRUE(stoppedUs);
+  EXPECT_LE(b.clock.NowUs() - *stoppedUs, 260'000u);
+}
+
 // Real time on a pseudo-terminal: the simulator's end closing is an adapter pulled, a new simulator
 // publishing the same link is the adapter back under its /dev/serial/by-id name.
 TEST(WatcherTest, AnUnpluggedAdapterIsAGapAndALinkAlarmAndIsTakenBackWithTheGrowingDelay) {
