@@ -163,27 +163,24 @@ void QtUserInterface::ShowError(std::string_view text) {
   Exec(box);
 }
 
-bool QtUserInterface::AskOkCancel(std::string_view caption, std::string_view text) {
-  QMessageBox box(QMessageBox::Question, Q(caption), DialogText(text), QMessageBox::Ok | QMessageBox::Cancel,
-                  nullptr);
+bool QtUserInterface::Ask(std::string_view caption, std::string_view text, QMessageBox::StandardButton yes,
+                          QMessageBox::StandardButton no, QMessageBox::StandardButton preferred) {
+  QMessageBox box(QMessageBox::Question, Q(caption), DialogText(text), yes | no, nullptr);
   box.setTextFormat(Qt::PlainText);
-  box.setDefaultButton(QMessageBox::Ok);
-  box.setEscapeButton(QMessageBox::Cancel);
+  box.setDefaultButton(preferred);
+  box.setEscapeButton(no);
   FitCaption(box);
   Exec(box);
-  return box.clickedButton() == box.button(QMessageBox::Ok);
+  return box.clickedButton() == box.button(yes);
+}
+
+bool QtUserInterface::AskOkCancel(std::string_view caption, std::string_view text) {
+  return Ask(caption, text, QMessageBox::Ok, QMessageBox::Cancel, QMessageBox::Ok);
 }
 
 bool QtUserInterface::AskBeforeIrreversible(std::string_view caption, std::string_view text) {
-  QMessageBox box(QMessageBox::Question, Q(caption), DialogText(text), QMessageBox::Yes | QMessageBox::No,
-                  nullptr);
-  box.setTextFormat(Qt::PlainText);
   // Enter alone must not do what cannot be undone.
-  box.setDefaultButton(QMessageBox::No);
-  box.setEscapeButton(QMessageBox::No);
-  FitCaption(box);
-  Exec(box);
-  return box.clickedButton() == box.button(QMessageBox::Yes);
+  return Ask(caption, text, QMessageBox::Yes, QMessageBox::No, QMessageBox::No);
 }
 
 std::optional<std::string> QtUserInterface::AskText(std::string_view caption, std::string_view prompt,

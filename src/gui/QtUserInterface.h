@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <functional>
@@ -61,6 +62,10 @@ class QtUserInterface : public UserInterface {
   void OpenUrl(const QUrl& url);
 
  private:
+  // A question answered `yes` or `no` (also Escape); Enter gives `preferred`.
+  bool Ask(std::string_view caption, std::string_view text, QMessageBox::StandardButton yes,
+           QMessageBox::StandardButton no, QMessageBox::StandardButton preferred);
+
   QPointer<QTextEdit> view_;
   QPointer<QProgressBar> bar_;
   int progressMax_ = 0;
