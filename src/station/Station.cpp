@@ -200,6 +200,7 @@ void Station::ArchiveFailing(bool failing, const std::string& error) {
     job.timeout_s = config_.alarms.command_timeout_s;
   }
   if (!notifier_ || job.command.empty()) return;
+  job.alarm = "archive";
   job.input = json + "\n";
   job.env = {{"VELUTRON_EVENT", event}, {"VELUTRON_KIND", "archive"}, {"VELUTRON_TIME", FormatUtc(now)}};
   notifier_->Submit(std::move(job));
