@@ -37,7 +37,7 @@ bool ParseListenAddress(const std::string& listen, std::string& host, int& port,
   if (!listen.empty() && listen.front() == '[') {
     const size_t close = listen.find(']');
     if (close == std::string::npos) {
-      error = "niezamknięty nawias w adresie " + listen;
+      error = "no closing bracket";
       return false;
     }
     host = listen.substr(1, close - 1);
@@ -48,14 +48,14 @@ bool ParseListenAddress(const std::string& listen, std::string& host, int& port,
     rest = colon == std::string::npos ? std::string() : listen.substr(colon);
   }
   if (host.empty() || (host.find(':') != std::string::npos && listen.front() != '[')) {
-    error = "adres do nasłuchu ma postać ADRES:PORT lub [ADRES IPv6]:PORT, a nie " + listen;
+    error = "not ADDRESS:PORT or [IPv6 ADDRESS]:PORT";
     return false;
   }
   port = kDefaultPort;
   if (rest.empty()) return true;
   if (rest.front() != ':' || rest.size() < 2 || rest.size() > 6 ||
       rest.find_first_not_of("0123456789", 1) != std::string::npos || std::stoi(rest.substr(1)) > 65535) {
-    error = "nieprawidłowy port w adresie " + listen;
+    error = "the port must be a number 0 to 65535";
     return false;
   }
   port = std::stoi(rest.substr(1));
@@ -183,7 +183,7 @@ HttpEndpoint::~HttpEndpoint() { Stop(); }
 
 bool HttpEndpoint::Start(const std::string& listen, std::string& error) {
   if (impl_->thread.joinable()) {
-    error = "punkt HTTP już działa";
+    error = "the HTTP endpoint is running already";
     return false;
   }
   std::string host;
@@ -198,8 +198,7 @@ bool HttpEndpoint::Start(const std::string& listen, std::string& error) {
   if (impl_->port < 0) {
     const int cause = errno;
     impl_->port = 0;
-    error =
-        "nie można nasłuchiwać na " + listen + (cause != 0 ? std::string(": ") + std::strerror(cause) : "");
+    error = cause != 0 ? std::strerror(cause) : "cannot listen there";
     return false;
   }
   impl_->running = true;
