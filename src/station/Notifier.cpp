@@ -69,8 +69,10 @@ bool Attend(pid_t pid, int in, int out, const std::string& input, SteadyClock::t
       }
     }
   }
-  // What the command wrote before it ended; a child it left behind holding the pipe is not waited for.
-  for (ssize_t got_bytes = 0; ended && out >= 0 && (got_bytes = ::read(out, buffer, sizeof buffer)) > 0;) {
+  // What the command wrote before it ended; a child it left behind holding the pipe is not waited for,
+  // nor read past the deadline.
+  for (ssize_t got_bytes = 0; ended && out >= 0 && RemainingMs(deadline) > 0 &&
+                              (got_bytes = ::read(out, buffer, sizeof buffer)) > 0;) {
     if (output != nullptr) output->Add(buffer, static_cast<size_t>(got_bytes));
   }
   if (pidfd >= 0) ::close(pidfd);
