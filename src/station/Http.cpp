@@ -48,7 +48,7 @@ bool ParseListenAddress(const std::string& listen, std::string& host, int& port,
   if (!listen.empty() && listen.front() == '[') {
     const size_t close = listen.find(']');
     if (close == std::string::npos) {
-      error = "niezamknięty nawias w adresie " + listen;
+      error = "no closing bracket";
       return false;
     }
     host = listen.substr(1, close - 1);
@@ -59,14 +59,14 @@ bool ParseListenAddress(const std::string& listen, std::string& host, int& port,
     rest = colon == std::string::npos ? std::string() : listen.substr(colon);
   }
   if (host.empty() || (host.find(':') != std::string::npos && listen.front() != '[')) {
-    error = "adres do nasłuchu ma postać ADRES:PORT lub [ADRES IPv6]:PORT, a nie " + listen;
+    error = "not ADDRESS:PORT or [IPv6 ADDRESS]:PORT";
     return false;
   }
   port = kDefaultPort;
   if (rest.empty()) return true;
   if (rest.front() != ':' || rest.size() < 2 || rest.size() > 6 ||
       rest.find_first_not_of("0123456789", 1) != std::string::npos || std::stoi(rest.substr(1)) > 65535) {
-    error = "nieprawidłowy port w adresie " + listen;
+    error = "the port must be a number 0 to 65535";
     return false;
   }
   port = std::stoi(rest.substr(1));
@@ -725,7 +725,7 @@ HttpEndpoint::~HttpEndpoint() { Stop(); }
 
 bool HttpEndpoint::Start(const std::string& listen, std::string& error) {
   if (impl_->loop.joinable()) {
-    error = "punkt HTTP już działa";
+    error = "the HTTP endpoint is running already";
     return false;
   }
   std::string host;
@@ -738,7 +738,7 @@ bool HttpEndpoint::Start(const std::string& listen, std::string& error) {
   addrinfo* found = nullptr;
   const int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
   if (resolved != 0) {
-    error = "nie można nasłuchiwać na " + listen + ": " + ::gai_strerror(resolved);
+    error = ::gai_strerror(resolved);
     return false;
   }
   int cause = 0;
@@ -759,8 +759,7 @@ bool HttpEndpoint::Start(const std::string& listen, std::string& error) {
   }
   ::freeaddrinfo(found);
   if (fd < 0) {
-    error =
-        "nie można nasłuchiwać na " + listen + (cause != 0 ? std::string(": ") + std::strerror(cause) : "");
+    error = cause != 0 ? std::strerror(cause) : "cannot listen there";
     return false;
   }
   sockaddr_storage bound{};
@@ -770,7 +769,7 @@ bool HttpEndpoint::Start(const std::string& listen, std::string& error) {
                                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
   int wake[2];
   if (::pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) {
-    error = std::string("nie można nasłuchiwać na ") + listen + ": " + std::strerror(errno);
+    error = std::strerror(errno);
     CloseFd(fd);
     return false;
   }

@@ -266,6 +266,7 @@ void Station::ArchiveFailing(bool failing, const std::string& error) {
     log_.Info("", "alarm " + json);
   }
   if (!notifier_ || job.command.empty()) return;
+  job.alarm = "archive";
   job.input = json + "\n";
   job.env = {{"VELUTRON_EVENT", event}, {"VELUTRON_KIND", "archive"}, {"VELUTRON_TIME", FormatUtc(now)}};
   notifier_->Submit(std::move(job));

@@ -557,6 +557,7 @@ void Watcher::Raise(const std::vector<AlarmStep>& steps) {
     if (notifier_ == nullptr || setup_.alarms.command.empty()) continue;
     Notifier::Job job;
     job.source = id.name;
+    job.alarm = step.kind + ":" + std::to_string(step.channel);
     job.command = setup_.alarms.command;
     job.timeout_s = setup_.alarms.command_timeout_s;
     job.input = json + "\n";

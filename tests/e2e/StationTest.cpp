@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 
 #include "StationProcess.h"
@@ -538,6 +539,20 @@ TEST_F(StationTest, TheCommandLineSaysWhatIsWrongWithItsExitCode) {
       EXPECT_EQ(r.err, row.err);
     }
   }
+  // The log's lines: each with its UTC time, or under the journal with the priority it reads instead.
+  const std::string cannotStart =
+      std::string(VELUTRON_STATION_PATH) + " --port COM1 --archive /nonexistent/site.db";
+  const std::string why = "error archive /nonexistent/site.db: unable to open database file\n";
+  EXPECT_EQ(
+      Run({"/bin/sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec " + cannotStart}).err,
+      "<3>" + why);
+  // A journal stream inherited, with standard error sent elsewhere.
+  const std::string plain = Run({"/bin/sh", "-c", "JOURNAL_STREAM=1:1 exec " + cannotStart}).err;
+  EXPECT_TRUE(
+      std::regex_match(plain, std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"
+                                         "\\.[0-9]{3}Z " +
+                                         why)))
+      << plain;
 }
 
 }  // namespace

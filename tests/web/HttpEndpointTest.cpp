@@ -219,11 +219,11 @@ TEST_F(HttpEndpointTest, RefusesAnAddressItCannotUseWithTheReason) {
   ASSERT_TRUE(first.Start("127.0.0.1:0", error)) << error;
   const std::string taken = "127.0.0.1:" + std::to_string(first.Port());
   const std::pair<std::string, std::string> cases[] = {
-      {taken, "nie można nasłuchiwać na " + taken + ": Address already in use"},
-      {"127.0.0.1:65536", "nieprawidłowy port w adresie 127.0.0.1:65536"},
-      {"127.0.0.1:x", "nieprawidłowy port w adresie 127.0.0.1:x"},
-      {"::1:9457", "adres do nasłuchu ma postać ADRES:PORT lub [ADRES IPv6]:PORT, a nie ::1:9457"},
-      {"[::1:9457", "niezamknięty nawias w adresie [::1:9457"},
+      {taken, "Address already in use"},
+      {"127.0.0.1:65536", "the port must be a number 0 to 65535"},
+      {"127.0.0.1:x", "the port must be a number 0 to 65535"},
+      {"::1:9457", "not ADDRESS:PORT or [IPv6 ADDRESS]:PORT"},
+      {"[::1:9457", "no closing bracket"},
   };
   std::string host;
   int port = 0;
