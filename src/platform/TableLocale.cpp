@@ -122,6 +122,12 @@ TableLocale TableLocale::FromEnvironment() {
   return TableLocale(Environment("LC_NUMERIC"), Environment("LC_TIME"));
 }
 
+std::vector<std::string> TableLocale::Names() {
+  std::vector<std::string> names;
+  for (const Entry& e : kEntries) names.emplace_back(e.name);
+  return names;
+}
+
 std::string TableLocale::ShortDate(const CivilTime& t) const { return Format(datePattern_, t); }
 
 std::string TableLocale::LongTime(const CivilTime& t) const { return Format(timePattern_, t); }

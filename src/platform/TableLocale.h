@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Locale.h"
 
@@ -15,6 +16,8 @@ class TableLocale final : public Locale {
   explicit TableLocale(std::string_view name);
   // The environment's: LC_ALL, then LC_NUMERIC (numbers) or LC_TIME (dates and times), then LANG.
   static TableLocale FromEnvironment();
+  // Every locale the table holds, by name: what is compared with Qt's.
+  static std::vector<std::string> Names();
 
   std::string DecimalSeparator() const override { return decimal_; }
   std::string ShortDate(const CivilTime& t) const override;

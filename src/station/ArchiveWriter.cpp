@@ -58,6 +58,11 @@ void ArchiveWriter::OnFailingChanged(FailingChanged callback) {
   failing_changed_ = std::move(callback);
 }
 
+void ArchiveWriter::CountDroppedIn(std::shared_ptr<std::atomic<uint64_t>> total) {
+  std::lock_guard lock(mutex_);
+  dropped_total_ = std::move(total);
+}
+
 bool ArchiveWriter::Failing() const {
   std::lock_guard lock(mutex_);
   return failing_;
@@ -110,11 +115,22 @@ void ArchiveWriter::Report() {
 }
 
 void ArchiveWriter::TrimLocked() {
-  // Bounded: the oldest wait longest and go first, so the latest hours survive a long outage.
+  // Bounded: readings go first and the oldest of them first, so the latest hours survive a long outage
+  // and the alarms survive it whole. Notifications go before any event, so none is kept without its event.
+  // By the variant's order: Channels, Interval, Gap, Event, Note.
+  constexpr int kRank[] = {4, 0, 1, 3, 2};
   while (queue_.size() > max_queued_) {
-    queue_.pop_front();
-    if (dropped_++ % 1000 == 0)
-      log_.Error("", "archive: the memory queue is full; the oldest records are lost");
+    size_t drop = 0;
+    for (size_t i = 0; i < queue_.size() && kRank[queue_[drop].what.index()] > 0; ++i) {
+      if (kRank[queue_[i].what.index()] < kRank[queue_[drop].what.index()]) drop = i;
+    }
+    queue_.erase(queue_.begin() + static_cast<ptrdiff_t>(drop));
+    ++dropped_;
+    if (dropped_total_) ++*dropped_total_;
+    if (dropped_ == 1 || dropped_ % 1000 == 0)
+      log_.Error("", "archive: the memory queue is full; " + std::to_string(dropped_) +
+                         (dropped_ == 1 ? " record" : " records") +
+                         " lost so far, the oldest readings first");
   }
 }
 

@@ -6,6 +6,7 @@
 // (a full disk, a server gone) waits in a bounded queue in memory, in order, and is written as soon as
 // the archive takes writes again.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -65,6 +66,9 @@ class ArchiveWriter {
   void StopWaiting();
 
   void OnFailingChanged(FailingChanged callback);
+  // Adds every record the full queue drops to `total`, which may outlive the writer (the station's count
+  // for /metrics, kept across archives).
+  void CountDroppedIn(std::shared_ptr<std::atomic<uint64_t>> total);
   bool Failing() const;
   size_t Queued() const;
   // Readings (one per channel) written for that logger since the start.
@@ -99,7 +103,7 @@ class ArchiveWriter {
   bool HungLocked(std::chrono::steady_clock::duration longer_than) const;
   // Tells the failing callback the state, if it changed since it was last told.
   void Report();
-  // Drops the oldest records beyond the queue's bound.
+  // Drops records beyond the queue's bound: readings first, the oldest first.
   void TrimLocked();
   // The writer's thread: passes over the queue while there is work, until closed.
   void Run();
@@ -145,6 +149,7 @@ class ArchiveWriter {
   bool failing_ = false;
   std::string why_;  // why it fails
   uint64_t dropped_ = 0;
+  std::shared_ptr<std::atomic<uint64_t>> dropped_total_;
   FailingChanged failing_changed_;
   std::mutex report_mutex_;  // taken before mutex_, never while holding it
   bool reported_ = false;    // the state the callback was last told

@@ -44,6 +44,7 @@ struct LoggerSnapshot {
 struct ArchiveSnapshot {
   bool failing = false;
   std::optional<int64_t> failing_since_utc_ms;  // the write that first failed
+  uint64_t dropped = 0;                         // records the full memory queue dropped since the start
 };
 
 }  // namespace velutron::station

@@ -83,6 +83,7 @@ bool Station::Start(const StationConfig& config, std::string& error) {
   serials_ = KnownSerials(*archive);
   writer_ = std::make_unique<ArchiveWriter>(std::move(archive), log_);
   writer_->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
+  writer_->CountDroppedIn(archive_dropped_);
   notifier_ = std::make_unique<Notifier>(log_);
   if (!config.listen.empty()) {
 #ifdef VELUTRON_STATION_HTTP
@@ -189,6 +190,7 @@ bool Station::Reload(const StationConfig& config, std::string& error) {
       archive_state_ = {};  // a new archive, not failing until it says so
     }
     writer->OnFailingChanged([this](bool failing, const std::string& why) { ArchiveFailing(failing, why); });
+    writer->CountDroppedIn(archive_dropped_);
   }
   StartWatchers(config, writer ? *writer : *writer_).clear();
   if (writer) {
@@ -274,7 +276,9 @@ void Station::ArchiveFailing(bool failing, const std::string& error) {
 
 ArchiveSnapshot Station::ArchiveState() const {
   std::lock_guard lock(mutex_);
-  return archive_state_;
+  ArchiveSnapshot state = archive_state_;
+  state.dropped = *archive_dropped_;
+  return state;
 }
 
 std::vector<LoggerSnapshot> Station::Snapshots() const {

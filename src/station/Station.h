@@ -3,6 +3,7 @@
 // The station as a whole: the archive writer, the notifier, one watcher and thread per logger, the
 // HTTP endpoint, and what the local socket asks of them.
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -65,6 +66,8 @@ class Station {
   std::unique_ptr<Clock> clock_;
   StationConfig config_;
   std::unique_ptr<ArchiveWriter> writer_;
+  // What the full memory queues dropped: every writer's, across reloads.
+  std::shared_ptr<std::atomic<uint64_t>> archive_dropped_ = std::make_shared<std::atomic<uint64_t>>(0);
   std::unique_ptr<Notifier> notifier_;
   std::unique_ptr<HttpServer> http_;
   mutable std::mutex

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/Sha256.h"
 #include "archive/Statistics.h"
 
 namespace velutron::test {
@@ -286,6 +287,38 @@ TEST(StatisticsTest, TheHashCoversTimesValuesAndMarkersAndTheJsonLineCarriesIt) 
             R"("low":null,"high":null,"above_s":null,"below_s":null,"above_share":null,"below_share":null,)"
             R"("excursions":[],"sha256":"ceb271cb95a1c1650028451e244a1a5a91652ed857b3805b8f66cc8b28534982",)"
             R"("mkt_dh":83.144,"limits":"recorded","changed_hours":[]})");
+}
+
+TEST(StatisticsTest, TheHashIsSha256AtEveryPaddingBoundary) {
+  // "abc...zab..." cut to each length; the hashes from `sha256sum` and Python's hashlib. 55 bytes leave
+  // just room for the padding in the last block, 56 push the length into a block of its own.
+  const struct {
+    size_t length;
+    const char* hex;
+  } rows[] = {
+      {0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {1, "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb"},
+      {55, "595615dbe4f0f407ae397d08b4c2cb870cb9b0e11937416f950c5160acf9c005"},
+      {56, "784f623b787495078e93ff28a25b581df0584055a7e71d8cd90c454716b92f51"},
+      {63, "5ca3e1ef5207490eac01a795e5cc94d59582a5118bf9534665c8668d87aa647c"},
+      {64, "2fcd5a0d60e4c941381fcc4e00a4bf8be422c3ddfafb93c809e8d1e2bfffae8e"},
+      {65, "1b3cd1877ab2f2f19f7be001722554f336cb799df0329de0bb4c118dc6abc06d"},
+      {119, "faef67da856d6fd9c8d12f9ed0a4fefd3cf0ce085ab43e2907418d457e3c354b"},
+      {120, "c9512b08619c19fbb503c7da6b46ef20301e5f7a7a5f43989182398536f5c5c8"},
+      {128, "6c05be2c4268843ae47e68e611277ce62c02153f2f4d2e1e2a1a4b44f766cf74"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.length);
+    std::string message;
+    for (size_t i = 0; i < row.length; ++i) message += static_cast<char>('a' + i % 26);
+    Sha256 whole;
+    whole.Add(message);
+    EXPECT_EQ(whole.Hex(), row.hex);
+    // Fed a byte at a time, the blocks fill across calls.
+    Sha256 bytes;
+    for (const char c : message) bytes.Add(std::string_view(&c, 1));
+    EXPECT_EQ(bytes.Hex(), row.hex);
+  }
 }
 
 }  // namespace

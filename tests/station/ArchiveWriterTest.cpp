@@ -12,6 +12,7 @@
 #include "../archive/SummaryCheck.h"
 #include "StationSupport.h"
 #include "station/ArchiveWriter.h"
+#include "station/Metrics.h"
 
 namespace velutron::test {
 namespace {
@@ -80,6 +81,80 @@ TEST(ArchiveWriterTest, AFullDiskKeepsTheLatestReadingsInMemoryAndWritesThemWhen
     EXPECT_EQ(changes, (std::vector<std::string>{"full", "free"}));
     EXPECT_EQ(Archived(path), row.expected);
   }
+}
+
+// An archive that refuses every write while `failing`, and otherwise notes what it is given.
+class NotingArchive : public archive::Archive {
+ public:
+  std::atomic<bool> failing{true};
+  std::vector<std::string> got;  // the writer's thread's until it is closed, and the writer's to free
+
+  std::optional<int64_t> Logger(const archive::LoggerId&, std::string& error) override {
+    return Refused(error) ? std::nullopt : std::optional<int64_t>(1);
+  }
+  std::optional<int64_t> FindLogger(const std::string&, std::string&) override { return 1; }
+  bool SetChannels(int64_t, int64_t, const std::vector<archive::ChannelInfo>&, std::string& e) override {
+    return Noted(e, "channels");
+  }
+  bool AddInterval(int64_t, archive::Source, const archive::Interval& i, std::string& e) override {
+    return Noted(e, "interval " + std::to_string(i.utc_ms / 1000));
+  }
+  bool AddGap(int64_t, const archive::Gap& gap, std::string& e) override {
+    return Noted(e, "gap " + std::to_string(gap.from_utc_ms / 1000));
+  }
+  std::optional<int64_t> AddAlarmEvent(int64_t, const archive::AlarmEvent& event, std::string& e) override {
+    return Noted(e, "event " + event.event) ? std::optional<int64_t>(7) : std::nullopt;
+  }
+  bool AddNotification(const archive::Notification& n, std::string& e) override {
+    return Noted(e, "notification of event " + std::to_string(n.alarm_event_id));
+  }
+  bool History(int64_t, int, int64_t, int64_t, std::vector<archive::HistoryPoint>&, std::string&) override {
+    return true;
+  }
+
+ private:
+  bool Refused(std::string& error) {
+    if (failing) error = "disk full";
+    return failing;
+  }
+  bool Noted(std::string& error, std::string what) {
+    if (Refused(error)) return false;
+    got.push_back(std::move(what));
+    return true;
+  }
+};
+
+TEST(ArchiveWriterTest, AFullQueueDropsTheOldestReadingsAndKeepsTheAlarmsWithTheirNotifications) {
+  std::vector<std::string> lines;
+  Log log(
+      LogLevel::Error, [&](std::string_view line) { lines.emplace_back(line.substr(line.find(' ') + 1)); },
+      LogStyle::Timestamped);
+  auto archive = std::make_unique<NotingArchive>();
+  NotingArchive& noted = *archive;
+  const auto dropped = std::make_shared<std::atomic<uint64_t>>(0);
+  ArchiveWriter writer(std::move(archive), log, 4);
+  writer.CountDroppedIn(dropped);
+  const archive::LoggerId a{"A", "A", "VT-1"};
+  EXPECT_FALSE(Add(writer, 1));
+  EXPECT_FALSE(Add(writer, 2));
+  const ArchiveWriter::EventKey event = writer.AddAlarmEvent(a, {3000, "start", "high", 1, 9.5, 8.0, "{}"});
+  writer.AddNotification(event, {0, 3000, {"mail"}, 0, ""});
+  EXPECT_FALSE(Add(writer, 3));
+  writer.AddGap(a, {4000, 5000, archive::GapCause::Silence});
+  EXPECT_FALSE(Add(writer, 5));
+  EXPECT_FALSE(Add(writer, 6));
+  noted.failing = false;
+  EXPECT_EQ(writer.Close(), 0u);
+  EXPECT_EQ(noted.got,
+            (std::vector<std::string>{"event start", "notification of event 7", "gap 4", "interval 6"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "error archive: disk full; readings wait in memory",
+                "error archive: the memory queue is full; 1 record lost so far, the oldest readings first",
+            }));
+  EXPECT_NE(RenderMetrics({}, ArchiveSnapshot{false, std::nullopt, *dropped})
+                .find("# TYPE velutron_archive_dropped_total counter\nvelutron_archive_dropped_total 4\n"),
+            std::string::npos);
 }
 
 TEST(ArchiveWriterTest, AWriteThatHangsHoldsUpNoReadingAndWhatWaitedIsWrittenWhenItEnds) {

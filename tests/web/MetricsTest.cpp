@@ -137,7 +137,7 @@ TEST(MetricsTest, PromtoolAcceptsTheText) {
   second.channels[0].status = "ERROR!";
   test::Command c;
   c.argv = {"/bin/sh", "-c", "promtool check metrics"};
-  c.input = RenderMetrics({ColdStore(), second}, ArchiveSnapshot{true, 1796709970250});
+  c.input = RenderMetrics({ColdStore(), second}, ArchiveSnapshot{true, 1796709970250, 4});
   const test::CommandResult r = test::RunCommand(c);
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(r.out + r.err, "");
