@@ -223,8 +223,7 @@ std::string RenderMetrics(const std::vector<LoggerSnapshot>& loggers,
              "Unix time of the first failed write while the archive fails.");
     f.Sample({}, static_cast<double>(*archive->failing_since_utc_ms) / 1000.0);
   }
-  // Once something was lost: till then the text is as it always was.
-  if (archive && archive->dropped > 0) {
+  if (archive) {
     Family f(out, "velutron_archive_dropped_total", "counter",
              "Records the full memory queue dropped while the archive failed, the oldest readings first.");
     f.Sample({}, archive->dropped);

@@ -126,7 +126,9 @@ TEST(MetricsTest, UnknownValuesAreAbsentAndTextsEscaped) {
   EXPECT_EQ(
       RenderMetrics({}, ArchiveSnapshot{}),
       "# HELP velutron_archive_failing 1 while writes to the archive fail and readings wait in memory.\n"
-      "# TYPE velutron_archive_failing gauge\nvelutron_archive_failing 0\n");
+      "# TYPE velutron_archive_failing gauge\nvelutron_archive_failing 0\n"
+      "# HELP velutron_archive_dropped_total Records the full memory queue dropped while the archive failed, "
+      "the oldest readings first.\n# TYPE velutron_archive_dropped_total counter\nvelutron_archive_dropped_total 0\n");
 }
 
 TEST(MetricsTest, PromtoolAcceptsTheText) {
