@@ -331,7 +331,13 @@ void Watcher::Window() {
       if (Stopping()) return;
       // A bus failure or a port gone is known at once; a silent logger only after several intervals.
       if (session_->monitor.BusError || env_.port.HungUp() || ++missed_ >= kMissesBeforeReconnect) {
-        Unanswered(tick, Classify(tick));
+        const archive::GapCause cause = Classify(tick);
+        // A port that went without hanging up (as on Windows) looked silent until now: its gap is the
+        // port's from the first of these missed intervals.
+        if (cause == archive::GapCause::PortGone && gap_ && gap_->cause == archive::GapCause::Silence &&
+            gap_->from_utc_ms == tick - (missed_ - 1) * interval)
+          gap_->cause = cause;
+        Unanswered(tick, cause);
         return;
       }
       Unanswered(tick, archive::GapCause::Silence);
