@@ -224,9 +224,8 @@ bool ArchiveWindow::ShowPeriod() {
   // the readings as they are, and the user is told which hours.
   std::string changed;
   for (const ChannelStats& s : result.stats) {
-    for (const auto& [from, to] : HourRuns(s.changed_ms))
-      changed += "\r" + std::to_string(s.channel) + ": " + zone_->Format(from / 1000) + " .. " +
-                 zone_->Format(to / 1000);
+    for (const std::string& run : ChangedRuns(s, *zone_))
+      changed += "\r" + std::to_string(s.channel) + ": " + run;
   }
   if (!changed.empty())
     ui_.ShowMessage(text::kCaptionWarning, "Godziny zmienione od ich podsumowania:" + changed);

@@ -18,6 +18,26 @@ std::string Suffix(Unit u) { return u == Unit::RelativeHumidity ? "_RH" : "_C"; 
 
 }  // namespace
 
+bool ForEachDay(PeriodArchive& archive, int64_t logger, int64_t from_ms, int64_t to_ms,
+                const std::function<bool(const std::vector<PeriodPoint>&)>& take, bool& taken,
+                std::string& error) {
+  int64_t first = 0, last = 0;
+  bool any = false;
+  if (!archive.Span(logger, first, last, any, error)) return false;
+  const int64_t end = any ? std::min(to_ms, last + 1000) : from_ms;
+  constexpr int64_t kSlice = 86'400'000;
+  std::vector<PeriodPoint> points;
+  for (int64_t from = any ? std::max(from_ms, first) : end; taken && from < end; from += kSlice) {
+    points.clear();
+    if (!archive.Period(
+            logger, from, std::min(end, from + kSlice),
+            [&points](const PeriodPoint& point) { points.push_back(point); }, error))
+      return false;
+    taken = take(points);
+  }
+  return true;
+}
+
 PeriodWriter::PeriodWriter(const LoggerEntry& logger, const std::vector<ChannelEntry>& channels,
                            std::vector<SeriesKey> columns, const PeriodExportOptions& options,
                            const TimeZone& zone, PeriodFormat format)

@@ -11,6 +11,13 @@
 
 namespace velutron::archive {
 
+// The readings of [from_ms, to_ms) a day at a time, handed to `take` until it returns false (or
+// `taken` is false); days are sliced only where readings exist, so a period of centuries costs what its
+// readings cost. False with `error` set when the archive fails.
+bool ForEachDay(PeriodArchive& archive, int64_t logger, int64_t from_ms, int64_t to_ms,
+                const std::function<bool(const std::vector<PeriodPoint>&)>& take, bool& taken,
+                std::string& error);
+
 enum class PeriodFormat { Csv, Json };
 
 struct PeriodExportOptions {

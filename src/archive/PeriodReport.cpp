@@ -284,6 +284,13 @@ std::vector<std::pair<int64_t, int64_t>> HourRuns(const std::vector<int64_t>& ch
   return runs;
 }
 
+std::vector<std::string> ChangedRuns(const ChannelStats& s, const TimeZone& zone) {
+  std::vector<std::string> runs;
+  for (const auto& [from, to] : HourRuns(s.changed_ms))
+    runs.push_back(zone.Format(from / 1000) + " .. " + zone.Format(to / 1000));
+  return runs;
+}
+
 std::string CombinedHash(const std::vector<ChannelStats>& stats) {
   if (stats.size() == 1) return stats.front().sha256;
   Sha256 hash;

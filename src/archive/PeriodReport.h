@@ -101,6 +101,9 @@ std::string CombinedHash(const std::vector<ChannelStats>& stats);
 // A channel's changed hours (ChannelStats::changed_ms) as runs of consecutive hours [from, to).
 std::vector<std::pair<int64_t, int64_t>> HourRuns(const std::vector<int64_t>& changed_ms);
 
+// The hours of a channel whose readings changed after they were summarized, as runs in the report's zone.
+std::vector<std::string> ChangedRuns(const ChannelStats& s, const TimeZone& zone);
+
 struct ReportContext {
   LoggerId logger;
   int64_t from_ms = 0, to_ms = 0;

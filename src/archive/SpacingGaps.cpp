@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 
 #include "archive/Archive.h"
 #include "archive/Summary.h"
@@ -87,6 +88,32 @@ bool SpacingGapsOf(PeriodArchive& archive, int64_t logger, int64_t first_ms, int
     if (!read.contains(b) && !readHour(b)) return false;
     AddGaps(read[b], median, gaps);
   }
+  return true;
+}
+
+// The cause of a gap found in the spacing of the readings rather than recorded by the station.
+constexpr const char* kMissingReadings = "missing readings";
+
+bool ShownGaps(PeriodArchive& archive, int64_t logger, int64_t first_ms, int64_t last_ms, bool any,
+               const std::vector<Gap>& gaps, std::vector<ShownGap>& shown, std::string& error) {
+  static constexpr const char* kCauses[] = {"silence", "port gone", "bus failure", "paused", "station late"};
+  shown.clear();
+  for (const Gap& g : gaps)
+    shown.push_back({g.from_utc_ms, g.to_utc_ms,
+                     static_cast<size_t>(g.cause) < std::size(kCauses) ? kCauses[static_cast<size_t>(g.cause)]
+                                                                       : "unknown"});
+  // Beside the gaps the station recorded, those the spacing of the readings shows (a download's
+  // logger stopped, a station that was not running), unless the station recorded them itself.
+  std::vector<SpacingGap> spacingGaps;
+  if (any && !SpacingGapsOf(archive, logger, first_ms, last_ms, spacingGaps, error)) return false;
+  for (const SpacingGap& g : spacingGaps) {
+    const bool recorded = std::any_of(gaps.begin(), gaps.end(), [&g](const Gap& known) {
+      return known.from_utc_ms < g.to_ms && g.from_ms < known.to_utc_ms;
+    });
+    if (!recorded) shown.push_back({g.from_ms, g.to_ms, kMissingReadings});
+  }
+  std::stable_sort(shown.begin(), shown.end(),
+                   [](const ShownGap& a, const ShownGap& b) { return a.from < b.from; });
   return true;
 }
 

@@ -8,6 +8,7 @@
 namespace velutron::archive {
 
 class PeriodArchive;
+struct Gap;
 
 // A stretch without readings found from the spacing of a logger's records alone, whatever the cause:
 // from when the next record was due (the last one plus one median spacing) to the next record.
@@ -32,5 +33,16 @@ std::vector<SpacingGap> SpacingGaps(const std::vector<int64_t>& times);
 // the hours whose spacings hold a gap, and for the two at the span's edges.
 bool SpacingGapsOf(PeriodArchive& archive, int64_t logger, int64_t first_ms, int64_t last_ms,
                    std::vector<SpacingGap>& gaps, std::string& error);
+
+// A gap as `archive list` shows it, with its cause in words.
+struct ShownGap {
+  int64_t from, to;
+  const char* cause;
+};
+
+// The gaps the station recorded and, beside them, those the spacing of the readings from `first_ms` to
+// `last_ms` shows (none when the logger has no readings, `any` false), in time order.
+bool ShownGaps(PeriodArchive& archive, int64_t logger, int64_t first_ms, int64_t last_ms, bool any,
+               const std::vector<Gap>& gaps, std::vector<ShownGap>& shown, std::string& error);
 
 }  // namespace velutron::archive
