@@ -16,7 +16,7 @@
 #include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
 #include "archive/TimeZone.h"
-#include "data/ChartSeries.h"
+#include "session/ChartData.h"
 
 namespace velutron::archive {
 

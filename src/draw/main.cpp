@@ -22,7 +22,7 @@
 #include <io.h>
 #endif
 
-#include "data/Chart.h"
+#include "gui/Chart.h"
 #include "data/ChartSeries.h"
 #include "platform/AtomicFile.h"
 #include "platform/Console.h"
