@@ -23,11 +23,11 @@
 #endif
 
 #include "gui/Chart.h"
-#include "data/ChartSeries.h"
 #include "platform/AtomicFile.h"
 #include "platform/Console.h"
 #include "platform/TableLocale.h"
 #include "platform/Utf8Path.h"
+#include "session/ChartData.h"
 
 #ifdef VELUTRON_REPORT
 #include "archive/ReportPdf.h"
