@@ -16,7 +16,7 @@
 #include "archive/SpacingGaps.h"
 #include "archive/Statistics.h"
 #include "archive/TimeZone.h"
-#include "session/ChartData.h"
+#include "data/ChartSeries.h"
 
 namespace velutron::archive {
 
