@@ -13,7 +13,7 @@
 #include "archive/PeriodReport.h"
 #include "archive/ReportPdf.h"
 #include "archive/Summary.h"
-#include "data/Chart.h"
+#include "gui/Chart.h"
 #include "platform/TableLocale.h"
 
 namespace velutron {

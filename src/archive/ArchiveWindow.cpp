@@ -17,7 +17,7 @@
 
 #include "archive/Location.h"
 #include "archive/ReportPdf.h"
-#include "data/ChartWindow.h"
+#include "gui/ChartView.h"
 #include "link/Link.h"
 #include "platform/AtomicFile.h"
 #include "platform/Utf8Path.h"

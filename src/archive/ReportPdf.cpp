@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <map>
 
-#include "data/Chart.h"
+#include "gui/Chart.h"
 #include "platform/Console.h"
 
 namespace velutron::archive {

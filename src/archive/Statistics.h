@@ -52,8 +52,6 @@ struct StatsOptions {
   std::optional<double> High(Unit unit) const { return unit == Unit::RelativeHumidity ? high_rh : high; }
 };
 
-inline constexpr double kGasConstant = 8.3144598;  // J/(mol·K)
-
 // The logger's record times over a period, block by block. Durations follow them: each record stands for
 // the time until the next one, the last for the median spacing (cut at the period's end), and a spacing
 // over twice the median is a gap after one median spacing.

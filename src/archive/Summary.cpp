@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "archive/Statistics.h"
-
 namespace velutron::archive {
 
 namespace {

@@ -22,6 +22,7 @@ namespace velutron::archive {
 
 inline constexpr int64_t kBlockSeconds = 3600;
 inline constexpr double kDefaultMktDh = 83.144;  // kJ/mol
+inline constexpr double kGasConstant = 8.3144598;  // J/(mol·K)
 
 inline int64_t BlockOf(int64_t seconds) {
   return seconds >= 0 ? seconds / kBlockSeconds : -((kBlockSeconds - 1 - seconds) / kBlockSeconds);

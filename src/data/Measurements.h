@@ -8,14 +8,13 @@
 
 #include "data/DatabaseFile.h"
 #include "platform/Clock.h"
+#include "session/ChartData.h"
 #include "session/Session.h"
 
 namespace velutron {
 
 // The records of a database as numbers, for the exports and the chart: the same readings the report
 // shows, without its text formats.
-enum class Quantity : uint8_t { Temperature, Humidity };
-
 struct Reading {
   Quantity quantity = Quantity::Temperature;
   // Degrees Celsius at the sensor's full resolution, or %RH; nullopt where the report shows a marker.

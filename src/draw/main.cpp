@@ -22,12 +22,12 @@
 #include <io.h>
 #endif
 
-#include "data/Chart.h"
-#include "data/ChartSeries.h"
+#include "gui/Chart.h"
 #include "platform/AtomicFile.h"
 #include "platform/Console.h"
 #include "platform/TableLocale.h"
 #include "platform/Utf8Path.h"
+#include "session/ChartData.h"
 
 #ifdef VELUTRON_REPORT
 #include "archive/ReportPdf.h"

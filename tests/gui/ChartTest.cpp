@@ -9,8 +9,9 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include "data/Chart.h"
+#include "data/ChartSeries.h"
 #include "data/ChartWindow.h"
+#include "gui/Chart.h"
 #include "data/KnownDatabase.h"
 #include "support/ScriptedUi.h"
 #include "support/SimSession.h"

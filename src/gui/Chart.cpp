@@ -1,4 +1,4 @@
-#include "data/Chart.h"
+#include "gui/Chart.h"
 
 #include <png.h>
 #include <zlib.h>

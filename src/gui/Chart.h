@@ -6,7 +6,7 @@
 #include <QString>
 #include <optional>
 
-#include "data/ChartSeries.h"
+#include "session/ChartData.h"
 #include "platform/Locale.h"
 
 class QPainter;
