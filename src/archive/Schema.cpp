@@ -63,6 +63,10 @@ std::vector<std::string> VersionOne(const Names& n) {
 // summary counts only when it was built from that version (built = version), so one built from a
 // snapshot that a concurrent insert has since changed is never taken for current. Times are kept as
 // seconds from the block's start, the hash as four 64-bit words (half the bytes of its hexadecimal).
+// As a reader sees the columns: b is the block, the UTC hour counted from 1970 (Summary.h's BlockOf);
+// valid/invalid the readings with and without a value; mn/mx the lowest and highest value in the
+// sensor's steps (v >> 1), first reached at mn_t/mx_t; total and total_sq the sums of the steps and
+// their squares; d0–d3 the SHA-256 of the block's lines, its first 16 hexadecimal digits in d0.
 std::vector<std::string> VersionTwo(const Names& n) {
   const std::string real(n.real), tight(n.tight);
   return {

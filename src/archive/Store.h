@@ -173,11 +173,13 @@ class Store final : public PeriodArchive {
   std::optional<int64_t> StatusCode(const std::string& text, std::string& error);
 
   // StoreSummaries.cpp
-  bool Touch(int64_t logger, std::vector<std::pair<int64_t, int64_t>> touched, std::string& error);
+  // Marks the summaries of the blocks `touched` (series, block) out of date, the logger's times too.
+  bool OutdateSummaries(int64_t logger, std::vector<std::pair<int64_t, int64_t>> touched, std::string& error);
   // The version each block's row had when its readings were read, or none when it had no row.
   using Versions = std::map<int64_t, std::optional<int64_t>>;
+  // Saves the summaries built for `blocks` where their rows' versions are still those read.
   template <typename Fill>
-  void Keep(int64_t key, const Versions& versions, const std::vector<int64_t>& blocks, Fill fill);
+  void SaveSummaries(int64_t key, const Versions& versions, const std::vector<int64_t>& blocks, Fill fill);
   template <typename Take>
   bool ReadSummaries(int64_t key, int64_t first, int64_t end, Versions& stale, Take take, std::string& error);
   static std::vector<std::pair<int64_t, int64_t>> Runs(const Versions& stale);

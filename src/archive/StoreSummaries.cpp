@@ -37,7 +37,7 @@ bool Store::Summaries(int64_t logger, int64_t first_block, int64_t end_block, Pe
   out = {};
   if (!LoadStatuses(error) || !SeriesList(logger, out.series, error)) return false;
   if (first_block >= end_block) return true;
-  // Rows in the order an insert touches them (Touch: the logger's times, then each series by key), so
+  // Rows in the order an insert touches them (OutdateSummaries: the logger's times, then each series by key), so
   // that a caller's transaction and a concurrent writer's never wait for each other in a circle.
   if (!TimeSummaries(logger, first_block, end_block, out.times, error)) return false;
   std::vector<const SeriesEntry*> byKey;
@@ -52,7 +52,7 @@ bool Store::Summaries(int64_t logger, int64_t first_block, int64_t end_block, Pe
 
 // Inserts into these blocks make their summaries (and the logger's time summaries) out of date. In
 // key order, so that two writers lock the rows in the same order.
-bool Store::Touch(int64_t logger, std::vector<std::pair<int64_t, int64_t>> touched, std::string& error) {
+bool Store::OutdateSummaries(int64_t logger, std::vector<std::pair<int64_t, int64_t>> touched, std::string& error) {
   const size_t n = touched.size();
   for (size_t i = 0; i < n; ++i) touched.emplace_back(-logger, touched[i].second);
   std::sort(touched.begin(), touched.end());
@@ -75,7 +75,7 @@ bool Store::Touch(int64_t logger, std::vector<std::pair<int64_t, int64_t>> touch
 // Keeps summaries built from readings read after `versions`: a row whose version has moved on since
 // is left out of date. A failure to write (a read-only file) only costs the next report the work.
 template <typename Fill>
-void Store::Keep(int64_t key, const Versions& versions, const std::vector<int64_t>& blocks, Fill fill) {
+void Store::SaveSummaries(int64_t key, const Versions& versions, const std::vector<int64_t>& blocks, Fill fill) {
   std::string error;
   if (blocks.empty() || !Begin(error)) return;
   // Many rows a statement: a statement each cost a server archive a round trip per hour and series.
@@ -200,7 +200,7 @@ bool Store::SeriesSummaries(const SeriesEntry& series, int64_t first, int64_t en
       return false;
     close();
   }
-  Keep(series.key, stale, built, [&blocks](int64_t b, std::vector<SqlValue>& params) {
+  SaveSummaries(series.key, stale, built, [&blocks](int64_t b, std::vector<SqlValue>& params) {
     const BlockSummary& s = blocks.at(b);
     const int64_t at = b * kBlockSeconds;
     // Each made in place: GCC 12 at -O3 takes the strings of a list of values for uninitialised.
@@ -236,7 +236,7 @@ bool Store::TimeSummaries(int64_t logger, int64_t first, int64_t end, std::map<i
       built.push_back(b);
     }
   }
-  Keep(-logger, stale, built, [&times](int64_t b, std::vector<SqlValue>& params) {
+  SaveSummaries(-logger, stale, built, [&times](int64_t b, std::vector<SqlValue>& params) {
     const TimeSummary& s = times.at(b);
     const int64_t at = b * kBlockSeconds;
     params.insert(params.end(), {s.count, int64_t{0}, int64_t{0}, s.first - at, int64_t{0}, s.last - at,

@@ -130,7 +130,7 @@ bool Store::AddIntervals(int64_t logger, Source source, std::span<const Interval
     const std::pair<int64_t, int64_t> block{row->series, BlockOf(row->t)};
     if (touched.empty() || touched.back() != block) touched.push_back(block);
   }
-  if (!Touch(logger, touched, error)) return Fail();
+  if (!OutdateSummaries(logger, touched, error)) return Fail();
   return Commit(error);
 }
 

@@ -141,16 +141,16 @@ void ArchiveWriter::Run() {
     if (closing_) {
       // One last attempt at everything, batches or not.
       retry_ = true;
-      if (!queue_.empty()) Pass(lock);
+      if (!queue_.empty()) WriteWaiting(lock);
       finished_ = true;
       done_.notify_all();
       return;
     }
-    Pass(lock);
+    WriteWaiting(lock);
   }
 }
 
-void ArchiveWriter::Pass(std::unique_lock<std::mutex>& lock) {
+void ArchiveWriter::WriteWaiting(std::unique_lock<std::mutex>& lock) {
   asked_ = false;
   std::string error;
   bool refused = false;

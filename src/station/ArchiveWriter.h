@@ -109,7 +109,7 @@ class ArchiveWriter {
   void Run();
   // Writes what waits, the archive's work outside the lock, while it is due and the archive takes it;
   // `lock` holds the lock on entry and exit.
-  void Pass(std::unique_lock<std::mutex>& lock);
+  void WriteWaiting(std::unique_lock<std::mutex>& lock);
   // The items the next write takes off the queue: the head, or in batches the head's interval with the
   // other intervals of its logger queued right behind it.
   std::vector<Item> TakeLocked();

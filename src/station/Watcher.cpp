@@ -85,7 +85,7 @@ Watcher::Watcher(WatcherSetup setup, WatcherEnv env, ArchiveWriter& archive, Not
   // The station stops between two readings on its own signal, never in the middle of one.
   session_->link.stopOnInterrupt = false;
   session_->link.readRetries = kReadRetries;
-  ui_.window = [this](const MonitorRefresh&) { Window(); };
+  ui_.window = [this](const MonitorRefresh&) { ReadIntervals(); };
   snapshot_.name = Name();
   snapshot_.port = setup_.port;
   snapshot_.poll_bucket_bounds_s.assign(std::begin(kHistogramBounds), std::end(kHistogramBounds));
@@ -284,7 +284,7 @@ void Watcher::Connect(int64_t tick) {
   }
 }
 
-void Watcher::Window() {
+void Watcher::ReadIntervals() {
   windowOpened_ = true;
   // A reading once begun is finished.
   session_->link.stopFlag = nullptr;

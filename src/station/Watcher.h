@@ -93,8 +93,9 @@ class Watcher {
   bool Stopping();
   bool PausedAt(int64_t utc_ms);
   void Connect(int64_t tick);
-  // The monitoring window's part: records the start sequence's reading, then one reading per interval.
-  void Window();
+  // Handed control by the live monitoring once its start sequence has read the logger: records that
+  // reading, then one reading per interval until the connection is to be made again.
+  void ReadIntervals();
   // One interval's reading, tried again while the interval leaves time for it; true when it was taken.
   bool Read(int64_t tick);
   // After a failed reading: a bus failure, a silent logger, or the port gone.
