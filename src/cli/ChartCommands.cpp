@@ -38,11 +38,7 @@ Outcome Chart(Runner& r, const ChartArgs& a) {
   if (OutputIsInput(r, a.file, a.out)) return Outcome::Failed;
   Session& s = r.session();
   const auto program = DrawingProgram();
-  if (!program) {
-    std::fputs("velutron-cli: velutron-draw, which draws the charts, is not installed beside velutron-cli\n",
-               stderr);
-    return Outcome::Failed;
-  }
+  if (!program) return Outcome::Failed;
   std::vector<std::string> args = {"--out",    Utf8FromPath(s.InWorkDir(a.out)),
                                    "--width",  std::to_string(a.width),
                                    "--height", std::to_string(a.height)};
@@ -81,7 +77,11 @@ std::optional<std::filesystem::path> DrawingProgram() {
   const std::filesystem::path program = ProgramDirectory() / "velutron-draw";
 #endif
   std::error_code error;
-  if (program.parent_path().empty() || !std::filesystem::is_regular_file(program, error)) return std::nullopt;
+  if (program.parent_path().empty() || !std::filesystem::is_regular_file(program, error)) {
+    std::fputs("velutron-cli: velutron-draw, which draws the charts, is not installed beside velutron-cli\n",
+               stderr);
+    return std::nullopt;
+  }
   return program;
 }
 

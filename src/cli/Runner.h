@@ -77,7 +77,8 @@ CLI::Validator Decimal(bool hex = false);
 // input (the same file, or a link to it). Refuses the command line and returns true when it is.
 bool OutputIsInput(Runner& r, const std::string& input, const std::string& output);
 
-// velutron-draw, which draws the charts and prints the reports; nullopt when it is not installed.
+// velutron-draw, which draws the charts and prints the reports; nullopt, said on standard error, when
+// it is not installed.
 std::optional<std::filesystem::path> DrawingProgram();
 
 // The command chosen on the command line, run once the options are parsed.
